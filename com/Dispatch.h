@@ -1,0 +1,80 @@
+#pragma once
+// IDispatch served from the registered type library: one cached ITypeInfo per
+// interface, loaded on first use with LoadRegTypeLib and published with a
+// compare-exchange, so racing threads never leak or double-load. A failed
+// load is not cached and is tried again on the next call.
+#include <windows.h>
+#include <oaidl.h>
+
+#include "vembro/Vembro.h"
+
+namespace vembro {
+
+class TypeInfoHolder {
+public:
+    explicit TypeInfoHolder(const IID& iid) noexcept : m_iid(iid) {}
+    // Borrowed pointer, valid until ReleaseAll.
+    HRESULT Get_nothrow(LCID lcid, ITypeInfo** ppti) noexcept;
+    // Drops every cached type description (module stop).
+    static void ReleaseAll() noexcept;
+
+private:
+    const IID& m_iid;
+    ITypeInfo* volatile m_pInfo = nullptr;
+    TypeInfoHolder* m_pNext = nullptr;
+};
+
+template <class Iface>
+TypeInfoHolder& TypeInfoFor() noexcept
+{
+    static TypeInfoHolder holder(__uuidof(Iface));
+    return holder;
+}
+
+template <class Iface>
+class IDispatchImpl : public Iface {
+public:
+    STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) noexcept override
+    {
+        if (!pctinfo)
+            return E_POINTER;
+        *pctinfo = 1;
+        return S_OK;
+    }
+
+    // The index is not looked at: there is only one type description.
+    STDMETHODIMP GetTypeInfo(UINT, LCID lcid, ITypeInfo** ppti) noexcept override
+    {
+        if (!ppti)
+            return E_POINTER;
+        *ppti = nullptr;
+        ITypeInfo* info = nullptr;
+        HRESULT hr = TypeInfoFor<Iface>().Get_nothrow(lcid, &info);
+        if (SUCCEEDED(hr)) {
+            info->AddRef();
+            *ppti = info;
+        }
+        return hr;
+    }
+
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) noexcept override
+    {
+        ITypeInfo* info = nullptr;
+        HRESULT hr = TypeInfoFor<Iface>().Get_nothrow(lcid, &info);
+        return FAILED(hr) ? hr : info->GetIDsOfNames(names, count, ids);
+    }
+
+    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                        VARIANT* result, EXCEPINFO* excep, UINT* argErr) noexcept override
+    {
+        if (!::IsEqualIID(riid, IID_NULL))
+            return DISP_E_UNKNOWNINTERFACE;
+        ITypeInfo* info = nullptr;
+        HRESULT hr = TypeInfoFor<Iface>().Get_nothrow(lcid, &info);
+        if (FAILED(hr))
+            return hr;
+        return info->Invoke(static_cast<Iface*>(this), id, flags, params, result, excep, argErr);
+    }
+};
+
+} // namespace vembro

@@ -1,0 +1,53 @@
+#include "com/Strings.h"
+
+#include <vector>
+
+namespace vembro {
+
+std::string AnsiFromWide(const wchar_t* text, int length)
+{
+    if (!text || length == 0)
+        return std::string();
+    int size = ::WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
+    if (size <= 0)
+        return std::string();
+    std::string result(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, text, length, result.data(), size, nullptr, nullptr);
+    if (length < 0 && !result.empty() && result.back() == '\0')
+        result.pop_back();
+    return result;
+}
+
+std::wstring WideFromAnsi(const char* text, int length)
+{
+    if (!text || length == 0)
+        return std::wstring();
+    int size = ::MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0);
+    if (size <= 0)
+        return std::wstring();
+    std::wstring result(static_cast<size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, text, length, result.data(), size);
+    if (length < 0 && !result.empty() && result.back() == L'\0')
+        result.pop_back();
+    return result;
+}
+
+BSTR BstrFromAnsi_nothrow(const std::string& text) noexcept
+{
+    try {
+        std::wstring wide = WideFromAnsi(text.c_str(), static_cast<int>(text.size()));
+        return ::SysAllocStringLen(wide.c_str(), static_cast<UINT>(wide.size()));
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+unique_bstr BstrFromAnsi(const std::string& text)
+{
+    unique_bstr result(BstrFromAnsi_nothrow(text));
+    if (!result)
+        ThrowHr(E_OUTOFMEMORY);
+    return result;
+}
+
+} // namespace vembro

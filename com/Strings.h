@@ -1,0 +1,24 @@
+#pragma once
+// Conversions between the UTF-16 of the COM boundary and the ANSI strings of
+// the catalogue, always through the system ANSI code page.
+#include <windows.h>
+#include <oleauto.h>
+#include <string>
+
+#include "com/Resource.h"
+
+namespace vembro {
+
+std::string AnsiFromWide(const wchar_t* text, int length = -1);
+std::wstring WideFromAnsi(const char* text, int length = -1);
+// A new BSTR, or E_OUTOFMEMORY thrown.
+unique_bstr BstrFromAnsi(const std::string& text);
+// The same without throwing: null on failure.
+BSTR BstrFromAnsi_nothrow(const std::string& text) noexcept;
+
+inline std::string AnsiFromBstr(BSTR text)
+{
+    return text ? AnsiFromWide(text, static_cast<int>(::SysStringLen(text))) : std::string();
+}
+
+} // namespace vembro

@@ -1,0 +1,8 @@
+#include <windows.h>
+#include <objbase.h>
+extern "C" {
+STDAPI DllCanUnloadNow() { return S_FALSE; }
+STDAPI DllGetClassObject(REFCLSID, REFIID, void** ppv) { if (ppv) *ppv = nullptr; return CLASS_E_CLASSNOTAVAILABLE; }
+STDAPI DllRegisterServer() { return E_NOTIMPL; }
+STDAPI DllUnregisterServer() { return S_OK; }
+}

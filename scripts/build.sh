@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds both architectures. The x86_64 build comes first: it makes the host
+# tools and the SYS_WIN32 type library that the i686 build embeds.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+build_type="${VEMBRO_BUILD_TYPE:-Release}"
+for arch in x86_64 i686; do
+    extra=()
+    [ "$arch" = i686 ] && extra+=(-DVEMBRO_TLB32="$PWD/out/x86_64/generated/Vembro32.tlb")
+    if [ ! -f "out/$arch/build.ninja" ]; then
+        cmake -S . -B "out/$arch" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" \
+              -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-$arch.cmake" "${extra[@]}" >/dev/null
+    fi
+    cmake --build "out/$arch" -- -j"$(nproc)" </dev/null
+done
