@@ -1,0 +1,38 @@
+#pragma once
+// The converter registry g_Converters: the catalogue under
+// HKLM\Software\Tolvi Labs\Devevi9\FTM\Converters, each converter asked once
+// per process for its pair.
+#include <windows.h>
+#include <comcat.h>
+#include <wrl/client.h>
+#include <string>
+#include <vector>
+
+#include "catalogue/FormatPairs.h"
+#include "com/Resource.h"
+#include "vembro/Vembro.h"
+
+namespace vembro {
+
+extern const char kConvertersKeyPath[]; // "Software\\Tolvi Labs\\Devevi9\\FTM\\Converters"
+
+HRESULT ClsidFromName(const char* name, CLSID& clsid) noexcept;
+bool CheckConverterKey(const char* keyPath, const char* name, CLSID& clsid) noexcept;
+HRESULT EnumConverterClsids(std::vector<CLSID>& clsids) noexcept;
+HRESULT EnumCategoryClasses(Microsoft::WRL::ComPtr<ICatInformation>& manager, std::vector<CLSID>& clsids,
+                            const CATID* implemented, ULONG implementedCount, ULONG requiredCount) noexcept;
+std::string ReadRegString(HKEY key, const char* valueName, const char* defaultText = "");
+
+class CConverters : public CFormatPairs {
+public:
+    HRESULT Load() noexcept;
+    HRESULT CreateConverter(short src, short tgt, ITolviFileConverter** out) noexcept;
+    HRESULT GetAvailableFormats(const VARIANT& data, tagFILEDATATYPE type, CFormatIDs& out) noexcept;
+
+    BOOL m_bLoaded = FALSE;
+    CriticalSection m_cs;
+};
+
+extern CConverters g_Converters;
+
+} // namespace vembro
