@@ -1,39 +1,16 @@
 #include "vembro/kit/EventSource.h"
 
-#include <objidl.h>
 #include <olectl.h>
 #include <algorithm>
 
 namespace vembro::kit {
-namespace {
-
-using Microsoft::WRL::ComPtr;
-
-HRESULT GlobalTable(ComPtr<IGlobalInterfaceTable>& git) noexcept
-{
-    return ::CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_PPV_ARGS(&git));
-}
-
-void Revoke(DWORD cookie) noexcept
-{
-    ComPtr<IGlobalInterfaceTable> git;
-    if (SUCCEEDED(GlobalTable(git)))
-        git->RevokeInterfaceFromGlobal(cookie);
-}
-
-} // namespace
 
 EventSource::EventSource(const IID& iid, IConnectionPointContainer* owner) noexcept
     : m_iid(iid), m_owner(owner)
 {
 }
 
-EventSource::~EventSource()
-{
-    for (DWORD cookie : m_cookies)
-        Revoke(cookie);
-}
+EventSource::~EventSource() = default;
 
 STDMETHODIMP EventSource::QueryInterface(REFIID riid, void** ppv) noexcept
 {
@@ -75,20 +52,12 @@ try {
     *cookie = 0;
     if (!sink)
         return E_POINTER;
-    ComPtr<IUnknown> typed;
+    Microsoft::WRL::ComPtr<IUnknown> typed;
     if (FAILED(sink->QueryInterface(m_iid, reinterpret_cast<void**>(typed.GetAddressOf()))))
         return CONNECT_E_CANNOTCONNECT;
-    ComPtr<IGlobalInterfaceTable> git;
-    ThrowIfFailed(GlobalTable(git));
-    DWORD newCookie = 0;
-    ThrowIfFailed(git->RegisterInterfaceInGlobal(typed.Get(), m_iid, &newCookie));
-    try {
-        auto lock = m_cs.Lock();
-        m_cookies.push_back(newCookie);
-    } catch (...) {
-        git->RevokeInterfaceFromGlobal(newCookie);
-        throw;
-    }
+    auto lock = m_cs.Lock();
+    DWORD newCookie = m_dwNextCookie++;
+    m_sinks.emplace_back(newCookie, std::move(typed));
     *cookie = newCookie;
     return S_OK;
 }
@@ -96,14 +65,14 @@ VEMBRO_CATCH_RETURN()
 
 STDMETHODIMP EventSource::Unadvise(DWORD cookie) noexcept
 {
-    {
-        auto lock = m_cs.Lock();
-        auto it = std::find(m_cookies.begin(), m_cookies.end(), cookie);
-        if (cookie == 0 || it == m_cookies.end())
-            return CONNECT_E_NOCONNECTION;
-        m_cookies.erase(it);
-    }
-    Revoke(cookie);
+    Microsoft::WRL::ComPtr<IUnknown> released; // let go outside the lock
+    auto lock = m_cs.Lock();
+    auto it = std::find_if(m_sinks.begin(), m_sinks.end(), [&](const Connection& c) { return c.first == cookie; });
+    if (it == m_sinks.end())
+        return CONNECT_E_NOCONNECTION;
+    released = std::move(it->second);
+    m_sinks.erase(it);
+    lock.Release();
     return S_OK;
 }
 
@@ -118,24 +87,17 @@ STDMETHODIMP EventSource::EnumConnections(IEnumConnections** ppEnum) noexcept
 size_t EventSource::SinkCount() noexcept
 {
     auto lock = m_cs.Lock();
-    return m_cookies.size();
+    return m_sinks.size();
 }
 
-std::vector<DWORD> EventSource::Snapshot() noexcept
+std::vector<EventSource::Connection> EventSource::Snapshot() noexcept
 {
     auto lock = m_cs.Lock();
     try {
-        return m_cookies;
+        return m_sinks;
     } catch (...) {
         return {}; // out of memory: this report is lost, the next one may pass
     }
-}
-
-HRESULT EventSource::Fetch(DWORD cookie, void** ppv) noexcept
-{
-    ComPtr<IGlobalInterfaceTable> git;
-    HRESULT hr = GlobalTable(git);
-    return FAILED(hr) ? hr : git->GetInterfaceFromGlobal(cookie, m_iid, ppv);
 }
 
 } // namespace vembro::kit

@@ -1,12 +1,14 @@
 #pragma once
 // One outgoing interface of a component: the connection point that clients
 // (and the manager's chain) advise, and the list of sinks the component
-// fires to. Sinks live in the process's global interface table, so a sink
-// advised from one apartment is called through a proper proxy from the
-// worker thread that reports progress.
+// fires to. Components report on their worker threads, so sinks are called
+// on whatever thread fires: what the manager's inner sinks expect, and what a
+// client that talks to a component directly must be ready for (a
+// multithreaded apartment, or a free-threaded sink).
 #include <windows.h>
 #include <ocidl.h>
 #include <wrl/client.h>
+#include <utility>
 #include <vector>
 
 #include "com/Resource.h"
@@ -36,27 +38,25 @@ public:
     const IID& Iid() const noexcept { return m_iid; }
     size_t SinkCount() noexcept;
 
-    // Calls fire(sink) for every sink advised at the time of the call, each
-    // unmarshalled into the calling thread. Sinks' results are ignored, and
-    // a sink that has gone away is skipped.
+    // Calls fire(sink) for every sink advised at the time of the call,
+    // outside the lock, so that a sink may unadvise from inside its event.
+    // Sinks' results are ignored.
     template <class Sink, class Fire>
     void FireEach(Fire&& fire) noexcept
     {
-        for (DWORD cookie : Snapshot()) {
-            Microsoft::WRL::ComPtr<Sink> sink;
-            if (SUCCEEDED(Fetch(cookie, reinterpret_cast<void**>(sink.GetAddressOf()))) && sink)
-                fire(sink.Get());
-        }
+        for (auto& entry : Snapshot())
+            fire(static_cast<Sink*>(entry.second.Get()));
     }
 
 private:
-    std::vector<DWORD> Snapshot() noexcept;
-    HRESULT Fetch(DWORD cookie, void** ppv) noexcept;
+    using Connection = std::pair<DWORD, Microsoft::WRL::ComPtr<IUnknown>>;
+    std::vector<Connection> Snapshot() noexcept;
 
     const IID& m_iid;
     IConnectionPointContainer* m_owner; // not owned: the point lives inside it
     CriticalSection m_cs;
-    std::vector<DWORD> m_cookies;
+    std::vector<Connection> m_sinks;    // each holds the sink's event interface
+    DWORD m_dwNextCookie = 1;
 };
 
 // A new enumerator over the given points (E_OUTOFMEMORY when it cannot be made).

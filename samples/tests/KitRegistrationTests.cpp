@@ -1,0 +1,94 @@
+// What regsvr32 leaves in the registry for a kit converter and translator,
+// and that unregistration takes it all away again.
+#include <gtest/gtest.h>
+#include <comcat.h>
+
+#include "Recorder.h"
+#include "vembro/kit/Module.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// {5B0C2B1E-3C35-4F7A-9E0B-7D2E8A51C001} and ...C002: used by these tests only.
+const CLSID kTestConverter = {0x5b0c2b1e, 0x3c35, 0x4f7a, {0x9e, 0x0b, 0x7d, 0x2e, 0x8a, 0x51, 0xc0, 0x01}};
+const CLSID kTestTranslator = {0x5b0c2b1e, 0x3c35, 0x4f7a, {0x9e, 0x0b, 0x7d, 0x2e, 0x8a, 0x51, 0xc0, 0x02}};
+
+HRESULT NotCreatable(REFIID, void** ppv) noexcept
+{
+    *ppv = nullptr;
+    return E_NOTIMPL;
+}
+
+const vembro::kit::ComponentClass kConverter{&kTestConverter, L"VembroKitTest.Converter", L"Kit test converter",
+                                             vembro::kit::ComponentKind::Converter, &NotCreatable};
+const vembro::kit::ComponentClass kTranslator{&kTestTranslator, L"VembroKitTest.Translator", L"Kit test translator",
+                                              vembro::kit::ComponentKind::Translator, &NotCreatable};
+
+std::wstring ReadValue(HKEY root, const std::wstring& path, const wchar_t* name)
+{
+    wchar_t buffer[512] = {};
+    DWORD size = sizeof(buffer);
+    if (::RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
+        return L"(absent)";
+    return buffer;
+}
+
+bool KeyExists(HKEY root, const std::wstring& path)
+{
+    vembro::unique_hkey key;
+    return ::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+HRESULT InTranslatorCategory(const CLSID& clsid)
+{
+    ComPtr<ICatInformation> cats;
+    HRESULT hr = ::CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&cats));
+    if (FAILED(hr))
+        return hr;
+    CATID catid = IID_ITolviFileTranslator2;
+    return cats->IsClassOfCategories(clsid, 1, &catid, 0, nullptr);
+}
+
+const wchar_t kConverterClassKey[] = L"CLSID\\{5B0C2B1E-3C35-4F7A-9E0B-7D2E8A51C001}";
+
+} // namespace
+
+TEST(KitRegistration, ConverterGetsClassKeysAndCatalogueEntry)
+{
+    ASSERT_EQ(S_OK, vembro::kit::RegisterComponent(kConverter, L"C:\\components\\conv.dll"));
+    std::wstring cls = kConverterClassKey;
+    EXPECT_EQ(L"C:\\components\\conv.dll", ReadValue(HKEY_CLASSES_ROOT, cls + L"\\InprocServer32", nullptr));
+    EXPECT_EQ(L"Both", ReadValue(HKEY_CLASSES_ROOT, cls + L"\\InprocServer32", L"ThreadingModel"));
+    EXPECT_EQ(L"VembroKitTest.Converter", ReadValue(HKEY_CLASSES_ROOT, cls + L"\\ProgID", nullptr));
+    EXPECT_EQ(L"{5B0C2B1E-3C35-4F7A-9E0B-7D2E8A51C001}",
+              ReadValue(HKEY_CLASSES_ROOT, L"VembroKitTest.Converter\\CLSID", nullptr));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE,
+                          std::wstring(vembro::kit::kConverterCatalogue) + L"\\VembroKitTest.Converter"));
+    CLSID fromProgId{};
+    EXPECT_EQ(S_OK, ::CLSIDFromProgID(L"VembroKitTest.Converter", &fromProgId));
+    EXPECT_TRUE(::IsEqualCLSID(kTestConverter, fromProgId));
+
+    ASSERT_EQ(S_OK, vembro::kit::UnregisterComponent(kConverter));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, cls));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"VembroKitTest.Converter"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE,
+                           std::wstring(vembro::kit::kConverterCatalogue) + L"\\VembroKitTest.Converter"));
+}
+
+TEST(KitRegistration, TranslatorJoinsTheTranslatorCategory)
+{
+    ASSERT_EQ(S_OK, vembro::kit::RegisterComponent(kTranslator, L"C:\\components\\tr.dll"));
+    EXPECT_EQ(S_OK, InTranslatorCategory(kTestTranslator));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE,
+                           std::wstring(vembro::kit::kConverterCatalogue) + L"\\VembroKitTest.Translator"));
+
+    ASSERT_EQ(S_OK, vembro::kit::UnregisterComponent(kTranslator));
+    EXPECT_NE(S_OK, InTranslatorCategory(kTestTranslator));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"VembroKitTest.Translator"));
+}
+
+TEST(KitRegistration, UnregisteringWhatWasNeverThereSucceeds)
+{
+    EXPECT_EQ(S_OK, vembro::kit::UnregisterComponent(kConverter));
+}
