@@ -212,9 +212,12 @@ HRESULT Runner::Resume() noexcept
             return S_FALSE;
         m_bSuspended = false;
         m_nState = m_nWorkingState;
-        ::SetEvent(m_resumeEvent.get());
     }
+    // Sinks hear that the run goes on before the worker can report again.
     m_reports.OnState(m_nWorkingState);
+    auto lock = m_cs.Lock();
+    if (!m_bSuspended) // unless a Suspend came in meanwhile
+        ::SetEvent(m_resumeEvent.get());
     return S_OK;
 }
 
