@@ -64,12 +64,12 @@ VEMBRO_CATCH_RETURN()
 
 STDMETHODIMP CTolviChainFileTranslator::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) noexcept
 {
-    return m_Events.EnumConnectionPoints(ppEnum);
+    return EnumSingleConnectionPoint_nothrow(&m_Events, ppEnum);
 }
 
 STDMETHODIMP CTolviChainFileTranslator::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) noexcept
 {
-    return m_Events.FindConnectionPoint(riid, ppCP);
+    return FindSingleConnectionPoint_nothrow(&m_Events, riid, ppCP);
 }
 
 namespace {

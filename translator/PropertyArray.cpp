@@ -6,6 +6,14 @@
 
 namespace vembro {
 
+namespace {
+// The platform's declaration takes a non-const source that it never writes.
+HRESULT CopyVariant_nothrow(VARIANT* dst, const VARIANT& src) noexcept
+{
+    return ::VariantCopy(dst, const_cast<VARIANT*>(&src));
+}
+} // namespace
+
 bool VariantsEqual(const VARIANT& a, const VARIANT& b)
 {
     if (V_VT(&a) != V_VT(&b))
@@ -55,9 +63,9 @@ CPropertyArray::CProperty::CProperty() noexcept
 
 CPropertyArray::CProperty::CProperty(const VARIANT& name, const VARIANT& value) : CProperty()
 {
-    HRESULT hr = ::VariantCopy(&m_vName, &name);
+    HRESULT hr = CopyVariant_nothrow(&m_vName, name);
     if (SUCCEEDED(hr))
-        hr = ::VariantCopy(&m_vValue, &value);
+        hr = CopyVariant_nothrow(&m_vValue, value);
     if (FAILED(hr)) {
         ::VariantClear(&m_vName);
         ThrowHr(hr);
@@ -96,7 +104,7 @@ try {
     int i = FindProperty(name);
     if (i < 0)
         return E_INVALIDARG;
-    return ::VariantCopy(out, &m_aProperties[static_cast<size_t>(i)].m_vValue);
+    return CopyVariant_nothrow(out, m_aProperties[static_cast<size_t>(i)].m_vValue);
 }
 VEMBRO_CATCH_RETURN()
 
@@ -106,7 +114,7 @@ try {
     if (i >= 0) {
         VARIANT& stored = m_aProperties[static_cast<size_t>(i)].m_vValue;
         ::VariantClear(&stored);
-        return ::VariantCopy(&stored, &value);
+        return CopyVariant_nothrow(&stored, value);
     }
     m_aProperties.emplace_back(name, value);
     return S_OK;
