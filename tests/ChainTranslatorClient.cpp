@@ -25,10 +25,17 @@ Lines ClientSink::Events() const
     return m_events;
 }
 
+std::vector<DWORD> ClientSink::Threads() const
+{
+    auto lock = m_cs.Lock();
+    return m_threads;
+}
+
 void ClientSink::Clear()
 {
     auto lock = m_cs.Lock();
     m_events.clear();
+    m_threads.clear();
 }
 
 void ClientSink::OnEvent(std::function<void(const std::string&)> hook)
@@ -54,6 +61,7 @@ void ClientSink::Record(const std::string& event)
     {
         auto lock = m_cs.Lock();
         m_events.push_back(event);
+        m_threads.push_back(::GetCurrentThreadId());
         hook = m_hook;
     }
     if (hook)

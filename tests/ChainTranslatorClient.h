@@ -25,6 +25,8 @@ public:
     static Microsoft::WRL::ComPtr<ClientSink> Create();
 
     Lines Events() const;
+    // The thread of each event, in the same order.
+    std::vector<DWORD> Threads() const;
     void Clear();
     // Runs inside every delivery, after the event has been recorded.
     void OnEvent(std::function<void(const std::string&)> hook);
@@ -52,6 +54,7 @@ private:
     Microsoft::WRL::ComPtr<IUnknown> m_spMarshaler;
     mutable vembro::CriticalSection m_cs;
     Lines m_events;
+    std::vector<DWORD> m_threads;
     std::function<void(const std::string&)> m_hook;
 };
 
