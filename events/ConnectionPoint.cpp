@@ -161,8 +161,6 @@ void CProxyITolviFileTranslatorEvents::Fire(DISPID dispid, VARIANTARG* args, UIN
             break;
         if (!cd.pUnk)
             continue;
-        ComPtr<IUnknown> hold;
-        hold.Attach(cd.pUnk);
         // Each entry is the ITolviFileTranslatorEvents face of its sink,
         // whose first four methods after IUnknown are IDispatch's.
         auto* sink = static_cast<ITolviFileTranslatorEvents*>(cd.pUnk);
@@ -171,6 +169,7 @@ void CProxyITolviFileTranslatorEvents::Fire(DISPID dispid, VARIANTARG* args, UIN
         } catch (...) {
             // A sink's failure is its own business; the others still hear.
         }
+        cd.pUnk->Release(); // the reference Next handed out
     }
 }
 

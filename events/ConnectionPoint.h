@@ -59,6 +59,10 @@
 //   exceptions of a sink are ignored and never stop the next sink. Nobody is
 //   ever told PropertyChange.
 // - Destroying the connection point (with its owner) releases every sink.
+//
+// Toolchain note: MinGW's Microsoft::WRL::ComPtr::Attach adds a reference
+// (unlike the original), so never use it to take over a reference handed out
+// by Next, QueryInterface or the like; assign through GetAddressOf() instead.
 #include <windows.h>
 #include <ocidl.h>
 #include <olectl.h>
