@@ -7,6 +7,7 @@
 #include <comcat.h>
 #include <olectl.h>
 #include <wrl/client.h>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,8 @@ struct Recorder {
     Lines events;
     std::vector<DWORD> threads;
     LONG volatile invokes = 0;
+    // Called after a StateChange has been recorded, on the reporting thread.
+    std::function<void(LONG)> onState;
 
     void Add(const std::string& e)
     {
@@ -82,6 +85,8 @@ public:
     STDMETHODIMP StateChange(LONG s) noexcept override
     {
         m_rec->Add("State(" + std::to_string(s) + ")");
+        if (m_rec->onState)
+            m_rec->onState(s);
         return S_OK;
     }
 };
@@ -416,10 +421,12 @@ TEST_F(FakesTest, RawEntriesBuildProgIdChainsAndOddCatalogueNames)
     EXPECT_TRUE(::IsEqualCLSID(inst.ClsidOf("A2B"), clsid));
 }
 
-TEST_F(FakesTest, UnknownFakeNameIsRefused)
+TEST_F(FakesTest, UnknownOrRepeatedFakeNamesAreRefused)
 {
     Installation inst;
+    inst.Converter("A2B", kA, kB);
     EXPECT_THROW(inst.ClsidOf("nothing"), std::invalid_argument);
+    EXPECT_THROW(inst.Translator("A2B", kB, kC), std::invalid_argument);
 }
 
 // ---------------------------------------------------------------------------
@@ -660,6 +667,28 @@ TEST_F(FakesTest, WorkerRunReportsFromAnotherThread)
     EXPECT_EQ("doc\n[A2B]\n", out.Read());
     EXPECT_EQ((Lines{"A2B.ConvertFile(in=" + in.Name() + ", out=" + out.Name() + ", info=VT_I4:9)"}),
               run.inst.Journal(".Convert"));
+}
+
+TEST_F(FakesTest, WaitIdleCoversWorkStartedFromInsideAReport)
+{
+    // As a chain does: the next step starts from the previous step's report.
+    Behaviour b;
+    b.worker = true;
+    ConverterRun run(b);
+    ComPtr<ITolviFileConverter> next;
+    ASSERT_EQ(S_OK, Create(run.inst, "A2B", next));
+    TempFile in("doc\n"), middle, out("poison");
+    BSTR middleName = middle.Bstr(), outName = out.Bstr();
+    run.rec.onState = [&](LONG state) {
+        if (state == FTSTATE_TRANSLATE_COMPLETE) {
+            ::Sleep(50);
+            next->ConvertFile(middleName, outName, Missing());
+        }
+    };
+    EXPECT_EQ(S_OK, run.converter->ConvertFile(in.Bstr(), middleName, Missing()));
+    ASSERT_TRUE(run.inst.WaitIdle(5000));
+    EXPECT_EQ("doc\n[A2B]\n[A2B]\n", out.Read());
+    run.rec.onState = nullptr;
 }
 
 TEST_F(FakesTest, WorkerKeepsTheComponentAliveUntilItHasReported)
