@@ -193,7 +193,7 @@ HRESULT FakeComponent::Start(const Job& job)
     if (FAILED(Does().startResult))
         return Does().startResult;
     SetError(S_OK);
-    SetState(m_config.kind == Kind::Converter ? FTSTATE_CONVERT : FTSTATE_TRANSLATE);
+    SetState(WorkingState());
     if (Does().worker)
         vembro::ThrowIfFailed(Launch([this, job] { Perform(job); }));
     else
@@ -208,7 +208,7 @@ HRESULT FakeComponent::RunSync(const Job& job)
     if (FAILED(Does().syncResult))
         return Does().syncResult;
     SetError(S_OK);
-    SetState(m_config.kind == Kind::Converter ? FTSTATE_CONVERT : FTSTATE_TRANSLATE);
+    SetState(WorkingState());
     HRESULT hr = Perform(job);
     return FAILED(hr) ? hr : Does().syncResult;
 }
@@ -287,6 +287,11 @@ HRESULT FakeComponent::AppendRoute(BSTR text, BSTR* result) const
     *result = nullptr;
     *result = vembro::BstrFromAnsi(TextOf(text) + RouteLine(m_config.name)).release();
     return S_OK;
+}
+
+long FakeComponent::WorkingState() const noexcept
+{
+    return m_config.kind == Kind::Converter ? FTSTATE_CONVERT : FTSTATE_TRANSLATE;
 }
 
 long FakeComponent::StateValue()

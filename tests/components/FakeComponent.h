@@ -70,6 +70,8 @@ protected:
     HRESULT DoPutProperty(const VARIANT& name, const VARIANT& value);
     HRESULT AppendRoute(BSTR text, BSTR* result) const;
 
+    // FTSTATE_CONVERT for converters, FTSTATE_TRANSLATE for translators.
+    long WorkingState() const noexcept;
     long StateValue();
     HRESULT ErrorValue();
     void SetState(long state);

@@ -153,6 +153,10 @@ struct Installation::Impl {
 
     void Add(Kind kind, const std::string& name, const Format& source, const Format& target, const Behaviour& b)
     {
+        for (const auto& d : fakes) {
+            if (d.config.name == name)
+                throw std::invalid_argument("fakes: two fakes named " + name);
+        }
         Declared d;
         d.config.kind = kind;
         d.config.name = name;
