@@ -71,8 +71,8 @@ TEST_F(Scripts, JScriptWalksTheFormats)
               "1|Alpha|a|a.aa|false\n"
               "targets 1\n"
               "2|Beta|b|b|true\n"
-              "byid 1\n"
-              "2|Beta|b|b|true\n"
+              "byext 1\n"
+              "1|Alpha|a|a.aa|false\n"
               "converter object false\n",
               Run("walk.js"));
 }

@@ -11,7 +11,7 @@ function walk(title, formats) {
 var manager = new ActiveXObject("Vembro.FileTranslateManager");
 walk("sources", manager.ConvertSourceFormats);
 walk("targets", manager.ConvertTargetFormats(1));
-walk("byid", manager.ConvertTargetFormats(1));
+walk("byext", manager.ConvertSourceFormats.FileFormatFromExt("AA"));
 var converter = manager.Converter(1, 2);
 WScript.Echo("converter " + typeof converter + " " + (converter === null));
 WScript.Quit(0);
