@@ -134,6 +134,8 @@ HRESULT CreateAndQuery_nothrow(REFIID riid, void** ppv, Init&& init) noexcept
     HRESULT hr = Wrapper::CreateInstance(&p);
     if (FAILED(hr))
         return hr;
+    if (!p)
+        return E_OUTOFMEMORY;
     p->InternalAddRef();
     try {
         hr = init(*p);
