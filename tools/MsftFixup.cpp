@@ -24,55 +24,86 @@ constexpr std::size_t kTypeRecordSize = 0x64;
 constexpr std::size_t kRecordKindOffset = 0x00;
 constexpr std::size_t kRecordFlagsOffset = 0x30;
 constexpr std::size_t kRecordVftOffset = 0x4E;
+constexpr std::size_t kRecordSizeOffset = 0x50;
 
-std::uint32_t ReadU32(const std::vector<char>& data, std::size_t at)
+unique_file Open(const wchar_t* path, DWORD access, DWORD disposition)
 {
-    if (at + 4 > data.size())
-        ThrowHr(TYPE_E_INVDATAREAD);
-    std::uint32_t v = 0;
-    std::memcpy(&v, data.data() + at, sizeof v);
-    return v;
+    unique_file file(::CreateFileW(path, access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        ThrowHr(TYPE_E_IOERROR);
+    return file;
 }
 
 } // namespace
 
-void FixVtableSizes(const wchar_t* path, const std::vector<VtableSize>& sizes)
+MsftFile::MsftFile(const wchar_t* path) : m_path(path)
 {
-    unique_file file(::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        ThrowHr(TYPE_E_IOERROR);
+    unique_file file = Open(path, GENERIC_READ, OPEN_EXISTING);
     LARGE_INTEGER length{};
     if (!::GetFileSizeEx(file.get(), &length) || length.QuadPart > 0x1000000)
         ThrowHr(TYPE_E_IOERROR);
-    std::vector<char> data(static_cast<std::size_t>(length.QuadPart));
+    m_data.resize(static_cast<std::size_t>(length.QuadPart));
     DWORD done = 0;
-    if (!::ReadFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &done, nullptr)
-        || done != data.size())
+    if (!::ReadFile(file.get(), m_data.data(), static_cast<DWORD>(m_data.size()), &done, nullptr)
+        || done != m_data.size())
         ThrowHr(TYPE_E_IOERROR);
-    if (ReadU32(data, kMagicOffset) != kMagic)
+
+    auto read = [this](std::size_t at) {
+        if (at + 4 > m_data.size())
+            ThrowHr(TYPE_E_INVDATAREAD);
+        std::uint32_t v = 0;
+        std::memcpy(&v, m_data.data() + at, sizeof v);
+        return v;
+    };
+    if (read(kMagicOffset) != kMagic)
         ThrowHr(TYPE_E_INVDATAREAD);
-    const std::uint32_t types = ReadU32(data, kTypeCountOffset);
-    std::size_t segdir = kHeaderSize + types * 4;
-    if (ReadU32(data, kVarFlagsOffset) & kHelpDllFlag)
+    m_types = read(kTypeCountOffset);
+    std::size_t segdir = kHeaderSize + m_types * 4;
+    if (read(kVarFlagsOffset) & kHelpDllFlag)
         segdir += 4;
-    const std::size_t table = ReadU32(data, segdir);
+    m_table = read(segdir);
+    if (m_table + m_types * kTypeRecordSize > m_data.size())
+        ThrowHr(TYPE_E_INVDATAREAD);
+}
 
-    for (const VtableSize& size : sizes) {
-        if (size.index >= types || size.bytes > 0x7FFF)
-            ThrowHr(TYPE_E_ELEMENTNOTFOUND);
-        const std::size_t record = table + size.index * kTypeRecordSize;
-        // Only a dual interface record may be touched.
-        if ((ReadU32(data, record + kRecordKindOffset) & 0xF) != TKIND_DISPATCH
-            || !(ReadU32(data, record + kRecordFlagsOffset) & TYPEFLAG_FDUAL))
-            ThrowHr(TYPE_E_BADMODULEKIND);
-        const std::int16_t bytes = static_cast<std::int16_t>(size.bytes);
-        std::memcpy(data.data() + record + kRecordVftOffset, &bytes, sizeof bytes);
-    }
+std::size_t MsftFile::Record(std::size_t index, TYPEKIND kind) const
+{
+    if (index >= m_types)
+        ThrowHr(TYPE_E_ELEMENTNOTFOUND);
+    const std::size_t record = m_table + index * kTypeRecordSize;
+    std::uint32_t storedKind = 0;
+    std::uint32_t flags = 0;
+    std::memcpy(&storedKind, m_data.data() + record + kRecordKindOffset, sizeof storedKind);
+    std::memcpy(&flags, m_data.data() + record + kRecordFlagsOffset, sizeof flags);
+    // A dual interface is stored as its dispatch half.
+    const bool matches = kind == TKIND_DISPATCH
+        ? (storedKind & 0xF) == TKIND_DISPATCH && (flags & TYPEFLAG_FDUAL)
+        : (storedKind & 0xF) == static_cast<std::uint32_t>(kind);
+    if (!matches)
+        ThrowHr(TYPE_E_BADMODULEKIND);
+    return record;
+}
 
-    if (::SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER
-        || !::WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &done, nullptr)
-        || done != data.size())
+void MsftFile::SetVtableSize(std::size_t index, UINT bytes)
+{
+    if (bytes > 0x7FFF)
+        ThrowHr(TYPE_E_SIZETOOBIG);
+    const std::int16_t value = static_cast<std::int16_t>(bytes);
+    std::memcpy(m_data.data() + Record(index, TKIND_DISPATCH) + kRecordVftOffset, &value, sizeof value);
+}
+
+void MsftFile::SetInstanceSize(std::size_t index, UINT bytes)
+{
+    const std::int32_t value = static_cast<std::int32_t>(bytes);
+    std::memcpy(m_data.data() + Record(index, TKIND_ENUM) + kRecordSizeOffset, &value, sizeof value);
+}
+
+void MsftFile::Save() const
+{
+    unique_file file = Open(m_path, GENERIC_WRITE, CREATE_ALWAYS);
+    DWORD done = 0;
+    if (!::WriteFile(file.get(), m_data.data(), static_cast<DWORD>(m_data.size()), &done, nullptr)
+        || done != m_data.size())
         ThrowHr(TYPE_E_IOERROR);
 }
 

@@ -45,6 +45,8 @@ constexpr std::size_t npos = static_cast<std::size_t>(-1);
 // type whose interface half carries the virtual table.
 constexpr UINT kDualFlags = TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE;
 constexpr UINT kCoclassFlags = TYPEFLAG_FCANCREATE;
+// Enumerations are 32-bit on every target.
+constexpr UINT kEnumSize = 4;
 
 // Names of a member: its own first, then its parameters'.
 std::vector<unique_bstr> MemberNames(ITypeInfo* info, MEMBERID memid, UINT max)
@@ -172,13 +174,15 @@ void TlbCopier::Copy(const wchar_t* source, const wchar_t* target)
     Step("SaveAllChanges");
     ThrowIfFailed(m_target->SaveAllChanges());
 
-    Step("correcting the virtual-table sizes");
-    std::vector<VtableSize> sizes;
+    Step("correcting the stored sizes");
+    MsftFile file(target);
     for (std::size_t i = 0; i < kTypeCount; ++i) {
         if (kPublishedOrder[i].kind == TKIND_INTERFACE)
-            sizes.push_back({ i, m_slots[i] * m_ptrSize });
+            file.SetVtableSize(i, m_slots[i] * m_ptrSize);
+        else if (kPublishedOrder[i].kind == TKIND_ENUM)
+            file.SetInstanceSize(i, kEnumSize);
     }
-    FixVtableSizes(target, sizes);
+    file.Save();
 }
 
 void TlbCopier::LoadSource(const wchar_t* source)
@@ -457,6 +461,8 @@ void TlbCopier::Verify(const wchar_t* target)
         ThrowIfFailed(lib->GetTypeInfo(i, &info));
         if (PublishedIndexOfName(TypeName(info.Get()).get()) != i)
             ThrowHr(TYPE_E_ELEMENTNOTFOUND);
+        if (kPublishedOrder[i].kind == TKIND_ENUM && TypeAttr(info.Get())->cbSizeInstance != kEnumSize)
+            ThrowHr(TYPE_E_SIZETOOBIG);
         if (kPublishedOrder[i].kind != TKIND_INTERFACE)
             continue;
         Step("checking the virtual tables of the written library");
