@@ -264,6 +264,21 @@ ComPtr<ITypeInfo> BaseOf(ITypeInfo* info, UINT implIndex = 0)
     return base;
 }
 
+// IDispatch is imported from stdole2 (OLE Automation 2.0), not redeclared.
+bool ComesFromStdole2(ITypeInfo* info)
+{
+    ComPtr<ITypeLib> lib;
+    UINT index = 0;
+    if (FAILED(info->GetContainingTypeLib(&lib, &index)))
+        return false;
+    TLIBATTR* attr = nullptr;
+    if (FAILED(lib->GetLibAttr(&attr)))
+        return false;
+    const bool stdole2 = ::IsEqualGUID(IID_StdOle, attr->guid) && attr->wMajorVerNum == 2;
+    lib->ReleaseTLibAttr(attr);
+    return stdole2;
+}
+
 ComPtr<ITypeInfo> InterfaceHalf(ITypeInfo* dispatchHalf)
 {
     return BaseOf(dispatchHalf, static_cast<UINT>(-1));
@@ -431,7 +446,12 @@ TEST_P(TypeLibFile, InterfacesMatchTheirTables)
         EXPECT_EQ(kDual, attr->wTypeFlags & kDual);
         EXPECT_EQ(0, attr->wTypeFlags & kNever);
         ASSERT_EQ(1, attr->cImplTypes);
-        EXPECT_EQ(row.base, NameOf(BaseOf(half.Get()).Get()));
+        ComPtr<ITypeInfo> base = BaseOf(half.Get());
+        ASSERT_TRUE(base);
+        EXPECT_EQ(row.base, NameOf(base.Get()));
+        if (std::wstring(row.base) == L"IDispatch") {
+            EXPECT_TRUE(ComesFromStdole2(base.Get()));
+        }
         // The table size is stored in the target system's pointer size.
         EXPECT_EQ(row.slots * GetParam().ptrSize, attr->cbSizeVft);
         EXPECT_EQ(row.funcs.front().slot + row.funcs.size(), row.slots);

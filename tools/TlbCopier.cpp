@@ -2,6 +2,7 @@
 
 #include <oleauto.h>
 
+#include <cwchar>
 #include <iterator>
 #include <vector>
 
@@ -453,10 +454,10 @@ void TlbCopier::Verify(const wchar_t* target)
     if (syskind != m_syskind)
         ThrowHr(TYPE_E_BADMODULEKIND);
 
-    Step("checking the order of the written library");
     if (lib->GetTypeInfoCount() != kTypeCount)
         ThrowHr(TYPE_E_ELEMENTNOTFOUND);
     for (UINT i = 0; i < kTypeCount; ++i) {
+        Step("checking the order and the tables of the written library");
         ComPtr<ITypeInfo> info;
         ThrowIfFailed(lib->GetTypeInfo(i, &info));
         if (PublishedIndexOfName(TypeName(info.Get()).get()) != i)
@@ -465,7 +466,6 @@ void TlbCopier::Verify(const wchar_t* target)
             ThrowHr(TYPE_E_SIZETOOBIG);
         if (kPublishedOrder[i].kind != TKIND_INTERFACE)
             continue;
-        Step("checking the virtual tables of the written library");
         if (!IsDual(info.Get()))
             ThrowHr(TYPE_E_BADMODULEKIND);
         ComPtr<ITypeInfo> half = InterfaceHalf(info.Get());
