@@ -229,6 +229,8 @@ TEST_F(DispatchObject, InvokeByDispidEqualsTheCallThroughTheSlot)
         ASSERT_EQ(V_VT(&direct), V_VT(&invoked));
         EXPECT_EQ(static_cast<HRESULT>(VARCMP_EQ), ::VarCmp(&direct, &invoked, kEnglish, 0));
     }
+    // Dispatching took no reference of its own: m_format and dispatch only.
+    EXPECT_EQ(2u, RefCount(m_format.Get()));
 }
 
 // The format members answer to 0x60020000 upward and to nothing below.
