@@ -7,14 +7,17 @@ namespace {
 // Holders that have published a type description, so that module stop can
 // release them. Guarded by its own lock: it is touched once per interface.
 TypeInfoHolder* g_pLoadedHolders = nullptr;
+// Initialised where it lives: a CRITICAL_SECTION must not be copied once
+// initialised, so it cannot be returned by value from an initialiser. Never
+// deleted, since module stop may still take it during static destruction.
+struct HoldersLockStorage {
+    HoldersLockStorage() noexcept { ::InitializeCriticalSection(&cs); }
+    CRITICAL_SECTION cs;
+};
 CRITICAL_SECTION* HoldersLock() noexcept
 {
-    static CRITICAL_SECTION cs = [] {
-        CRITICAL_SECTION c;
-        ::InitializeCriticalSection(&c);
-        return c;
-    }();
-    return &cs;
+    static HoldersLockStorage lock;
+    return &lock.cs;
 }
 } // namespace
 
