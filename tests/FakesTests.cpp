@@ -761,6 +761,25 @@ TEST_F(FakesTest, SeveralSinksAreCalledInAdviseOrder)
     EXPECT_EQ(CONNECT_E_NOCONNECTION, Unadvise(run.converter.Get(), IID_ITolviFileConverterEvents, cookie2));
 }
 
+TEST_F(FakesTest, TestsCanCountLiveObjectsAndMakeThemReport)
+{
+    ConverterRun run(Behaviour{});
+    ComPtr<ITolviFileConverter> second;
+    ASSERT_EQ(S_OK, Create(run.inst, "A2B", second));
+    EXPECT_EQ(2, run.inst.LiveInstances("A2B"));
+    EXPECT_EQ(0, run.inst.LiveInstances("B2C"));
+    // Both objects report; only the first has a sink.
+    EXPECT_EQ(2, run.inst.Report("A2B", FTSTATE_SUSPEND));
+    EXPECT_EQ(2, run.inst.ReportProgress("A2B", 3, 4));
+    EXPECT_EQ((Lines{"State(3)", "Progress(3,4)"}), run.rec.Events());
+    LONG state = 0;
+    EXPECT_EQ(S_OK, second->get_State(&state));
+    EXPECT_EQ(FTSTATE_SUSPEND, state);
+    second.Reset();
+    EXPECT_EQ(1, run.inst.LiveInstances("A2B"));
+    EXPECT_EQ(0, run.inst.Report("nothing", 5));
+}
+
 TEST_F(FakesTest, ConnectionPointAcceptsOnlyItsEventInterface)
 {
     Installation inst;

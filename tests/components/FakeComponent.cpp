@@ -8,6 +8,7 @@
 #include "components/FakeData.h"
 #include "components/FakeFormat.h"
 #include "components/FakeJournal.h"
+#include "components/FakeLive.h"
 #include "components/FakeText.h"
 
 namespace fakes {
@@ -49,6 +50,15 @@ void FakeComponent::Configure(const Config& config)
     m_config = config;
     m_nState = FTSTATE_READY;
     m_cp.Init(this, config.kind == Kind::Converter, config.behaviour.dispatchEvents, config.name);
+    ListLive(this);
+}
+
+void FakeComponent::Inject(LONG kind, LONG a, LONG b)
+{
+    if (kind == 0)
+        Report(a);
+    else
+        m_cp.FireProgress(a, b);
 }
 
 STDMETHODIMP FakeComponent::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) noexcept

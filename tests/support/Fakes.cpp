@@ -451,4 +451,22 @@ long Installation::LiveObjects() const
     return live ? live() : 0;
 }
 
+long Installation::LiveInstances(const std::string& name) const
+{
+    auto count = m_impl->Export<LONG (*)(const char*)>("FakeCountLive");
+    return count ? count(name.c_str()) : 0;
+}
+
+long Installation::Report(const std::string& name, long state) const
+{
+    auto fire = m_impl->Export<LONG (*)(const char*, LONG, LONG, LONG)>("FakeFire");
+    return fire ? fire(name.c_str(), 0, state, 0) : 0;
+}
+
+long Installation::ReportProgress(const std::string& name, long progress, long maxProgress) const
+{
+    auto fire = m_impl->Export<LONG (*)(const char*, LONG, LONG, LONG)>("FakeFire");
+    return fire ? fire(name.c_str(), 1, progress, maxProgress) : 0;
+}
+
 } // namespace fakes

@@ -146,6 +146,13 @@ public:
     // Fake objects alive in this process (components, formats): 0 once the
     // system has released everything it created.
     long LiveObjects() const;
+    // Live objects of one fake: what the system still holds of it.
+    long LiveInstances(const std::string& name) const;
+    // Makes every live object of the fake report now, on this thread, to the
+    // sinks it has (e.g. a late report from the last step of a finished run);
+    // answers how many objects did.
+    long Report(const std::string& name, long state) const;
+    long ReportProgress(const std::string& name, long progress, long maxProgress) const;
 
 private:
     struct Impl;
