@@ -368,6 +368,25 @@ TEST_F(FakesTest, DestructionRemovesEverythingItWrote)
     EXPECT_EQ(typeLibBefore, TypeLibraryRegistered());
 }
 
+TEST_F(FakesTest, InstallRemovesWhatADeadTestLeftBehind)
+{
+    const std::wstring stale = L"CLSID\\{FA4E0005-7E57-4FA4-8000-00000000F4CE}";
+    const std::wstring category = L"\\Implemented Categories\\{EAB6510A-A57F-46AB-9347-0970BF4DE763}";
+    for (const std::wstring& path : {stale + category, std::wstring(kCatalogue) + L"\\Stale"}) {
+        vembro::unique_hkey key;
+        HKEY root = path.compare(0, 5, L"CLSID") == 0 ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE;
+        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                                   key.put(), nullptr));
+    }
+    ASSERT_EQ(1u, TranslatorCategory().size()); // the dead test's translator
+    Installation inst;
+    inst.Converter("A2B", kA, kB).Translator("B2C", kB, kC).Install();
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, stale));
+    EXPECT_EQ((std::vector<std::wstring>{inst.ClsidStringOf("A2B")}), Subkeys(HKEY_LOCAL_MACHINE, kCatalogue));
+    ASSERT_EQ(1u, TranslatorCategory().size());
+    EXPECT_TRUE(::IsEqualCLSID(inst.ClsidOf("B2C"), TranslatorCategory()[0]));
+}
+
 TEST_F(FakesTest, EmptyInstallationHasAnEmptyCatalogueKey)
 {
     Installation inst;
