@@ -7,7 +7,9 @@
 #include <comcat.h>
 #include <olectl.h>
 #include <wrl/client.h>
+#include <algorithm>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -708,6 +710,38 @@ TEST_F(FakesTest, WaitIdleCoversWorkStartedFromInsideAReport)
     ASSERT_TRUE(run.inst.WaitIdle(5000));
     EXPECT_EQ("doc\n[A2B]\n[A2B]\n", out.Read());
     run.rec.onState = nullptr;
+}
+
+TEST_F(FakesTest, ConcurrentWorkersKeepTheJournalWhole)
+{
+    Installation inst;
+    Behaviour b;
+    b.worker = true;
+    for (LONG i = 1; i <= 20; ++i)
+        b.progress.emplace_back(i, 20);
+    inst.Converter("A2B", kA, kB, b).Install();
+    constexpr int kRuns = 8;
+    std::vector<ComPtr<ITolviFileConverter>> converters(kRuns);
+    std::vector<std::unique_ptr<TempFile>> outs;
+    TempFile in("doc\n");
+    for (auto& c : converters) {
+        ASSERT_EQ(S_OK, Create(inst, "A2B", c));
+        outs.push_back(std::make_unique<TempFile>());
+        EXPECT_EQ(S_OK, c->ConvertFile(in.Bstr(), outs.back()->Bstr(), Missing()));
+    }
+    converters.clear();
+    ASSERT_TRUE(inst.WaitIdle(10000));
+    Lines trace = inst.Trace();
+    auto count = [&](const std::string& part) {
+        return std::count_if(trace.begin(), trace.end(),
+                             [&](const std::string& l) { return l.find(part) != std::string::npos; });
+    };
+    EXPECT_EQ(kRuns * 20, count("A2B>ProgressChange("));
+    EXPECT_EQ(kRuns, count("A2B>StateChange(5)"));
+    EXPECT_EQ(static_cast<size_t>(kRuns), inst.Journal("A2B.Destroy").size());
+    for (const auto& out : outs)
+        EXPECT_EQ("doc\n[A2B]\n", out->Read());
+    EXPECT_EQ(0, inst.LiveObjects());
 }
 
 TEST_F(FakesTest, WorkerKeepsTheComponentAliveUntilItHasReported)
