@@ -84,6 +84,10 @@ protected:
     void SetState(long state);
 
 private:
+    // The configured answer for data; no journal line.
+    HRESULT ProbeFile(BSTR file);
+    HRESULT ProbeStream(IUnknown* unknown);
+    HRESULT ProbeText(BSTR text);
     // The work of a run, then the configured reports. Answers the copy's
     // failure, S_OK otherwise.
     HRESULT Perform(const Job& job);
