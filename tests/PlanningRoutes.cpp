@@ -36,14 +36,6 @@ Format F(short id)
 CChainItem C(short s, short t) { return CChainItem(s, t, CHAINITEM_CONVERTER); }
 CChainItem T(short s, short t) { return CChainItem(s, t, CHAINITEM_TRANSLATOR); }
 
-CChain Chain(std::initializer_list<CChainItem> items)
-{
-    CChain chain;
-    for (const CChainItem& item : items)
-        chain.Add(item);
-    return chain;
-}
-
 // Every planned chain, read back through the table's own operations.
 Routes PlannedChains()
 {
@@ -83,13 +75,6 @@ HRESULT FactoryResultFor(const CChain& chain)
     return CreateChainTranslator(chain, &translator);
 }
 
-Behaviour Detects(HRESULT answer)
-{
-    Behaviour b;
-    b.detect = answer;
-    return b;
-}
-
 class PlanningRoutes : public RegistryTest {
 protected:
     using RegistryTest::RegistryTest;
@@ -98,12 +83,6 @@ protected:
         Routes planned = PlannedChains();
         EXPECT_EQ(Describe(expected), Describe(planned));
     }
-    HRESULT Detect(const VARIANT& data, tagFILEDATATYPE type)
-    {
-        found = List({77}); // poisoned: must be replaced
-        return g_Translators.GetAvailableFormats(data, type, found);
-    }
-    CFormatIDs found;
 };
 
 // For the case in which a thread without COM plans: no MTA may exist, so the
@@ -329,7 +308,7 @@ TEST_F(PlanningRoutes, AFormatOnlyAConverterRecognisesIsListedWhenARouteStartsTh
 {
     inst.Converter("1to2", F(1), F(2), Detects(S_OK)).Translator("2to3", F(2), F(3)).Install();
     StringArg text(L"t");
-    ASSERT_EQ(S_OK, Detect(text, FILEDATATYPE_TEXT));
+    ASSERT_EQ(S_OK, Detect(g_Translators, text, FILEDATATYPE_TEXT));
     EXPECT_EQ(List({1}), found);
     // Converters are asked before translators.
     EXPECT_EQ((Lines{"1to2.IsFormatAvailableMemory(text=t)", "2to3.IsFormatAvailable(data=VT_BSTR:t, type=2)"}),
@@ -343,7 +322,7 @@ TEST_F(PlanningRoutes, DetectedFormatsComeInRouteOrderComplexFirst)
         .Translator("4to3", Format{4, "F4", "f4", "f4", true}, F(3), Detects(S_OK))
         .Install();
     StringArg text(L"t");
-    ASSERT_EQ(S_OK, Detect(text, FILEDATATYPE_TEXT));
+    ASSERT_EQ(S_OK, Detect(g_Translators, text, FILEDATATYPE_TEXT));
     // Route sources 4, 2, 1: 4 is complex, the rest reversed.
     EXPECT_EQ(List({4, 1, 2}), found);
 }
@@ -352,7 +331,7 @@ TEST_F(PlanningRoutes, ADetectedFormatWithoutRouteIsNotListed)
 {
     inst.Converter("5to6", F(5), F(6), Detects(S_OK)).Translator("2to3", F(2), F(3)).Install();
     StringArg text(L"t");
-    EXPECT_EQ(S_OK, Detect(text, FILEDATATYPE_TEXT));
+    EXPECT_EQ(S_OK, Detect(g_Translators, text, FILEDATATYPE_TEXT));
     EXPECT_EQ(CFormatIDs(), found);
 }
 
@@ -360,16 +339,16 @@ TEST_F(PlanningRoutes, NothingDetectedIsSFalse)
 {
     inst.Converter("1to2", F(1), F(2)).Translator("2to3", F(2), F(3)).Install();
     StringArg text(L"t");
-    EXPECT_EQ(S_FALSE, Detect(text, FILEDATATYPE_TEXT));
+    EXPECT_EQ(S_FALSE, Detect(g_Translators, text, FILEDATATYPE_TEXT));
     EXPECT_EQ(CFormatIDs(), found);
-    EXPECT_EQ(S_FALSE, Detect(text, static_cast<tagFILEDATATYPE>(3)));
+    EXPECT_EQ(S_FALSE, Detect(g_Translators, text, static_cast<tagFILEDATATYPE>(3)));
 }
 
 TEST_F(PlanningRoutes, WithoutAnyRouteNobodyIsAsked)
 {
     inst.Converter("1to2", F(1), F(2), Detects(S_OK)).Install();
     StringArg text(L"t");
-    EXPECT_EQ(S_FALSE, Detect(text, FILEDATATYPE_TEXT));
+    EXPECT_EQ(S_FALSE, Detect(g_Translators, text, FILEDATATYPE_TEXT));
     EXPECT_EQ(CFormatIDs(), found);
     EXPECT_TRUE(inst.Journal(".IsFormat").empty());
 }
@@ -381,6 +360,6 @@ TEST_F(PlanningRoutes, AFailingConverterDetectionCountsAsEmpty)
         .WithoutCatalogueKey()
         .Install();
     StringArg text(L"t");
-    ASSERT_EQ(S_OK, Detect(text, FILEDATATYPE_TEXT));
+    ASSERT_EQ(S_OK, Detect(g_Translators, text, FILEDATATYPE_TEXT));
     EXPECT_EQ(List({2}), found);
 }

@@ -24,22 +24,7 @@ const Format kB{2, "B", "b", "b"};
 const Format kC{3, "C", "c", "c"};
 const Format kD{4, "D", "d", "d", true};
 
-Behaviour Detects(HRESULT answer)
-{
-    Behaviour b;
-    b.detect = answer;
-    return b;
-}
-
-class PlanningTranslatorRegistry : public RegistryTest {
-protected:
-    HRESULT Detect(const VARIANT& data, tagFILEDATATYPE type)
-    {
-        found = List({77}); // poisoned: must be replaced
-        return g_RealTranslators.GetAvailableFormats(data, type, found);
-    }
-    CFormatIDs found;
-};
+class PlanningTranslatorRegistry : public RegistryTest {};
 
 } // namespace
 
@@ -119,7 +104,7 @@ TEST_F(PlanningTranslatorRegistry, TranslatorsGetAPlainCopyOfByReferenceData)
     ::VariantInit(&data);
     V_VT(&data) = VT_BYREF | VT_BSTR;
     V_BSTRREF(&data) = &ref;
-    ASSERT_EQ(S_OK, Detect(data, FILEDATATYPE_FILENAME));
+    ASSERT_EQ(S_OK, Detect(g_RealTranslators, data, FILEDATATYPE_FILENAME));
     EXPECT_EQ(List({1}), found);
     EXPECT_EQ((Lines{"A2B.IsFormatAvailable(data=VT_BSTR:C:\\doc.a, type=0)"}), inst.Journal(".IsFormat"));
 }
@@ -134,7 +119,7 @@ TEST_F(PlanningTranslatorRegistry, TranslatorsOfASourceAreAskedUntilOneCanTell)
         .Translator("C2A", kC, kA, Detects(S_FALSE))
         .Install();
     StringArg text(L"t");
-    ASSERT_EQ(S_OK, Detect(text, FILEDATATYPE_TEXT));
+    ASSERT_EQ(S_OK, Detect(g_RealTranslators, text, FILEDATATYPE_TEXT));
     EXPECT_EQ(List({1}), found);
     EXPECT_EQ((Lines{"C2A.IsFormatAvailable(data=VT_BSTR:t, type=2)", "A2A.IsFormatAvailable(data=VT_BSTR:t, type=2)",
                      "A2D.IsFormatAvailable(data=VT_BSTR:t, type=2)", "A2C.IsFormatAvailable(data=VT_BSTR:t, type=2)",
@@ -146,7 +131,7 @@ TEST_F(PlanningTranslatorRegistry, AFirstNoEndsTheSourceEvenIfALaterTranslatorWo
 {
     inst.Translator("A2B", kA, kB, Detects(S_OK)).Translator("A2C", kA, kC, Detects(S_FALSE)).Install();
     StringArg text(L"t");
-    ASSERT_EQ(S_OK, Detect(text, FILEDATATYPE_TEXT));
+    ASSERT_EQ(S_OK, Detect(g_RealTranslators, text, FILEDATATYPE_TEXT));
     EXPECT_EQ(CFormatIDs(), found);
     EXPECT_EQ((Lines{"A2C.IsFormatAvailable(data=VT_BSTR:t, type=2)"}), inst.Journal(".IsFormat"));
 }
@@ -158,7 +143,7 @@ TEST_F(PlanningTranslatorRegistry, AStreamIsHandedOverAsItIs)
     ASSERT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, &stream));
     ASSERT_EQ(S_OK, stream->Write("abcdef", 6, nullptr));
     ObjectArg data(stream.Get());
-    ASSERT_EQ(S_OK, Detect(data, FILEDATATYPE_STREAM));
+    ASSERT_EQ(S_OK, Detect(g_RealTranslators, data, FILEDATATYPE_STREAM));
     EXPECT_EQ(CFormatIDs(), found);
     // The translators' position is their own business: nothing is restored.
     EXPECT_EQ((Lines{"A2C.IsFormatAvailable(data=VT_UNKNOWN:@6, type=1)",
@@ -172,11 +157,11 @@ TEST_F(PlanningTranslatorRegistry, DataOfTheWrongKindIsRejectedBeforeAnyProbe)
     StringArg text(L"t");
     StringArg nullText(nullptr);
     ObjectArg nullObject(nullptr);
-    EXPECT_EQ(E_INVALIDARG, Detect(text, static_cast<tagFILEDATATYPE>(3)));
+    EXPECT_EQ(E_INVALIDARG, Detect(g_RealTranslators, text, static_cast<tagFILEDATATYPE>(3)));
     EXPECT_EQ(CFormatIDs(), found);
-    EXPECT_EQ(E_INVALIDARG, Detect(text, FILEDATATYPE_STREAM));
-    EXPECT_EQ(E_POINTER, Detect(nullText, FILEDATATYPE_TEXT));
-    EXPECT_EQ(E_POINTER, Detect(nullObject, FILEDATATYPE_STREAM));
+    EXPECT_EQ(E_INVALIDARG, Detect(g_RealTranslators, text, FILEDATATYPE_STREAM));
+    EXPECT_EQ(E_POINTER, Detect(g_RealTranslators, nullText, FILEDATATYPE_TEXT));
+    EXPECT_EQ(E_POINTER, Detect(g_RealTranslators, nullObject, FILEDATATYPE_STREAM));
     EXPECT_EQ(CFormatIDs(), found);
     EXPECT_TRUE(inst.Journal(".IsFormat").empty());
 }
