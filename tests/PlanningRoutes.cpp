@@ -9,6 +9,7 @@
 #include <wrl/client.h>
 
 #include <map>
+#include <thread>
 #include <utility>
 
 #include "RegistryTestSupport.h"
@@ -95,11 +96,7 @@ protected:
 template <class F>
 void OnThreadWithoutCom(F&& f)
 {
-    HANDLE thread = ::CreateThread(
-        nullptr, 0, [](void* p) -> DWORD { (*static_cast<F*>(p))(); return 0; }, &f, 0, nullptr);
-    ASSERT_NE(nullptr, thread);
-    ::WaitForSingleObject(thread, INFINITE);
-    ::CloseHandle(thread);
+    std::thread(std::forward<F>(f)).join();
 }
 
 } // namespace
