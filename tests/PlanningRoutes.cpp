@@ -122,6 +122,19 @@ TEST_F(PlanningRoutes, ConverterThenTranslator)
     EXPECT_TRUE(inst.Journal().empty());
 }
 
+TEST_F(PlanningRoutes, ConcurrentCallersPlanOnce)
+{
+    inst.Converter("A2B", F(1), F(2)).Translator("B2C", F(2), F(3)).Install();
+    LONG failures = 0;
+    OnThreadsAtOnce(4, [&] {
+        if (FAILED(g_Translators.Build()) || !g_Translators.HasRoute(1, 3))
+            ::InterlockedIncrement(&failures);
+    });
+    EXPECT_EQ(0, failures);
+    EXPECT_EQ((Lines{"A2B.SourceFormat", "B2C.SourceFormat"}), inst.Journal(".SourceFormat"));
+    ExpectRoutes({{{1, 3}, Chain({C(1, 2), T(2, 3)})}});
+}
+
 TEST_F(PlanningRoutes, TranslatorThenConverter)
 {
     inst.Converter("B2D", F(2), F(4)).Translator("A2B", F(1), F(2)).Install();
