@@ -1,0 +1,48 @@
+#include "catalogue/Converters.h"
+
+#include "catalogue/ComponentPairs.h"
+#include "catalogue/SLock.h"
+#include "catalogue/StreamProbe.h"
+#include "com/Error.h"
+
+namespace vembro {
+
+HRESULT CConverters::Load() noexcept
+try {
+    CSLock<CConverters> lock(this);
+    if (m_bLoaded)
+        return S_OK;
+    std::vector<CLSID> clsids;
+    HRESULT hr = EnumConverterClsids(clsids);
+    if (FAILED(hr))
+        return hr; // stays unloaded: the next caller reads the catalogue again
+    LoadComponentPairs<ITolviFileConverter>(*this, clsids);
+    m_bLoaded = TRUE;
+    return S_OK;
+}
+VEMBRO_CATCH_RETURN()
+
+HRESULT CConverters::CreateConverter(short src, short tgt, ITolviFileConverter** out) noexcept
+try {
+    return CreateComponentForPair(*this, src, tgt, out);
+}
+VEMBRO_CATCH_RETURN()
+
+HRESULT CConverters::GetAvailableFormats(const VARIANT& data, tagFILEDATATYPE type, CFormatIDs& out) noexcept
+{
+    return DetectFormats<ITolviFileConverter>(
+        *this, data, type, out, [type](ITolviFileConverter* converter, const VARIANT& copy) -> HRESULT {
+            switch (type) {
+            case FILEDATATYPE_FILENAME:
+                return converter->IsFormatAvailableFile(V_BSTR(&copy));
+            case FILEDATATYPE_TEXT:
+                return converter->IsFormatAvailableMemory(V_BSTR(&copy));
+            default:
+                // An object without IStream cannot be probed: this converter
+                // cannot tell, and the next one of the format is asked.
+                return ProbeStream(converter, V_UNKNOWN(&copy));
+            }
+        });
+}
+
+} // namespace vembro

@@ -1,0 +1,184 @@
+#include "catalogue/FormatsInfo.h"
+
+#include <new>
+
+#include "catalogue/SLock.h"
+#include "com/Error.h"
+#include "com/Strings.h"
+
+namespace vembro {
+
+// --- CBstr -----------------------------------------------------------------
+
+CBstr::CBstr(const CBstr& other) : m_str(other.Copy_nothrow())
+{
+    if (other.m_str && !m_str)
+        throw std::bad_alloc();
+}
+
+CBstr& CBstr::operator=(const CBstr& other)
+{
+    if (this != &other) {
+        CBstr copy(other);
+        ::SysFreeString(m_str);
+        m_str = copy.Detach();
+    }
+    return *this;
+}
+
+CBstr& CBstr::operator=(CBstr&& other) noexcept
+{
+    if (this != &other) {
+        ::SysFreeString(m_str);
+        m_str = other.Detach();
+    }
+    return *this;
+}
+
+BSTR* CBstr::Put() noexcept
+{
+    ::SysFreeString(m_str);
+    m_str = nullptr;
+    return &m_str;
+}
+
+BSTR CBstr::Detach() noexcept
+{
+    BSTR s = m_str;
+    m_str = nullptr;
+    return s;
+}
+
+BSTR CBstr::Copy_nothrow() const noexcept
+{
+    // Byte-exact, so that a string with embedded NULs or an odd length
+    // survives the copy unchanged.
+    if (!m_str)
+        return nullptr;
+    return ::SysAllocStringByteLen(reinterpret_cast<LPCSTR>(m_str), ::SysStringByteLen(m_str));
+}
+
+// --- CFormatInfo -----------------------------------------------------------
+
+HRESULT CFormatInfo::FromFormat(ITolviFileFormat* format) noexcept
+try {
+    if (!format)
+        return E_POINTER;
+    // The order of the reads is observable by the component; the first
+    // failure ends the record where it is.
+    unique_bstr name;
+    ThrowIfFailed(format->get_Name(name.put()));
+    Name = CBstr(name.release());
+
+    VARIANT_BOOL complex = VARIANT_FALSE;
+    ThrowIfFailed(format->get_IsComplex(&complex));
+    IsComplex = complex != VARIANT_FALSE;
+
+    unique_bstr defaultExt;
+    ThrowIfFailed(format->get_DefaultExtention(defaultExt.put()));
+    DefaultExtention = AnsiFromBstr(defaultExt.get());
+
+    unique_bstr exts;
+    ThrowIfFailed(format->get_Extentions(exts.put()));
+    Extentions = AnsiFromBstr(exts.get());
+
+    short id = -1;
+    ThrowIfFailed(format->get_ID(&id));
+    ID = id;
+    return S_OK;
+}
+VEMBRO_CATCH_RETURN()
+
+namespace {
+std::string LowerAnsi(std::string text)
+{
+    if (!text.empty())
+        ::CharLowerBuffA(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+} // namespace
+
+BOOL CFormatInfo::MatchesExt(const char* ext) const
+{
+    if (!ext)
+        return FALSE;
+    if (::lstrcmpiA(ext, DefaultExtention.c_str()) == 0)
+        return TRUE;
+    // Whole items of the "."-separated list only: "tm" must not match
+    // "htm.html", nor ".html" (given with its dot).
+    std::string needle = LowerAnsi("." + std::string(ext) + ".");
+    std::string haystack = LowerAnsi("." + Extentions + ".");
+    return haystack.find(needle) != std::string::npos;
+}
+
+std::string CFormatInfo::NameAnsi() const
+{
+    return AnsiFromBstr(Name.Get());
+}
+
+// --- CFormatsInfo ----------------------------------------------------------
+
+namespace {
+// Records leave the store only as copies.
+BOOL CopyRecord(const CFormatInfo* found, CFormatInfo* out)
+{
+    if (!found)
+        return FALSE;
+    if (out)
+        *out = *found;
+    return TRUE;
+}
+} // namespace
+
+HRESULT CFormatsInfo::Add(ITolviFileFormat* format, CFormatInfo* out) noexcept
+try {
+    // The component is asked before the lock is taken: nothing calls out of
+    // the store while it is locked.
+    CFormatInfo record;
+    HRESULT hr = record.FromFormat(format);
+    if (FAILED(hr))
+        return hr;
+
+    CSLock<CFormatsInfo> lock(this);
+    // The first format object that reports an identifier defines it.
+    if (!CFormatMap<CFormatInfo>::Lookup(record.ID))
+        SetAt(record.ID, record);
+    if (out)
+        *out = record;
+    return S_OK;
+}
+VEMBRO_CATCH_RETURN()
+
+BOOL CFormatsInfo::Lookup(short id, CFormatInfo* out) noexcept
+try {
+    CSLock<CFormatsInfo> lock(this);
+    const CFormatInfo* found = CFormatMap<CFormatInfo>::Lookup(id);
+    return CopyRecord(found, out);
+} catch (...) {
+    return FALSE;
+}
+
+BOOL CFormatsInfo::FindByName(const char* name, CFormatInfo* out) noexcept
+try {
+    if (!name)
+        return FALSE;
+    CSLock<CFormatsInfo> lock(this);
+    const CFormatInfo* found = nullptr;
+    ForEach([&](short, const CFormatInfo& info) {
+        if (!found && ::lstrcmpA(info.NameAnsi().c_str(), name) == 0)
+            found = &info;
+    });
+    return CopyRecord(found, out);
+} catch (...) {
+    return FALSE;
+}
+
+BOOL CFormatsInfo::MatchExt(short id, const char* ext) noexcept
+try {
+    CFormatInfo info;
+    return Lookup(id, &info) && info.MatchesExt(ext);
+} catch (...) {
+    return FALSE;
+}
+
+} // namespace vembro
