@@ -7,6 +7,9 @@
 #include <comcat.h>
 #include <olectl.h>
 #include <wrl/client.h>
+#include <algorithm>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,6 +40,8 @@ struct Recorder {
     Lines events;
     std::vector<DWORD> threads;
     LONG volatile invokes = 0;
+    // Called after a StateChange has been recorded, on the reporting thread.
+    std::function<void(LONG)> onState;
 
     void Add(const std::string& e)
     {
@@ -82,6 +87,8 @@ public:
     STDMETHODIMP StateChange(LONG s) noexcept override
     {
         m_rec->Add("State(" + std::to_string(s) + ")");
+        if (m_rec->onState)
+            m_rec->onState(s);
         return S_OK;
     }
 };
@@ -326,8 +333,20 @@ TEST_F(FakesTest, InstallRegistersClassesCatalogueAndCategoryInDeclarationOrder)
     EXPECT_EQ(S_OK, Create(inst, "C2A", translator));
 }
 
+bool TypeLibraryRegistered()
+{
+    ITypeLib* lib = nullptr;
+    if (FAILED(::LoadRegTypeLib(LIBID_VEMBROLib, 1, 0, 0x409, &lib)))
+        return false;
+    lib->Release();
+    return true;
+}
+
 TEST_F(FakesTest, DestructionRemovesEverythingItWrote)
 {
+    // What was there before the installation stays.
+    bool vendorKeyBefore = KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Tolvi Labs");
+    bool typeLibBefore = TypeLibraryRegistered();
     CLSID converter{}, translator{};
     {
         Installation inst;
@@ -336,11 +355,10 @@ TEST_F(FakesTest, DestructionRemovesEverythingItWrote)
         inst.Converter("A2B", kA, kB, byProgId).Translator("B2C", kB, kC).Install();
         converter = inst.ClsidOf("A2B");
         translator = inst.ClsidOf("B2C");
-        ITypeLib* lib = nullptr;
-        ASSERT_EQ(S_OK, ::LoadRegTypeLib(LIBID_VEMBROLib, 1, 0, 0x409, &lib));
-        lib->Release();
+        EXPECT_TRUE(TypeLibraryRegistered());
     }
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Tolvi Labs"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kCatalogue));
+    EXPECT_EQ(vendorKeyBefore, KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Tolvi Labs"));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Vembro.FakeGone"));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Vembro Tests"));
     EXPECT_TRUE(TranslatorCategory().empty());
@@ -349,8 +367,26 @@ TEST_F(FakesTest, DestructionRemovesEverythingItWrote)
                                                       reinterpret_cast<void**>(unk.GetAddressOf())));
     EXPECT_EQ(REGDB_E_CLASSNOTREG, ::CoCreateInstance(translator, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                                       reinterpret_cast<void**>(unk.GetAddressOf())));
-    ITypeLib* lib = nullptr;
-    EXPECT_TRUE(FAILED(::LoadRegTypeLib(LIBID_VEMBROLib, 1, 0, 0x409, &lib)));
+    EXPECT_EQ(typeLibBefore, TypeLibraryRegistered());
+}
+
+TEST_F(FakesTest, InstallRemovesWhatADeadTestLeftBehind)
+{
+    const std::wstring stale = L"CLSID\\{FA4E0005-7E57-4FA4-8000-00000000F4CE}";
+    const std::wstring category = L"\\Implemented Categories\\{EAB6510A-A57F-46AB-9347-0970BF4DE763}";
+    for (const std::wstring& path : {stale + category, std::wstring(kCatalogue) + L"\\Stale"}) {
+        vembro::unique_hkey key;
+        HKEY root = path.compare(0, 5, L"CLSID") == 0 ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE;
+        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                                   key.put(), nullptr));
+    }
+    ASSERT_EQ(1u, TranslatorCategory().size()); // the dead test's translator
+    Installation inst;
+    inst.Converter("A2B", kA, kB).Translator("B2C", kB, kC).Install();
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, stale));
+    EXPECT_EQ((std::vector<std::wstring>{inst.ClsidStringOf("A2B")}), Subkeys(HKEY_LOCAL_MACHINE, kCatalogue));
+    ASSERT_EQ(1u, TranslatorCategory().size());
+    EXPECT_TRUE(::IsEqualCLSID(inst.ClsidOf("B2C"), TranslatorCategory()[0]));
 }
 
 TEST_F(FakesTest, EmptyInstallationHasAnEmptyCatalogueKey)
@@ -406,10 +442,12 @@ TEST_F(FakesTest, RawEntriesBuildProgIdChainsAndOddCatalogueNames)
     EXPECT_TRUE(::IsEqualCLSID(inst.ClsidOf("A2B"), clsid));
 }
 
-TEST_F(FakesTest, UnknownFakeNameIsRefused)
+TEST_F(FakesTest, UnknownOrRepeatedFakeNamesAreRefused)
 {
     Installation inst;
+    inst.Converter("A2B", kA, kB);
     EXPECT_THROW(inst.ClsidOf("nothing"), std::invalid_argument);
+    EXPECT_THROW(inst.Translator("A2B", kB, kC), std::invalid_argument);
 }
 
 // ---------------------------------------------------------------------------
@@ -652,6 +690,60 @@ TEST_F(FakesTest, WorkerRunReportsFromAnotherThread)
               run.inst.Journal(".Convert"));
 }
 
+TEST_F(FakesTest, WaitIdleCoversWorkStartedFromInsideAReport)
+{
+    // As a chain does: the next step starts from the previous step's report.
+    Behaviour b;
+    b.worker = true;
+    ConverterRun run(b);
+    ComPtr<ITolviFileConverter> next;
+    ASSERT_EQ(S_OK, Create(run.inst, "A2B", next));
+    TempFile in("doc\n"), middle, out("poison");
+    BSTR middleName = middle.Bstr(), outName = out.Bstr();
+    run.rec.onState = [&](LONG state) {
+        if (state == FTSTATE_TRANSLATE_COMPLETE) {
+            ::Sleep(50);
+            next->ConvertFile(middleName, outName, Missing());
+        }
+    };
+    EXPECT_EQ(S_OK, run.converter->ConvertFile(in.Bstr(), middleName, Missing()));
+    ASSERT_TRUE(run.inst.WaitIdle(5000));
+    EXPECT_EQ("doc\n[A2B]\n[A2B]\n", out.Read());
+    run.rec.onState = nullptr;
+}
+
+TEST_F(FakesTest, ConcurrentWorkersKeepTheJournalWhole)
+{
+    Installation inst;
+    Behaviour b;
+    b.worker = true;
+    for (LONG i = 1; i <= 20; ++i)
+        b.progress.emplace_back(i, 20);
+    inst.Converter("A2B", kA, kB, b).Install();
+    constexpr int kRuns = 8;
+    std::vector<ComPtr<ITolviFileConverter>> converters(kRuns);
+    std::vector<std::unique_ptr<TempFile>> outs;
+    TempFile in("doc\n");
+    for (auto& c : converters) {
+        ASSERT_EQ(S_OK, Create(inst, "A2B", c));
+        outs.push_back(std::make_unique<TempFile>());
+        EXPECT_EQ(S_OK, c->ConvertFile(in.Bstr(), outs.back()->Bstr(), Missing()));
+    }
+    converters.clear();
+    ASSERT_TRUE(inst.WaitIdle(10000));
+    Lines trace = inst.Trace();
+    auto count = [&](const std::string& part) {
+        return std::count_if(trace.begin(), trace.end(),
+                             [&](const std::string& l) { return l.find(part) != std::string::npos; });
+    };
+    EXPECT_EQ(kRuns * 20, count("A2B>ProgressChange("));
+    EXPECT_EQ(kRuns, count("A2B>StateChange(5)"));
+    EXPECT_EQ(static_cast<size_t>(kRuns), inst.Journal("A2B.Destroy").size());
+    for (const auto& out : outs)
+        EXPECT_EQ("doc\n[A2B]\n", out->Read());
+    EXPECT_EQ(0, inst.LiveObjects());
+}
+
 TEST_F(FakesTest, WorkerKeepsTheComponentAliveUntilItHasReported)
 {
     Behaviour b;
@@ -720,6 +812,25 @@ TEST_F(FakesTest, SeveralSinksAreCalledInAdviseOrder)
     EXPECT_EQ((Lines{"State(5)"}), second.Events());
     EXPECT_EQ(S_OK, Unadvise(run.converter.Get(), IID_ITolviFileConverterEvents, cookie2));
     EXPECT_EQ(CONNECT_E_NOCONNECTION, Unadvise(run.converter.Get(), IID_ITolviFileConverterEvents, cookie2));
+}
+
+TEST_F(FakesTest, TestsCanCountLiveObjectsAndMakeThemReport)
+{
+    ConverterRun run(Behaviour{});
+    ComPtr<ITolviFileConverter> second;
+    ASSERT_EQ(S_OK, Create(run.inst, "A2B", second));
+    EXPECT_EQ(2, run.inst.LiveInstances("A2B"));
+    EXPECT_EQ(0, run.inst.LiveInstances("B2C"));
+    // Both objects report; only the first has a sink.
+    EXPECT_EQ(2, run.inst.Report("A2B", FTSTATE_SUSPEND));
+    EXPECT_EQ(2, run.inst.ReportProgress("A2B", 3, 4));
+    EXPECT_EQ((Lines{"State(3)", "Progress(3,4)"}), run.rec.Events());
+    LONG state = 0;
+    EXPECT_EQ(S_OK, second->get_State(&state));
+    EXPECT_EQ(FTSTATE_SUSPEND, state);
+    second.Reset();
+    EXPECT_EQ(1, run.inst.LiveInstances("A2B"));
+    EXPECT_EQ(0, run.inst.Report("nothing", 5));
 }
 
 TEST_F(FakesTest, ConnectionPointAcceptsOnlyItsEventInterface)
@@ -802,6 +913,241 @@ TEST_F(FakesTest, TranslatorErrorCarriesTheConfiguredCode)
                          kMissing + ")",
                      "B2C>StateChange(6)", "B2C.Error"}),
               inst.Trace());
+}
+TEST_F(FakesTest, StopReportsStoppedAndAnswersStopResult)
+{
+    Behaviour b;
+    b.finish = Finish::Suspend;
+    b.stopResult = S_FALSE;
+    ConverterRun run(b);
+    TempFile in("doc\n"), out;
+    EXPECT_EQ(S_OK, run.converter->ConvertFile(in.Bstr(), out.Bstr(), Missing()));
+    EXPECT_EQ(S_FALSE, run.converter->Stop(I4(3)));
+    EXPECT_EQ((Lines{"State(3)", "State(4)"}), run.rec.Events());
+    EXPECT_EQ((Lines{"A2B.Stop(info=VT_I4:3)"}), run.inst.Journal(".Stop"));
+}
+
+TEST_F(FakesTest, WorkerStopReportsFromAnotherThread)
+{
+    Behaviour b;
+    b.worker = true;
+    b.finish = Finish::Nothing;
+    ConverterRun run(b);
+    TempFile in("doc\n"), out("poison");
+    EXPECT_EQ(S_OK, run.converter->ConvertFile(in.Bstr(), out.Bstr(), Missing()));
+    ASSERT_TRUE(run.inst.WaitIdle(5000));
+    EXPECT_TRUE(run.rec.Events().empty());
+    EXPECT_EQ(S_OK, run.converter->Stop(Missing()));
+    ASSERT_TRUE(run.inst.WaitIdle(5000));
+    EXPECT_EQ((Lines{"State(4)"}), run.rec.Events());
+    EXPECT_NE(::GetCurrentThreadId(), run.rec.threads.at(0));
+    EXPECT_EQ("poison", out.Read());
+}
+
+TEST_F(FakesTest, FailingStopReportsNothing)
+{
+    Behaviour b;
+    b.stopResult = E_ACCESSDENIED;
+    ConverterRun run(b);
+    EXPECT_EQ(E_ACCESSDENIED, run.converter->Stop(Missing()));
+    EXPECT_TRUE(run.rec.Events().empty());
+}
+
+TEST_F(FakesTest, StartResultDecidesWhetherTheRunStarts)
+{
+    {
+        Behaviour b;
+        b.startResult = E_ACCESSDENIED;
+        ConverterRun run(b);
+        TempFile in("doc\n"), out("poison");
+        EXPECT_EQ(E_ACCESSDENIED, run.converter->ConvertFile(in.Bstr(), out.Bstr(), Missing()));
+        EXPECT_TRUE(run.rec.Events().empty());
+        EXPECT_EQ("poison", out.Read());
+    }
+    {
+        Behaviour b;
+        b.startResult = S_FALSE;
+        ConverterRun run(b);
+        TempFile in("doc\n"), out("poison");
+        EXPECT_EQ(S_FALSE, run.converter->ConvertFile(in.Bstr(), out.Bstr(), Missing()));
+        EXPECT_EQ((Lines{"State(5)"}), run.rec.Events());
+        EXPECT_EQ("doc\n[A2B]\n", out.Read());
+    }
+}
+
+TEST_F(FakesTest, NullFileNamesAreRefused)
+{
+    ConverterRun run(Behaviour{});
+    TempFile in("doc\n");
+    EXPECT_EQ(E_POINTER, run.converter->ConvertFile(in.Bstr(), nullptr, Missing()));
+    EXPECT_EQ((Lines{"A2B.ConvertFile(in=" + in.Name() + ", out=<null>, info=" + kMissing + ")"}),
+              run.inst.Journal(".Convert"));
+    EXPECT_TRUE(run.rec.Events().empty());
+}
+
+TEST_F(FakesTest, CreateResultFailsTheClassFactory)
+{
+    Installation inst;
+    Behaviour b;
+    b.createResult = E_OUTOFMEMORY;
+    inst.Converter("A2B", kA, kB, b).Install();
+    ComPtr<ITolviFileConverter> c;
+    EXPECT_EQ(E_OUTOFMEMORY, Create(inst, "A2B", c));
+    EXPECT_EQ(nullptr, c.Get());
+    EXPECT_EQ((Lines{"A2B.Create"}), inst.Journal());
+    EXPECT_EQ(0, inst.LiveObjects());
+}
+
+TEST_F(FakesTest, FormatFailuresAreConfigurable)
+{
+    Installation inst;
+    Behaviour failing, nullSource;
+    failing.sourceFormatResult = E_UNEXPECTED;
+    failing.targetFormatResult = E_ACCESSDENIED;
+    nullSource.nullSourceFormat = true;
+    inst.Converter("A2B", kA, kB, failing).Translator("B2C", kB, kC, nullSource).Install();
+    ComPtr<ITolviFileConverter> c;
+    ComPtr<ITolviFileTranslator> t;
+    ASSERT_EQ(S_OK, Create(inst, "A2B", c));
+    ASSERT_EQ(S_OK, Create(inst, "B2C", t));
+    ITolviFileFormat* poisoned = reinterpret_cast<ITolviFileFormat*>(1);
+    EXPECT_EQ(E_UNEXPECTED, c->get_SourceFormat(&poisoned));
+    EXPECT_EQ(nullptr, poisoned);
+    poisoned = reinterpret_cast<ITolviFileFormat*>(1);
+    EXPECT_EQ(E_ACCESSDENIED, c->get_TargetFormat(&poisoned));
+    EXPECT_EQ(nullptr, poisoned);
+    poisoned = reinterpret_cast<ITolviFileFormat*>(1);
+    EXPECT_EQ(S_OK, t->get_SourceFormat(&poisoned));
+    EXPECT_EQ(nullptr, poisoned);
+    ComPtr<ITolviFileFormat> target;
+    EXPECT_EQ(S_OK, t->get_TargetFormat(&target));
+    EXPECT_NE(nullptr, target.Get());
+}
+
+TEST_F(FakesTest, OfferedInterfacesFollowNoSyncAndNoEvents)
+{
+    Installation inst;
+    Behaviour none;
+    none.noSync = true;
+    none.noEvents = true;
+    inst.Converter("Full", kA, kB).Converter("Bare", kA, kB, none).Translator("FullT", kB, kC)
+        .Translator("BareT", kB, kC, none).Install();
+    ComPtr<IUnknown> full, bare, fullT, bareT;
+    ASSERT_EQ(S_OK, Create(inst, "Full", full));
+    ASSERT_EQ(S_OK, Create(inst, "Bare", bare));
+    ASSERT_EQ(S_OK, Create(inst, "FullT", fullT));
+    ASSERT_EQ(S_OK, Create(inst, "BareT", bareT));
+    ComPtr<IUnknown> face;
+    EXPECT_EQ(S_OK, full->QueryInterface(IID_ITolviFileConverter3, &face));
+    EXPECT_EQ(S_OK, full->QueryInterface(IID_IConnectionPointContainer, &face));
+    EXPECT_EQ(E_NOINTERFACE, bare->QueryInterface(IID_ITolviFileConverter3, &face));
+    EXPECT_EQ(E_NOINTERFACE, bare->QueryInterface(IID_IConnectionPointContainer, &face));
+    EXPECT_EQ(S_OK, bare->QueryInterface(IID_ITolviFileConverter2, &face));
+    EXPECT_EQ(S_OK, bare->QueryInterface(IID_IDispatch, &face));
+    EXPECT_EQ(S_OK, fullT->QueryInterface(IID_ITolviFileTranslator2, &face));
+    EXPECT_EQ(S_OK, fullT->QueryInterface(IID_IConnectionPointContainer, &face));
+    EXPECT_EQ(E_NOINTERFACE, fullT->QueryInterface(IID_ITolviFileTranslator3, &face));
+    EXPECT_EQ(E_NOINTERFACE, bareT->QueryInterface(IID_ITolviFileTranslator2, &face));
+    EXPECT_EQ(E_NOINTERFACE, bareT->QueryInterface(IID_IConnectionPointContainer, &face));
+    EXPECT_EQ(S_OK, bareT->QueryInterface(IID_ITolviFileTranslator, &face));
+    EXPECT_EQ(E_NOINTERFACE, fullT->QueryInterface(IID_ITolviFileConverter, &face));
+}
+
+TEST_F(FakesTest, DispatchIsServedFromTheTypeLibrary)
+{
+    Installation inst;
+    inst.Converter("A2B", kA, kB).Install();
+    ComPtr<IDispatch> d;
+    ASSERT_EQ(S_OK, Create(inst, "A2B", d));
+    OLECHAR name[] = L"State";
+    LPOLESTR names[] = {name};
+    DISPID id = 0;
+    ASSERT_EQ(S_OK, d->GetIDsOfNames(IID_NULL, names, 1, 0x409, &id));
+    EXPECT_EQ(6, id);
+    DISPPARAMS none{};
+    vembro::unique_variant state;
+    ASSERT_EQ(S_OK, d->Invoke(id, IID_NULL, 0x409, DISPATCH_PROPERTYGET, &none, &state, nullptr, nullptr));
+    EXPECT_EQ(VT_I4, V_VT(&state));
+    EXPECT_EQ(FTSTATE_READY, V_I4(&state));
+    EXPECT_EQ((Lines{"A2B.State"}), inst.Journal(".State"));
+}
+
+TEST_F(FakesTest, SyncCallsWorkAndReportInsideTheCall)
+{
+    Installation inst;
+    Behaviour b;
+    b.worker = true; // has no say over synchronous calls
+    b.syncResult = S_FALSE;
+    b.progress = {{1, 1}};
+    inst.Translator("B2C", kB, kC, b).Install();
+    ComPtr<ITolviFileTranslator2> t;
+    ASSERT_EQ(S_OK, Create(inst, "B2C", t));
+    Recorder rec;
+    ComPtr<IUnknown> sink = MakeSink<TranslatorSink>(rec);
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, Advise(t.Get(), IID_ITolviFileTranslatorEvents, sink.Get(), &cookie));
+    TempFile in("doc\n"), out("poison");
+    ComPtr<IDispatch> someDirection;
+    ASSERT_EQ(S_OK, t.As(&someDirection));
+    EXPECT_EQ(S_FALSE, t->SyncTranslateFile(someDirection.Get(), in.Bstr(), out.Bstr(), Missing()));
+    EXPECT_EQ((Lines{"Progress(1,1)", "State(5)"}), rec.Events());
+    EXPECT_EQ(std::vector<DWORD>(2, ::GetCurrentThreadId()), rec.threads);
+    EXPECT_EQ("doc\n[B2C]\n", out.Read());
+    ComPtr<IStream> sin = MemoryStream("x\n", 0), sout = MemoryStream("", 0);
+    EXPECT_EQ(S_FALSE, t->SyncTranslateStream(someDirection.Get(), sin.Get(), sout.Get(), I4(1)));
+    EXPECT_EQ("x\n[B2C]\n", Content(sout.Get()));
+    EXPECT_EQ((Lines{"B2C.SyncTranslateFile(direction=set, in=" + in.Name() + ", out=" + out.Name() +
+                         ", reserved=" + kMissing + ")",
+                     "B2C.SyncTranslateStream(direction=set, in=@0, out=@0, reserved=VT_I4:1)"}),
+              inst.Journal(".Sync"));
+    EXPECT_EQ(S_OK, Unadvise(t.Get(), IID_ITolviFileTranslatorEvents, cookie));
+}
+
+TEST_F(FakesTest, FailingSyncCallDoesNoWork)
+{
+    Installation inst;
+    Behaviour b;
+    b.syncResult = E_ACCESSDENIED;
+    inst.Converter("A2B", kA, kB, b).Install();
+    ComPtr<ITolviFileConverter3> c;
+    ASSERT_EQ(S_OK, Create(inst, "A2B", c));
+    TempFile in("doc\n"), out("poison");
+    EXPECT_EQ(E_ACCESSDENIED, c->SyncConvertFile(in.Bstr(), out.Bstr(), Missing()));
+    EXPECT_EQ("poison", out.Read());
+    EXPECT_TRUE(inst.Journal(">").empty());
+}
+
+TEST_F(FakesTest, SyncErrorIsReportedWhileTheCallSucceeds)
+{
+    Installation inst;
+    Behaviour b;
+    b.finish = Finish::Error;
+    b.errorCode = E_ACCESSDENIED;
+    inst.Translator("B2C", kB, kC, b).Install();
+    ComPtr<ITolviFileTranslator2> t;
+    ASSERT_EQ(S_OK, Create(inst, "B2C", t));
+    TempFile in("doc\n"), out("poison");
+    EXPECT_EQ(S_OK, t->SyncTranslateFile(nullptr, in.Bstr(), out.Bstr(), Missing()));
+    LONG error = 0;
+    EXPECT_EQ(S_OK, t->get_Error(&error));
+    EXPECT_EQ(E_ACCESSDENIED, error);
+    Lines trace = inst.Trace();
+    EXPECT_EQ("B2C>StateChange(6)", trace.at(trace.size() - 2));
+}
+
+TEST_F(FakesTest, TextCallsAppendTheRouteLine)
+{
+    Installation inst;
+    inst.Converter("A2B", kA, kB).Translator("B2C", kB, kC).Install();
+    ComPtr<ITolviFileConverter> c;
+    ComPtr<ITolviFileTranslator> t;
+    ASSERT_EQ(S_OK, Create(inst, "A2B", c));
+    ASSERT_EQ(S_OK, Create(inst, "B2C", t));
+    vembro::unique_bstr in = vembro::MakeBstr(L"doc\n"), converted, translated;
+    EXPECT_EQ(S_OK, c->ConvertMemory(in.get(), converted.put()));
+    EXPECT_EQ(S_OK, t->TranslateText(nullptr, converted.get(), translated.put()));
+    EXPECT_STREQ(L"doc\n[A2B]\n[B2C]\n", translated.get());
+    EXPECT_EQ(E_POINTER, c->ConvertMemory(in.get(), nullptr));
 }
 
 } // namespace

@@ -6,47 +6,15 @@ namespace fakes {
 
 const vembro::QIEntry* FakeConverter::QITable() const noexcept
 {
-#define FAKE_CONVERTER_FACES                                                     \
-    VEMBRO_QI(FakeConverter, ITolviFileConverter),                               \
-        VEMBRO_QI_AS(FakeConverter, IID_ITolviFileConverter2, ITolviFileConverter3), \
-        VEMBRO_QI_AS(FakeConverter, IID_IDispatch, ITolviFileConverter3)
-    static const vembro::QIEntry all[] = {
-        FAKE_CONVERTER_FACES,
-        VEMBRO_QI(FakeConverter, ITolviFileConverter3),
-        VEMBRO_QI(FakeConverter, IConnectionPointContainer),
-        VEMBRO_QI_END,
-    };
-    static const vembro::QIEntry noSync[] = {
-        FAKE_CONVERTER_FACES,
-        VEMBRO_QI(FakeConverter, IConnectionPointContainer),
-        VEMBRO_QI_END,
-    };
-    static const vembro::QIEntry noEvents[] = {
-        FAKE_CONVERTER_FACES,
-        VEMBRO_QI(FakeConverter, ITolviFileConverter3),
-        VEMBRO_QI_END,
-    };
-    static const vembro::QIEntry neither[] = {
-        FAKE_CONVERTER_FACES,
-        VEMBRO_QI_END,
-    };
-#undef FAKE_CONVERTER_FACES
-    if (Does().noSync)
-        return Does().noEvents ? neither : noSync;
-    return Does().noEvents ? noEvents : all;
+    static const FaceTables tables(
+        {
+            VEMBRO_QI(FakeConverter, ITolviFileConverter),
+            VEMBRO_QI_AS(FakeConverter, IID_ITolviFileConverter2, ITolviFileConverter3),
+            VEMBRO_QI_AS(FakeConverter, IID_IDispatch, ITolviFileConverter3),
+        },
+        VEMBRO_QI(FakeConverter, ITolviFileConverter3), VEMBRO_QI(FakeConverter, IConnectionPointContainer));
+    return tables.Get(Does().noSync, Does().noEvents);
 }
-
-STDMETHODIMP FakeConverter::get_SourceFormat(ITolviFileFormat** pVal) noexcept
-try {
-    return FormatOf(true, pVal);
-}
-VEMBRO_CATCH_RETURN()
-
-STDMETHODIMP FakeConverter::get_TargetFormat(ITolviFileFormat** pVal) noexcept
-try {
-    return FormatOf(false, pVal);
-}
-VEMBRO_CATCH_RETURN()
 
 STDMETHODIMP FakeConverter::IsFormatAvailableStream(IUnknown* Stream) noexcept
 try {
@@ -100,51 +68,6 @@ STDMETHODIMP FakeConverter::ConvertMemory(BSTR TextIn, BSTR* TextOut) noexcept
 try {
     Call("ConvertMemory(text=" + TextOf(TextIn) + ")");
     return AppendRoute(TextIn, TextOut);
-}
-VEMBRO_CATCH_RETURN()
-
-STDMETHODIMP FakeConverter::get_State(LONG* pVal) noexcept
-try {
-    Call("State");
-    if (!pVal)
-        return E_POINTER;
-    *pVal = StateValue();
-    return S_OK;
-}
-VEMBRO_CATCH_RETURN()
-
-STDMETHODIMP FakeConverter::Stop(VARIANT Info) noexcept
-try {
-    Call("Stop(info=" + VariantText(Info) + ")");
-    return DoStop();
-}
-VEMBRO_CATCH_RETURN()
-
-STDMETHODIMP FakeConverter::Suspend() noexcept
-try {
-    Call("Suspend");
-    SetState(FTSTATE_SUSPEND);
-    return S_OK;
-}
-VEMBRO_CATCH_RETURN()
-
-STDMETHODIMP FakeConverter::Resume() noexcept
-try {
-    Call("Resume");
-    SetState(FTSTATE_CONVERT);
-    return S_OK;
-}
-VEMBRO_CATCH_RETURN()
-
-STDMETHODIMP FakeConverter::get_Property(VARIANT Prop, VARIANT* pVal) noexcept
-try {
-    return DoGetProperty(Prop, pVal);
-}
-VEMBRO_CATCH_RETURN()
-
-STDMETHODIMP FakeConverter::put_Property(VARIANT Prop, VARIANT newVal) noexcept
-try {
-    return DoPutProperty(Prop, newVal);
 }
 VEMBRO_CATCH_RETURN()
 
