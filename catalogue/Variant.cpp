@@ -24,6 +24,25 @@ VARTYPE WidenedType(VARTYPE vt) noexcept
     }
 }
 
+bool IsNullString(const VARIANT* v) noexcept
+{
+    return V_VT(v) == VT_BSTR && !V_BSTR(v);
+}
+
+// VariantCopy, except that a NULL string stays NULL: this platform's copy
+// turns it into an empty string, and "no string" must stay recognisable.
+HRESULT CopyValue(VARIANT* to, const VARIANT* from) noexcept
+{
+    if (!IsNullString(from))
+        return ::VariantCopy(to, const_cast<VARIANT*>(from));
+    HRESULT hr = ::VariantClear(to);
+    if (SUCCEEDED(hr)) {
+        V_VT(to) = VT_BSTR;
+        V_BSTR(to) = nullptr;
+    }
+    return hr;
+}
+
 } // namespace
 
 HRESULT NormalizeVariant(const VARIANT* src, VARIANT* dst) noexcept
@@ -40,10 +59,13 @@ HRESULT NormalizeVariant(const VARIANT* src, VARIANT* dst) noexcept
         if (V_VT(src) == (VT_BYREF | VT_VARIANT)) {
             if (!V_VARIANTREF(src))
                 return E_POINTER;
-            hr = ::VariantCopy(&work, V_VARIANTREF(src));
+            hr = CopyValue(&work, V_VARIANTREF(src));
+        } else if (!V_BYREF(src)) {
+            return E_POINTER;
+        } else if (V_VT(src) == (VT_BYREF | VT_BSTR) && !*V_BSTRREF(src)) {
+            V_VT(&work) = VT_BSTR;
+            V_BSTR(&work) = nullptr;
         } else {
-            if (!V_BYREF(src))
-                return E_POINTER;
             hr = ::VariantChangeType(&work, const_cast<VARIANT*>(src), 0,
                                      static_cast<VARTYPE>(V_VT(src) & ~VT_BYREF));
         }
@@ -70,7 +92,7 @@ HRESULT NormalizeVariant(const VARIANT* src, VARIANT* dst) noexcept
     }
 
     if (!changed)
-        return ::VariantCopy(dst, const_cast<VARIANT*>(src));
+        return CopyValue(dst, src);
 
     hr = ::VariantClear(dst);
     if (FAILED(hr)) {

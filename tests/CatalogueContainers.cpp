@@ -2,6 +2,8 @@
 // the identifier lists, the pair tables and the scoped lock. No COM needed.
 #include <gtest/gtest.h>
 
+#include "CatalogueDoubles.h"
+
 #include <vector>
 
 #include "catalogue/FormatIDs.h"
@@ -12,6 +14,7 @@
 #include "com/Resource.h"
 
 using namespace vembro;
+using catalogue_test::List;
 
 namespace {
 
@@ -28,14 +31,6 @@ CFormatMap<int>& Fill(CFormatMap<int>& map, std::initializer_list<short> ids)
     for (short id : ids)
         map.SetAt(id, n++);
     return map;
-}
-
-CFormatIDs List(std::initializer_list<short> ids)
-{
-    CFormatIDs list;
-    for (short id : ids)
-        list.Add(id);
-    return list;
 }
 
 const GUID kClsidA = {0x11111111, 0x1111, 0x1111, {1, 1, 1, 1, 1, 1, 1, 1}};

@@ -1,14 +1,34 @@
 #pragma once
-// Small in-test format objects for the format store: each property answers
-// from plain fields, may be told to fail, and records the order of the calls.
+// Helpers of the catalogue and planning tests: identifier lists written
+// inline, and small in-test format objects whose properties answer from plain
+// fields, may be told to fail, and record the order of the calls.
 #include <windows.h>
 #include <oleauto.h>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
+#include "catalogue/FormatIDs.h"
+#include "chains/Chain.h"
 #include "vembro/Vembro.h"
 
 namespace catalogue_test {
+
+inline vembro::CFormatIDs List(std::initializer_list<short> ids)
+{
+    vembro::CFormatIDs list;
+    for (short id : ids)
+        list.Add(id);
+    return list;
+}
+
+inline vembro::CChain Chain(std::initializer_list<vembro::CChainItem> items)
+{
+    vembro::CChain chain;
+    for (const vembro::CChainItem& item : items)
+        chain.Add(item);
+    return chain;
+}
 
 class TestFormat : public ITolviFileFormat {
 public:

@@ -12,17 +12,10 @@
 #include "com/Strings.h"
 
 using namespace vembro;
+using catalogue_test::List;
 using catalogue_test::TestFormat;
 
 namespace {
-
-CFormatIDs List(std::initializer_list<short> ids)
-{
-    CFormatIDs list;
-    for (short id : ids)
-        list.Add(id);
-    return list;
-}
 
 std::wstring NameOf(const CFormatInfo& info)
 {

@@ -212,6 +212,23 @@ TEST(CatalogueNormalizeVariant, OtherTypesAreCopiedUnchanged)
     }
 }
 
+TEST(CatalogueNormalizeVariant, ANullStringStaysNull)
+{
+    BSTR none = nullptr;
+    VARIANT plain = Make(VT_BSTR);
+    V_BSTR(&plain) = nullptr;
+    VARIANT byRef = Make(VT_BYREF | VT_BSTR);
+    V_BSTRREF(&byRef) = &none;
+    VARIANT byRefVariant = Make(VT_BYREF | VT_VARIANT);
+    V_VARIANTREF(&byRefVariant) = &plain;
+    for (VARIANT* src : {&plain, &byRef, &byRefVariant}) {
+        Normalized n(src);
+        ASSERT_EQ(S_OK, n.hr);
+        EXPECT_EQ(VT_BSTR, V_VT(&n.dst));
+        EXPECT_EQ(nullptr, V_BSTR(&n.dst));
+    }
+}
+
 TEST(CatalogueNormalizeVariant, ObjectsAreCopiedWithAReference)
 {
     struct Counted : IUnknown {
