@@ -1,8 +1,46 @@
+// The library entry and the four exports (ordinals in Vembro.def).
 #include <windows.h>
 #include <objbase.h>
-extern "C" {
-STDAPI DllCanUnloadNow() { return S_FALSE; }
-STDAPI DllGetClassObject(REFCLSID, REFIID, void** ppv) { if (ppv) *ppv = nullptr; return CLASS_E_CLASSNOTAVAILABLE; }
-STDAPI DllRegisterServer() { return E_NOTIMPL; }
-STDAPI DllUnregisterServer() { return S_OK; }
+
+#include "module/ComModule.h"
+#include "module/Registration.h"
+#include "module/VembroApp.h"
+
+namespace {
+vembro::CVembroApp theApp;
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+{
+    switch (reason) {
+    case DLL_PROCESS_ATTACH:
+        ::DisableThreadLibraryCalls(instance);
+        theApp.SetInstanceHandle(instance);
+        return theApp.InitInstance();
+    case DLL_PROCESS_DETACH:
+        theApp.ExitInstance();
+        return TRUE;
+    default:
+        return TRUE;
+    }
+}
+
+STDAPI DllCanUnloadNow()
+{
+    return vembro::g_Module.CanUnloadNow();
+}
+
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv)
+{
+    return vembro::g_Module.GetClassObject(rclsid, riid, ppv);
+}
+
+STDAPI DllRegisterServer()
+{
+    return vembro::RegisterServer(vembro::g_Module.GetModuleInstance());
+}
+
+STDAPI DllUnregisterServer()
+{
+    return vembro::UnregisterServer(vembro::g_Module.GetModuleInstance());
 }

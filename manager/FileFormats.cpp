@@ -1,0 +1,109 @@
+// An ordered, read-only collection of formats: only the identifiers are
+// kept; every format object is made from the store when it is asked for.
+#include "manager/FileFormats.h"
+
+#include "com/Dispatch.h"
+#include "com/Object.h"
+#include "com/Strings.h"
+
+namespace vembro {
+namespace {
+
+class CTolviFileFormats : public CComObjectRootEx, public IDispatchImpl<ITolviFileFormats> {
+public:
+    static const QIEntry* QITable() noexcept
+    {
+        static const QIEntry table[] = {
+            VEMBRO_QI(CTolviFileFormats, ITolviFileFormats),
+            VEMBRO_QI_AS(CTolviFileFormats, IID_IDispatch, ITolviFileFormats),
+            VEMBRO_QI_END,
+        };
+        return table;
+    }
+
+    STDMETHODIMP get_Count(short* pVal) noexcept override
+    try {
+        if (!pVal)
+            return E_POINTER;
+        *pVal = static_cast<short>(m_ids.GetCount());
+        return S_OK;
+    }
+    VEMBRO_CATCH_RETURN()
+
+    STDMETHODIMP get_FileFormat(short Index, ITolviFileFormat** pVal) noexcept override
+    try {
+        if (!pVal)
+            return E_POINTER;
+        *pVal = nullptr;
+        if (Index < 0 || Index >= m_ids.GetCount())
+            return E_INVALIDARG;
+        CFormatInfo info;
+        if (!m_ids.GetInfo(Index, &info))
+            return E_UNEXPECTED; // an identifier that the store never recorded
+        return CreateFileFormat(info, pVal);
+    }
+    VEMBRO_CATCH_RETURN()
+
+    STDMETHODIMP get_FileFormatFromID(short ID, ITolviFileFormat** pVal) noexcept override
+    try {
+        if (!pVal)
+            return E_POINTER;
+        *pVal = nullptr;
+        short index = m_ids.Find(ID);
+        if (index < 0)
+            return E_INVALIDARG;
+        return Self()->get_FileFormat(index, pVal);
+    }
+    VEMBRO_CATCH_RETURN()
+
+    STDMETHODIMP get_FileFormatFromName(BSTR Name, ITolviFileFormat** pVal) noexcept override
+    try {
+        if (pVal)
+            *pVal = nullptr;
+        if (!Name || !pVal)
+            return E_POINTER;
+        short index = m_ids.IndexOfName(AnsiFromBstr(Name).c_str());
+        if (index < 0)
+            return E_INVALIDARG;
+        return Self()->get_FileFormat(index, pVal);
+    }
+    VEMBRO_CATCH_RETURN()
+
+    STDMETHODIMP get_FileFormatFromExt(BSTR Ext, ITolviFileFormats** pVal) noexcept override
+    try {
+        if (pVal)
+            *pVal = nullptr;
+        if (!Ext || !pVal)
+            return E_POINTER;
+        CFormatIDs matching;
+        HRESULT hr = m_ids.FilterByExt(AnsiFromBstr(Ext).c_str(), matching);
+        if (FAILED(hr))
+            return hr;
+        return CreateFileFormats(matching, pVal);
+    }
+    VEMBRO_CATCH_RETURN()
+
+    CFormatIDs m_ids;
+
+private:
+    // The lookups by identifier and name answer exactly what FileFormat
+    // answers, so they go through the interface rather than around it.
+    ITolviFileFormats* Self() noexcept { return this; }
+};
+
+} // namespace
+
+HRESULT CreateFileFormats(const CFormatIDs& ids, ITolviFileFormats** out) noexcept
+{
+    return CreateAndQuery_nothrow<CComObject<CTolviFileFormats>>(
+        __uuidof(ITolviFileFormats), reinterpret_cast<void**>(out), [&](CTolviFileFormats& formats) {
+            try {
+                formats.m_ids.Copy(ids);
+            } catch (...) {
+                return E_FAIL;
+            }
+            return S_OK;
+        });
+}
+
+} // namespace vembro

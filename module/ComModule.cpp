@@ -1,0 +1,47 @@
+#include "module/ComModule.h"
+
+#include "com/Module.h"
+#include "module/ClassFactory.h"
+#include "vembro/Vembro.h"
+
+namespace vembro {
+
+CVembroModule g_Module;
+
+void CVembroModule::Term() noexcept
+{
+    auto guard = m_csFactory.Lock();
+    CManagerClassFactory* factory = m_pFactory;
+    m_pFactory = nullptr;
+    if (factory)
+        factory->Release();
+}
+
+HRESULT CVembroModule::GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) noexcept
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    if (!::IsEqualCLSID(rclsid, CLSID_TolviFTManager))
+        return CLASS_E_CLASSNOTAVAILABLE;
+
+    // Tested again inside the lock, so that racing callers never make two.
+    if (!m_pFactory) {
+        auto guard = m_csFactory.Lock();
+        if (!m_pFactory) {
+            CManagerClassFactory* factory = nullptr;
+            HRESULT hr = CManagerClassFactory::Create(&factory);
+            if (FAILED(hr))
+                return hr;
+            ::InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&m_pFactory), factory);
+        }
+    }
+    return m_pFactory->QueryInterface(riid, ppv);
+}
+
+HRESULT CVembroModule::CanUnloadNow() const noexcept
+{
+    return ModuleLockCount() == 0 ? S_OK : S_FALSE;
+}
+
+} // namespace vembro

@@ -1,0 +1,122 @@
+#include "module/Registration.h"
+
+#include <oleauto.h>
+#include <wrl/client.h>
+#include <string>
+
+#include "com/Error.h"
+#include "module/Registrar.h"
+#include "vembro/Vembro.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace vembro {
+namespace {
+
+std::wstring ModulePath(HMODULE module)
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0)
+            ThrowHr(HResultFromWin32(static_cast<LONG>(::GetLastError())));
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+std::wstring GuidString(const GUID& guid)
+{
+    wchar_t text[40] = {};
+    if (!::StringFromGUID2(guid, text, 40))
+        ThrowHr(E_UNEXPECTED);
+    return text;
+}
+
+// The script with its %MODULE%, %CLSID% and %LIBID% filled in.
+void PrepareRegistrar(HMODULE module, CRegistrar& registrar, std::wstring& script)
+{
+    ThrowIfFailed(CRegistrar::LoadScript_nothrow(module, kRegistrationScriptId, L"REGISTRY", script));
+    registrar.AddReplacement(L"MODULE", ModulePath(module));
+    registrar.AddReplacement(L"CLSID", GuidString(CLSID_TolviFTManager));
+    registrar.AddReplacement(L"LIBID", GuidString(LIBID_VEMBROLib));
+}
+
+// The type library resource 1 of the module's own file; failing that, the
+// file of the same path with the extension ".tlb".
+ComPtr<ITypeLib> LoadModuleTypeLib(const std::wstring& modulePath, std::wstring& loadedFrom)
+{
+    ComPtr<ITypeLib> lib;
+    loadedFrom = modulePath;
+    if (SUCCEEDED(::LoadTypeLibEx(loadedFrom.c_str(), REGKIND_NONE, &lib)))
+        return lib;
+    const size_t slash = modulePath.find_last_of(L"\\/");
+    const size_t dot = modulePath.find_last_of(L'.');
+    loadedFrom = (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash))
+                     ? modulePath.substr(0, dot)
+                     : modulePath;
+    loadedFrom += L".tlb";
+    ThrowIfFailed(::LoadTypeLibEx(loadedFrom.c_str(), REGKIND_NONE, &lib));
+    return lib;
+}
+
+std::wstring FolderOf(const std::wstring& path)
+{
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+void RegisterModuleTypeLib(HMODULE module)
+{
+    const std::wstring path = ModulePath(module);
+    std::wstring loadedFrom;
+    ComPtr<ITypeLib> lib = LoadModuleTypeLib(path, loadedFrom);
+    std::wstring helpDir = FolderOf(path);
+    ThrowIfFailed(::RegisterTypeLib(lib.Get(), loadedFrom.data(), helpDir.data()));
+}
+
+void UnregisterModuleTypeLib(HMODULE module)
+{
+    std::wstring loadedFrom;
+    ComPtr<ITypeLib> lib = LoadModuleTypeLib(ModulePath(module), loadedFrom);
+    TLIBATTR* attr = nullptr;
+    ThrowIfFailed(lib->GetLibAttr(&attr));
+    const TLIBATTR copy = *attr;
+    lib->ReleaseTLibAttr(attr);
+    ThrowIfFailed(::UnRegisterTypeLib(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum, copy.lcid, copy.syskind));
+}
+
+} // namespace
+
+HRESULT RegisterServer(HMODULE module) noexcept
+try {
+    CRegistrar registrar;
+    std::wstring script;
+    PrepareRegistrar(module, registrar, script);
+    ThrowIfFailed(registrar.Register_nothrow(script));
+    RegisterModuleTypeLib(module);
+    return S_OK;
+}
+VEMBRO_CATCH_RETURN()
+
+HRESULT UnregisterServer(HMODULE module) noexcept
+{
+    try {
+        CRegistrar registrar;
+        std::wstring script;
+        PrepareRegistrar(module, registrar, script);
+        // Keys that are already gone are no reason to keep the type library.
+        (void)registrar.Unregister_nothrow(script);
+    } catch (...) {
+    }
+    try {
+        UnregisterModuleTypeLib(module);
+    } catch (...) {
+    }
+    return S_OK;
+}
+
+} // namespace vembro
