@@ -31,11 +31,29 @@ protected:
         ::CoUninitialize();
     }
 
+    // A detection on `registry` with the output poisoned first, so that a
+    // result left over is caught.
+    template <class Registry>
+    HRESULT Detect(Registry& registry, const VARIANT& data, tagFILEDATATYPE type)
+    {
+        found = List({77});
+        return registry.GetAvailableFormats(data, type, found);
+    }
+
     fakes::Installation inst;
+    vembro::CFormatIDs found;
 
 private:
     DWORD m_apartment;
 };
+
+// A fake whose every probe answers `answer`.
+inline fakes::Behaviour Detects(HRESULT answer)
+{
+    fakes::Behaviour b;
+    b.detect = answer;
+    return b;
+}
 
 // A VARIANT holding a string, for the detection calls.
 class StringArg : public vembro::unique_variant {
