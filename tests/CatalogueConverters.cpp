@@ -91,6 +91,20 @@ TEST_F(CatalogueConverters, EachConverterIsAskedOnceForItsPairAndReleased)
     EXPECT_EQ("C", info.NameAnsi());
 }
 
+TEST_F(CatalogueConverters, ConcurrentCallersLoadOnce)
+{
+    inst.Converter("A2B", kA, kB).Install();
+    LONG failures = 0;
+    OnThreadsAtOnce(4, [&] {
+        ComPtr<ITolviFileConverter> converter;
+        if (FAILED(g_Converters.Load()) || FAILED(g_Converters.CreateConverter(1, 2, &converter)))
+            ::InterlockedIncrement(&failures);
+    });
+    EXPECT_EQ(0, failures);
+    EXPECT_EQ(Lines{"A2B.SourceFormat"}, inst.Journal(".SourceFormat"));
+    EXPECT_EQ(5u, inst.Journal("A2B.Create").size());
+}
+
 TEST_F(CatalogueConverters, OfTwoConvertersForOnePairTheLaterOneIsUsed)
 {
     inst.Converter("First", kA, kB).Converter("Second", kA, kB).Install();

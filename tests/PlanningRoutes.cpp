@@ -9,6 +9,7 @@
 #include <wrl/client.h>
 
 #include <map>
+#include <thread>
 #include <utility>
 
 #include "RegistryTestSupport.h"
@@ -95,11 +96,7 @@ protected:
 template <class F>
 void OnThreadWithoutCom(F&& f)
 {
-    HANDLE thread = ::CreateThread(
-        nullptr, 0, [](void* p) -> DWORD { (*static_cast<F*>(p))(); return 0; }, &f, 0, nullptr);
-    ASSERT_NE(nullptr, thread);
-    ::WaitForSingleObject(thread, INFINITE);
-    ::CloseHandle(thread);
+    std::thread(std::forward<F>(f)).join();
 }
 
 } // namespace
@@ -123,6 +120,19 @@ TEST_F(PlanningRoutes, ConverterThenTranslator)
     translator.Reset();
     // A chain is handed out as a chain translator, not as a component.
     EXPECT_TRUE(inst.Journal().empty());
+}
+
+TEST_F(PlanningRoutes, ConcurrentCallersPlanOnce)
+{
+    inst.Converter("A2B", F(1), F(2)).Translator("B2C", F(2), F(3)).Install();
+    LONG failures = 0;
+    OnThreadsAtOnce(4, [&] {
+        if (FAILED(g_Translators.Build()) || !g_Translators.HasRoute(1, 3))
+            ::InterlockedIncrement(&failures);
+    });
+    EXPECT_EQ(0, failures);
+    EXPECT_EQ((Lines{"A2B.SourceFormat", "B2C.SourceFormat"}), inst.Journal(".SourceFormat"));
+    ExpectRoutes({{{1, 3}, Chain({C(1, 2), T(2, 3)})}});
 }
 
 TEST_F(PlanningRoutes, TranslatorThenConverter)

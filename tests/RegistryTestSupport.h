@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <oleauto.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CatalogueDoubles.h"
@@ -76,5 +77,28 @@ public:
             object->AddRef();
     }
 };
+
+} // namespace catalogue_test
+
+namespace catalogue_test {
+
+// Runs f on `count` threads at once, each in the multithreaded apartment.
+template <class F>
+void OnThreadsAtOnce(int count, F f)
+{
+    HANDLE start = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < count; ++i)
+        threads.emplace_back([&] {
+            ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            ::WaitForSingleObject(start, INFINITE);
+            f();
+            ::CoUninitialize();
+        });
+    ::SetEvent(start);
+    for (auto& t : threads)
+        t.join();
+    ::CloseHandle(start);
+}
 
 } // namespace catalogue_test
