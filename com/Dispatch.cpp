@@ -4,7 +4,6 @@
 
 namespace vembro {
 namespace {
-const LCID kLibraryLocale = MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT);
 // Holders that have published a type description, so that module stop can
 // release them. Guarded by its own lock: it is touched once per interface.
 TypeInfoHolder* g_pLoadedHolders = nullptr;
@@ -30,6 +29,7 @@ HRESULT TypeInfoHolder::Get_nothrow(LCID lcid, ITypeInfo** ppti) noexcept
     // The library is registered under its own locale (US English) only;
     // callers that pass the neutral or another locale (script engines do)
     // still get its one set of descriptions.
+    const LCID kLibraryLocale = MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT);
     if (hr == TYPE_E_LIBNOTREGISTERED && lcid != kLibraryLocale)
         hr = ::LoadRegTypeLib(LIBID_VEMBROLib, 1, 0, kLibraryLocale, &lib);
     if (FAILED(hr))
