@@ -121,6 +121,11 @@ TEST_F(ChainTranslatorRun, ThreeStreamStepsRewindWhatTheyHandOver)
     WaitIdle();
     EXPECT_EQ((Lines{"State(2)", "Progress(50,300)", "Progress(150,300)", "State(5)"}), m_sink->Events());
     EXPECT_EQ("doc\n[A2B]\n[B2C]\n[C2D]\n", StreamContent(target.Get()));
+    // The run let go of the caller's target stream and Direction.
+    target->AddRef();
+    EXPECT_EQ(1u, target->Release());
+    m_direction->AddRef();
+    EXPECT_EQ(1u, m_direction->Release());
     EXPECT_EQ((Lines{
                   "A2B.Create",
                   "A2B.Advise(cookie=1)",
