@@ -1,0 +1,60 @@
+#include "events/ItemSinks.h"
+
+#include "translator/ChainFileTranslator.h"
+
+namespace vembro {
+
+const QIEntry* CTolviFileConverterEvents::QITable() noexcept
+{
+    using C = CTolviFileConverterEvents;
+    static const QIEntry table[] = {
+        VEMBRO_QI_AS(C, IID_ITolviFileConverterEvents, ITolviFileConverterEvents),
+        VEMBRO_QI_AS(C, IID_IDispatch, ITolviFileConverterEvents),
+        VEMBRO_QI_END,
+    };
+    return table;
+}
+
+STDMETHODIMP CTolviFileConverterEvents::ProgressChange(LONG Progress, LONG MaxProgress) noexcept
+{
+    if (m_pOwner)
+        m_pOwner->OnItemProgress(1, Progress, MaxProgress);
+    return S_OK;
+}
+
+STDMETHODIMP CTolviFileConverterEvents::StateChange(LONG State) noexcept
+{
+    if (m_pOwner)
+        m_pOwner->OnItemState(1, State);
+    return S_OK;
+}
+
+const QIEntry* CTolviFileTranslatorEvents::QITable() noexcept
+{
+    using C = CTolviFileTranslatorEvents;
+    static const QIEntry table[] = {
+        VEMBRO_QI_AS(C, IID_ITolviFileTranslatorEvents, ITolviFileTranslatorEvents),
+        VEMBRO_QI_AS(C, IID_IDispatch, ITolviFileTranslatorEvents),
+        VEMBRO_QI_END,
+    };
+    return table;
+}
+
+// A chain translator's clients never see a component's property changes.
+STDMETHODIMP CTolviFileTranslatorEvents::PropertyChange(VARIANT, VARIANT) noexcept { return S_OK; }
+
+STDMETHODIMP CTolviFileTranslatorEvents::StateChange(LONG State) noexcept
+{
+    if (m_pOwner)
+        m_pOwner->OnItemState(0, State);
+    return S_OK;
+}
+
+STDMETHODIMP CTolviFileTranslatorEvents::ProgressChange(LONG Progress, LONG MaxProgress) noexcept
+{
+    if (m_pOwner)
+        m_pOwner->OnItemProgress(0, Progress, MaxProgress);
+    return S_OK;
+}
+
+} // namespace vembro

@@ -1,0 +1,95 @@
+#pragma once
+// A client of the chain translator for the tests: a sink of
+// ITolviFileTranslatorEvents that records what it is told, chains made by
+// hand, and small VARIANT and BSTR helpers.
+#include <windows.h>
+#include <ocidl.h>
+#include <wrl/client.h>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "chains/Chain.h"
+#include "com/Resource.h"
+#include "vembro/Vembro.h"
+
+namespace chaintest {
+
+using Lines = std::vector<std::string>;
+
+// Records "State(n)" and "Progress(p,max)" in arrival order. The sink is
+// free-threaded, so the connection point hands it straight to whatever
+// thread fires. OnEvent, when set, runs inside each delivery.
+class ClientSink final : public ITolviFileTranslatorEvents {
+public:
+    static Microsoft::WRL::ComPtr<ClientSink> Create();
+
+    Lines Events() const;
+    // The thread of each event, in the same order.
+    std::vector<DWORD> Threads() const;
+    void Clear();
+    // Runs inside every delivery, after the event has been recorded.
+    void OnEvent(std::function<void(const std::string&)> hook);
+    // Waits until `count` events have arrived; false on timeout.
+    bool WaitForEvents(size_t count, DWORD timeoutMs = 10000) const;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override;
+    STDMETHODIMP_(ULONG) AddRef() noexcept override;
+    STDMETHODIMP_(ULONG) Release() noexcept override;
+    STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override;
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) noexcept override;
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override;
+    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                        UINT*) noexcept override;
+    STDMETHODIMP PropertyChange(VARIANT, VARIANT) noexcept override;
+    STDMETHODIMP StateChange(LONG state) noexcept override;
+    STDMETHODIMP ProgressChange(LONG progress, LONG maxProgress) noexcept override;
+
+private:
+    ClientSink() = default;
+    ~ClientSink() = default;
+    void Record(const std::string& event);
+
+    LONG volatile m_ref = 1;
+    Microsoft::WRL::ComPtr<IUnknown> m_spMarshaler;
+    mutable vembro::CriticalSection m_cs;
+    Lines m_events;
+    std::vector<DWORD> m_threads;
+    std::function<void(const std::string&)> m_hook;
+};
+
+// Connects `sink` to the translator's one connection point; the cookie.
+DWORD Connect(IUnknown* translator, IUnknown* sink);
+void Disconnect(IUnknown* translator, DWORD cookie);
+
+vembro::CChain MakeChain(std::initializer_list<vembro::CChainItem> items);
+Microsoft::WRL::ComPtr<ITolviFileTranslator> MakeTranslator(const vembro::CChain& chain);
+
+vembro::unique_bstr Bstr(const std::string& text);
+struct Var : vembro::unique_variant {
+    Var() = default;
+    Var(Var&& other) noexcept { *static_cast<VARIANT*>(this) = other.Detach(); }
+    static Var I2(short v);
+    static Var UI1(BYTE v);
+    static Var UI2(USHORT v);
+    static Var I4(LONG v);
+    static Var Str(const std::string& text);
+    static Var Unknown(IUnknown* p);
+    static Var Missing();
+};
+std::string VariantText(const VARIANT& v); // "VT_I4:5", "VT_ERROR:80020004", ...
+
+// A do-nothing Direction object.
+Microsoft::WRL::ComPtr<IDispatch> MakeDirection();
+
+// A growable memory stream holding `text`, positioned at 0.
+Microsoft::WRL::ComPtr<IStream> MakeStream(const std::string& text = std::string());
+std::string StreamContent(IStream* stream);
+std::string FileContent(const std::string& path);
+void WriteTextFile(const std::string& path, const std::string& content);
+bool FileExists(const std::string& path);
+// Files whose names begin with "FTM" in `folder`.
+Lines TempFilesIn(const std::string& folder);
+std::string FolderOf(const std::string& path);
+
+} // namespace chaintest

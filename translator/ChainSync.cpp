@@ -1,0 +1,252 @@
+// Synchronous runs: every step's component does its whole work inside one
+// call, and the loop here steps through the chain in the caller's thread.
+#include "translator/ChainFileTranslator.h"
+
+#include "catalogue/Converters.h"
+#include "catalogue/SLock.h"
+#include "catalogue/Variant.h"
+#include "chains/RealTranslators.h"
+#include "com/Strings.h"
+
+namespace vembro {
+
+using Microsoft::WRL::ComPtr;
+using Lock = CSLock<CTolviChainFileTranslator>;
+
+namespace {
+// What a synchronous call returns when a component reported FTSTATE_STOPPED
+// (or FTSTATE_ERROR with a code of 0) from inside its synchronous call: that
+// report has already ended the run, so the target is incomplete, and a
+// synchronous caller, who usually looks at nothing but the result, must not
+// take it for a success. The clients have seen the stop itself; no further
+// state is fired, and Error reads the same code as the result.
+constexpr HRESULT kSyncRunEndedByComponent = E_ABORT;
+} // namespace
+
+CTolviChainFileTranslator::SyncEnd CTolviChainFileTranslator::RunSyncFileSteps(IDispatch* direction, BSTR source,
+                                                                              const std::string& firstTarget)
+{
+    const int last = m_Chain.GetSize() - 1;
+    unique_bstr in(::SysAllocStringLen(source, ::SysStringLen(source)));
+    if (!in)
+        ThrowHr(E_OUTOFMEMORY);
+    unique_bstr out = BstrFromAnsi(firstTarget);
+    for (int step = 0;;) {
+        ThrowIfFailed(ActivateItem(step));
+        if (m_Chain.GetAt(step).m_nType == CHAINITEM_TRANSLATOR) {
+            ComPtr<ITolviFileTranslator2> translator;
+            if (FAILED(m_spTranslator.As(&translator)))
+                ThrowHr(E_NOINTERFACE);
+            ThrowIfFailed(translator->SyncTranslateFile(direction, in.get(), out.get(), MissingArgument()));
+        } else {
+            ComPtr<ITolviFileConverter3> converter;
+            if (FAILED(m_spConverter.As(&converter)))
+                ThrowHr(E_NOINTERFACE);
+            ThrowIfFailed(converter->SyncConvertFile(in.get(), out.get(), MissingArgument()));
+        }
+
+        Lock lock(this);
+        ThrowIfFailed(m_hrError); // a component reported FTSTATE_ERROR during its call
+        if (m_nCurItem != step)
+            return SyncEnd::EndedByEvent;
+        step = ++m_nCurItem;
+        if (step > last)
+            return SyncEnd::Complete;
+        if (step == last) {
+            in = BstrFromAnsi(m_strLastInput);
+            out = BstrFromAnsi(m_strTarget);
+        } else {
+            if (!m_Temp2.Create())
+                ThrowHr(E_UNEXPECTED);
+            m_strLastInput = m_Temp2.Path();
+            in = BstrFromAnsi(m_Temp1.Path());
+            out = BstrFromAnsi(m_Temp2.Path());
+        }
+    }
+}
+
+CTolviChainFileTranslator::SyncEnd CTolviChainFileTranslator::RunSyncStreamSteps(IDispatch* direction,
+                                                                                IUnknown* source,
+                                                                                IStream* firstTarget)
+{
+    const int last = m_Chain.GetSize() - 1;
+    ComPtr<IUnknown> in = source;
+    ComPtr<IUnknown> out;
+    ThrowIfFailed(firstTarget->QueryInterface(IID_PPV_ARGS(&out)));
+    for (int step = 0;;) {
+        ThrowIfFailed(ActivateItem(step));
+        if (m_Chain.GetAt(step).m_nType == CHAINITEM_TRANSLATOR) {
+            ComPtr<ITolviFileTranslator2> translator;
+            if (FAILED(m_spTranslator.As(&translator)))
+                ThrowHr(E_NOINTERFACE);
+            ThrowIfFailed(translator->SyncTranslateStream(direction, in.Get(), out.Get(), MissingArgument()));
+        } else {
+            ComPtr<ITolviFileConverter3> converter;
+            if (FAILED(m_spConverter.As(&converter)))
+                ThrowHr(E_NOINTERFACE);
+            ThrowIfFailed(converter->SyncConvertStream(in.Get(), out.Get(), MissingArgument()));
+        }
+
+        Lock lock(this);
+        ThrowIfFailed(m_hrError);
+        if (m_nCurItem != step)
+            return SyncEnd::EndedByEvent;
+        step = ++m_nCurItem;
+        if (step > last)
+            return SyncEnd::Complete;
+        m_pCurStream->Rewind();
+        if (step == last) {
+            ThrowIfFailed(m_pCurStream->Stream()->QueryInterface(IID_PPV_ARGS(in.ReleaseAndGetAddressOf())));
+            out = m_spTargetStream;
+        } else {
+            if (FAILED(m_Stream2.Create_nothrow()))
+                ThrowHr(E_OUTOFMEMORY);
+            m_pCurStream = &m_Stream2;
+            ThrowIfFailed(m_Stream1.Stream()->QueryInterface(IID_PPV_ARGS(in.ReleaseAndGetAddressOf())));
+            ThrowIfFailed(m_Stream2.Stream()->QueryInterface(IID_PPV_ARGS(out.ReleaseAndGetAddressOf())));
+        }
+    }
+}
+
+HRESULT CTolviChainFileTranslator::FinishSyncRun(SyncEnd end, HRESULT raised, bool clearSyncFlagFirst) noexcept
+{
+    if (clearSyncFlagFirst)
+        m_bSyncRun = false;
+    HRESULT result;
+    if (end == SyncEnd::EndedByEvent) {
+        // The run has already ended; only what the loop may have made since
+        // is freed, and no state is fired again.
+        ReleaseRunResources();
+        Lock lock(this);
+        m_hrError = result = kSyncRunEndedByComponent;
+    } else {
+        {
+            Lock lock(this);
+            if (FAILED(raised))
+                m_hrError = raised;
+            result = m_hrError;
+        }
+        EndRun(result);
+        SetState(FTSTATE_TRANSLATE_COMPLETE);
+    }
+    m_bSyncRun = false;
+    return result;
+}
+
+STDMETHODIMP CTolviChainFileTranslator::SyncTranslateFile(IDispatch* Direction, BSTR Source, BSTR Target,
+                                                          VARIANT) noexcept
+try {
+    if (!Direction || !Source || !Target)
+        return E_POINTER;
+    if (!HasChain())
+        return E_UNEXPECTED;
+    std::string target = AnsiFromBstr(Target);
+
+    Lock lock(this);
+    if (m_nCurItem >= 0 || !m_Temp1.Create())
+        return E_UNEXPECTED;
+    const std::string firstTarget = m_Temp1.Path();
+    m_hrError = S_OK;
+    m_bFileMode = TRUE;
+    m_strLastInput = firstTarget;
+    m_spDirection = Direction;
+    m_strTarget.swap(target);
+    m_nCurItem = 0;
+    m_bStopRequested = false;
+    lock.Unlock();
+
+    m_bSyncRun = true;
+    SetState(FTSTATE_TRANSLATE);
+    SyncEnd end = SyncEnd::Complete;
+    HRESULT raised = S_OK;
+    try {
+        end = RunSyncFileSteps(Direction, Source, firstTarget);
+    } catch (...) {
+        raised = ResultFromCaughtException(E_FAIL);
+    }
+    return FinishSyncRun(end, raised, true);
+}
+VEMBRO_CATCH_RETURN()
+
+STDMETHODIMP CTolviChainFileTranslator::SyncTranslateStream(IDispatch* Direction, IUnknown* Source,
+                                                            IUnknown* Target, VARIANT) noexcept
+try {
+    if (!Direction || !Source || !Target)
+        return E_POINTER;
+    if (!HasChain())
+        return E_UNEXPECTED;
+
+    Lock lock(this);
+    if (m_nCurItem >= 0)
+        return E_UNEXPECTED;
+    if (FAILED(m_Stream1.Create_nothrow()))
+        return E_OUTOFMEMORY;
+    ComPtr<IStream> firstTarget = m_Stream1.Stream();
+    m_spDirection = Direction;
+    m_hrError = S_OK;
+    m_bFileMode = FALSE;
+    m_pCurStream = &m_Stream1;
+    m_spTargetStream = Target;
+    m_nCurItem = 0;
+    lock.Unlock();
+
+    m_bStopRequested = false;
+    m_bSyncRun = true;
+    SetState(FTSTATE_TRANSLATE);
+    SyncEnd end = SyncEnd::Complete;
+    HRESULT raised = S_OK;
+    try {
+        end = RunSyncStreamSteps(Direction, Source, firstTarget.Get());
+    } catch (...) {
+        raised = ResultFromCaughtException(E_FAIL);
+    }
+    return FinishSyncRun(end, raised, false);
+}
+VEMBRO_CATCH_RETURN()
+
+namespace {
+HRESULT AskConverter(ITolviFileConverter* converter, const VARIANT& data, tagFILEDATATYPE type)
+{
+    switch (type) {
+    case FILEDATATYPE_FILENAME:
+    case FILEDATATYPE_TEXT:
+        if (V_VT(&data) != VT_BSTR)
+            return E_INVALIDARG;
+        if (!V_BSTR(&data))
+            return E_POINTER;
+        return type == FILEDATATYPE_FILENAME ? converter->IsFormatAvailableFile(V_BSTR(&data))
+                                             : converter->IsFormatAvailableMemory(V_BSTR(&data));
+    case FILEDATATYPE_STREAM:
+        if (V_VT(&data) != VT_UNKNOWN)
+            return E_INVALIDARG;
+        if (!V_UNKNOWN(&data))
+            return E_POINTER;
+        return converter->IsFormatAvailableStream(V_UNKNOWN(&data));
+    default:
+        return E_INVALIDARG;
+    }
+}
+} // namespace
+
+STDMETHODIMP CTolviChainFileTranslator::IsFormatAvailable(VARIANT varData, tagFILEDATATYPE type) noexcept
+try {
+    if (!HasChain())
+        return E_UNEXPECTED;
+    const CChainItem& first = m_Chain.GetAt(0);
+    if (first.m_nType == CHAINITEM_CONVERTER) {
+        ComPtr<ITolviFileConverter> converter;
+        ThrowIfFailed(g_Converters.CreateConverter(first.m_nSource, first.m_nTarget, &converter));
+        unique_variant data;
+        ThrowIfFailed(NormalizeVariant(&varData, &data));
+        return AskConverter(converter.Get(), data, type);
+    }
+    if (first.m_nType == CHAINITEM_TRANSLATOR) {
+        ComPtr<ITolviFileTranslator> translator;
+        ThrowIfFailed(g_RealTranslators.CreateTranslator(first.m_nSource, first.m_nTarget, &translator));
+        return translator->IsFormatAvailable(varData, type);
+    }
+    return E_UNEXPECTED;
+}
+VEMBRO_CATCH_RETURN()
+
+} // namespace vembro
