@@ -7,14 +7,17 @@ namespace {
 // Holders that have published a type description, so that module stop can
 // release them. Guarded by its own lock: it is touched once per interface.
 TypeInfoHolder* g_pLoadedHolders = nullptr;
+// Initialised where it lives: a CRITICAL_SECTION must not be copied once
+// initialised, so it cannot be returned by value from an initialiser. Never
+// deleted, since module stop may still take it during static destruction.
+struct HoldersLockStorage {
+    HoldersLockStorage() noexcept { ::InitializeCriticalSection(&cs); }
+    CRITICAL_SECTION cs;
+};
 CRITICAL_SECTION* HoldersLock() noexcept
 {
-    static CRITICAL_SECTION cs = [] {
-        CRITICAL_SECTION c;
-        ::InitializeCriticalSection(&c);
-        return c;
-    }();
-    return &cs;
+    static HoldersLockStorage lock;
+    return &lock.cs;
 }
 } // namespace
 
@@ -26,6 +29,12 @@ HRESULT TypeInfoHolder::Get_nothrow(LCID lcid, ITypeInfo** ppti) noexcept
 
     ITypeLib* lib = nullptr;
     HRESULT hr = ::LoadRegTypeLib(LIBID_VEMBROLib, 1, 0, lcid, &lib);
+    // The library is registered under its own locale (US English) only;
+    // callers that pass the neutral or another locale (script engines do)
+    // still get its one set of descriptions.
+    const LCID kLibraryLocale = MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT);
+    if (hr == TYPE_E_LIBNOTREGISTERED && lcid != kLibraryLocale)
+        hr = ::LoadRegTypeLib(LIBID_VEMBROLib, 1, 0, kLibraryLocale, &lib);
     if (FAILED(hr))
         return hr;
     ITypeInfo* info = nullptr;

@@ -14,7 +14,8 @@ export WINE
 # otherwise inherit the caller's pipes and whoever reads them never sees EOF.
 wine_start() {
     mkdir -p "$WINEPREFIX"
-    wineserver -p </dev/null >/dev/null 2>&1
+    # A server already running for this prefix is fine.
+    wineserver -p </dev/null >/dev/null 2>&1 || true
     "$WINE" wineboot -u </dev/null >/dev/null 2>&1 || true
 }
 
