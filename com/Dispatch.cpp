@@ -26,6 +26,12 @@ HRESULT TypeInfoHolder::Get_nothrow(LCID lcid, ITypeInfo** ppti) noexcept
 
     ITypeLib* lib = nullptr;
     HRESULT hr = ::LoadRegTypeLib(LIBID_VEMBROLib, 1, 0, lcid, &lib);
+    // The library is registered under its own locale (US English) only;
+    // callers that pass the neutral or another locale (script engines do)
+    // still get its one set of descriptions.
+    const LCID kLibraryLocale = MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT);
+    if (hr == TYPE_E_LIBNOTREGISTERED && lcid != kLibraryLocale)
+        hr = ::LoadRegTypeLib(LIBID_VEMBROLib, 1, 0, kLibraryLocale, &lib);
     if (FAILED(hr))
         return hr;
     ITypeInfo* info = nullptr;

@@ -46,7 +46,7 @@ STDMETHODIMP_(ULONG) CManagerClassFactory::Release() noexcept
 }
 
 STDMETHODIMP CManagerClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) noexcept
-{
+try {
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;
@@ -55,14 +55,16 @@ STDMETHODIMP CManagerClassFactory::CreateInstance(IUnknown* outer, REFIID riid, 
         return CLASS_E_NOAGGREGATION;
     return CreateManager(riid, ppv);
 }
+VEMBRO_CATCH_RETURN_OR(E_OUTOFMEMORY)
 
 STDMETHODIMP CManagerClassFactory::LockServer(BOOL lock) noexcept
-{
+try {
     if (lock)
         ModuleLock();
     else
         ModuleUnlock();
     return S_OK;
 }
+VEMBRO_CATCH_RETURN()
 
 } // namespace vembro

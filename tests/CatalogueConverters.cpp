@@ -26,22 +26,7 @@ const Format kC{3, "C", "c", "c"};
 const Format kD{4, "D", "d", "d", true};
 const HRESULT kFileNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 
-Behaviour Detects(HRESULT answer)
-{
-    Behaviour b;
-    b.detect = answer;
-    return b;
-}
-
-class CatalogueConverters : public RegistryTest {
-protected:
-    HRESULT Detect(const VARIANT& data, tagFILEDATATYPE type)
-    {
-        found = List({77}); // poisoned: must be replaced
-        return g_Converters.GetAvailableFormats(data, type, found);
-    }
-    CFormatIDs found;
-};
+class CatalogueConverters : public RegistryTest {};
 
 } // namespace
 
@@ -66,7 +51,7 @@ TEST_F(CatalogueConverters, MissingCatalogueFailsEveryCallAndALaterCallTriesAgai
     ComPtr<ITolviFileConverter> converter;
     EXPECT_EQ(kFileNotFound, g_Converters.CreateConverter(1, 2, &converter));
     StringArg text(L"x");
-    EXPECT_EQ(kFileNotFound, Detect(text, FILEDATATYPE_TEXT));
+    EXPECT_EQ(kFileNotFound, Detect(g_Converters, text, FILEDATATYPE_TEXT));
     EXPECT_EQ(CFormatIDs(), found);
     EXPECT_TRUE(inst.Journal().empty());
 
@@ -104,6 +89,20 @@ TEST_F(CatalogueConverters, EachConverterIsAskedOnceForItsPairAndReleased)
     CFormatInfo info;
     ASSERT_TRUE(g_FormatsInfo.Lookup(3, &info));
     EXPECT_EQ("C", info.NameAnsi());
+}
+
+TEST_F(CatalogueConverters, ConcurrentCallersLoadOnce)
+{
+    inst.Converter("A2B", kA, kB).Install();
+    LONG failures = 0;
+    OnThreadsAtOnce(4, [&] {
+        ComPtr<ITolviFileConverter> converter;
+        if (FAILED(g_Converters.Load()) || FAILED(g_Converters.CreateConverter(1, 2, &converter)))
+            ::InterlockedIncrement(&failures);
+    });
+    EXPECT_EQ(0, failures);
+    EXPECT_EQ(Lines{"A2B.SourceFormat"}, inst.Journal(".SourceFormat"));
+    EXPECT_EQ(5u, inst.Journal("A2B.Create").size());
 }
 
 TEST_F(CatalogueConverters, OfTwoConvertersForOnePairTheLaterOneIsUsed)
@@ -226,7 +225,7 @@ TEST_F(CatalogueConverters, ASourceIsListedWhenOneOfItsConvertersSaysSo)
 {
     inst.Converter("A2B", kA, kB, Detects(S_OK)).Converter("C2B", kC, kB).Install();
     StringArg file(L"C:\\in.a");
-    ASSERT_EQ(S_OK, Detect(file, FILEDATATYPE_FILENAME));
+    ASSERT_EQ(S_OK, Detect(g_Converters, file, FILEDATATYPE_FILENAME));
     EXPECT_EQ(List({1}), found);
     // Sources enumerate 3, 1.
     EXPECT_EQ((Lines{"C2B.IsFormatAvailableFile(file=C:\\in.a)", "A2B.IsFormatAvailableFile(file=C:\\in.a)"}),
@@ -241,7 +240,7 @@ TEST_F(CatalogueConverters, ConvertersOfASourceAreAskedUntilOneCanTell)
         .Converter("A2D", kA, kD, Detects(E_FAIL))
         .Install();
     StringArg text(L"hello");
-    ASSERT_EQ(S_OK, Detect(text, FILEDATATYPE_TEXT));
+    ASSERT_EQ(S_OK, Detect(g_Converters, text, FILEDATATYPE_TEXT));
     EXPECT_EQ(List({1}), found);
     EXPECT_EQ((Lines{"A2D.IsFormatAvailableMemory(text=hello)", "A2C.IsFormatAvailableMemory(text=hello)",
                      "A2B.IsFormatAvailableMemory(text=hello)"}),
@@ -252,7 +251,7 @@ TEST_F(CatalogueConverters, AFirstNoEndsTheSourceEvenIfALaterConverterWouldSayYe
 {
     inst.Converter("A2B", kA, kB, Detects(S_OK)).Converter("A2C", kA, kC, Detects(S_FALSE)).Install();
     StringArg text(L"hello");
-    ASSERT_EQ(S_OK, Detect(text, FILEDATATYPE_TEXT));
+    ASSERT_EQ(S_OK, Detect(g_Converters, text, FILEDATATYPE_TEXT));
     EXPECT_EQ(CFormatIDs(), found);
     EXPECT_EQ((Lines{"A2C.IsFormatAvailableMemory(text=hello)"}), inst.Journal(".IsFormat"));
 }
@@ -262,7 +261,7 @@ TEST_F(CatalogueConverters, TheConverterFromASourceToItselfIsAskedFirst)
     // Without the rule the targets of 1 would enumerate 2, 1.
     inst.Converter("A2A", kA, kA, Detects(S_FALSE)).Converter("A2B", kA, kB, Detects(S_OK)).Install();
     StringArg text(L"t");
-    ASSERT_EQ(S_OK, Detect(text, FILEDATATYPE_TEXT));
+    ASSERT_EQ(S_OK, Detect(g_Converters, text, FILEDATATYPE_TEXT));
     EXPECT_EQ(CFormatIDs(), found);
     EXPECT_EQ((Lines{"A2A.IsFormatAvailableMemory(text=t)"}), inst.Journal(".IsFormat"));
 }
@@ -274,7 +273,7 @@ TEST_F(CatalogueConverters, DetectedSourcesComeComplexFirst)
         .Converter("D2A", kD, kA, Detects(S_OK))
         .Install();
     StringArg text(L"t");
-    ASSERT_EQ(S_OK, Detect(text, FILEDATATYPE_TEXT));
+    ASSERT_EQ(S_OK, Detect(g_Converters, text, FILEDATATYPE_TEXT));
     // Sources enumerate 4, 2, 1; 4 is complex, the rest is reversed.
     EXPECT_EQ(List({4, 1, 2}), found);
 }
@@ -289,7 +288,7 @@ TEST_F(CatalogueConverters, AStreamIsWhereItWasAfterEveryProbe)
     two.QuadPart = 2;
     ASSERT_EQ(S_OK, stream->Seek(two, STREAM_SEEK_SET, nullptr));
     ObjectArg data(stream.Get());
-    ASSERT_EQ(S_OK, Detect(data, FILEDATATYPE_STREAM));
+    ASSERT_EQ(S_OK, Detect(g_Converters, data, FILEDATATYPE_STREAM));
     // Each fake reads the stream to its end; each one still starts at 2.
     EXPECT_EQ((Lines{"A2C.IsFormatAvailableStream(stream=@2)", "A2B.IsFormatAvailableStream(stream=@2)"}),
               inst.Journal(".IsFormat"));
@@ -306,7 +305,7 @@ TEST_F(CatalogueConverters, AnObjectWithoutIStreamCannotBeProbed)
     inst.Converter("A2B", kA, kB, Detects(S_OK)).Install();
     TestFormat notAStream(1, L"x");
     ObjectArg data(&notAStream);
-    ASSERT_EQ(S_OK, Detect(data, FILEDATATYPE_STREAM));
+    ASSERT_EQ(S_OK, Detect(g_Converters, data, FILEDATATYPE_STREAM));
     EXPECT_EQ(CFormatIDs(), found);
     EXPECT_TRUE(inst.Journal(".IsFormat").empty());
 }
@@ -320,7 +319,7 @@ TEST_F(CatalogueConverters, ByReferenceDataIsProbedAsItsValue)
     ::VariantInit(&data);
     V_VT(&data) = VT_BYREF | VT_BSTR;
     V_BSTRREF(&data) = &ref;
-    ASSERT_EQ(S_OK, Detect(data, FILEDATATYPE_FILENAME));
+    ASSERT_EQ(S_OK, Detect(g_Converters, data, FILEDATATYPE_FILENAME));
     EXPECT_EQ(List({1}), found);
     EXPECT_EQ((Lines{"A2B.IsFormatAvailableFile(file=C:\\by ref.a)"}), inst.Journal(".IsFormat"));
 }
@@ -335,11 +334,11 @@ TEST_F(CatalogueConverters, DataOfTheWrongKindIsRejectedBeforeAnyProbe)
     unique_variant number;
     V_VT(&number) = VT_I4;
     V_I4(&number) = 1;
-    EXPECT_EQ(E_INVALIDARG, Detect(text, static_cast<tagFILEDATATYPE>(3)));
+    EXPECT_EQ(E_INVALIDARG, Detect(g_Converters, text, static_cast<tagFILEDATATYPE>(3)));
     EXPECT_EQ(CFormatIDs(), found);
-    EXPECT_EQ(E_INVALIDARG, Detect(text, FILEDATATYPE_STREAM));
-    EXPECT_EQ(E_INVALIDARG, Detect(object, FILEDATATYPE_FILENAME));
-    EXPECT_EQ(E_INVALIDARG, Detect(number, FILEDATATYPE_TEXT));
+    EXPECT_EQ(E_INVALIDARG, Detect(g_Converters, text, FILEDATATYPE_STREAM));
+    EXPECT_EQ(E_INVALIDARG, Detect(g_Converters, object, FILEDATATYPE_FILENAME));
+    EXPECT_EQ(E_INVALIDARG, Detect(g_Converters, number, FILEDATATYPE_TEXT));
     EXPECT_EQ(CFormatIDs(), found);
     EXPECT_TRUE(inst.Journal(".IsFormat").empty());
 }
@@ -349,10 +348,10 @@ TEST_F(CatalogueConverters, NullStringsAndObjectsAreEPointer)
     inst.Converter("A2B", kA, kB, Detects(S_OK)).Install();
     StringArg nullText(nullptr);
     ObjectArg nullObject(nullptr);
-    EXPECT_EQ(E_POINTER, Detect(nullText, FILEDATATYPE_FILENAME));
+    EXPECT_EQ(E_POINTER, Detect(g_Converters, nullText, FILEDATATYPE_FILENAME));
     EXPECT_EQ(CFormatIDs(), found);
-    EXPECT_EQ(E_POINTER, Detect(nullText, FILEDATATYPE_TEXT));
-    EXPECT_EQ(E_POINTER, Detect(nullObject, FILEDATATYPE_STREAM));
+    EXPECT_EQ(E_POINTER, Detect(g_Converters, nullText, FILEDATATYPE_TEXT));
+    EXPECT_EQ(E_POINTER, Detect(g_Converters, nullObject, FILEDATATYPE_STREAM));
     EXPECT_EQ(CFormatIDs(), found);
     EXPECT_TRUE(inst.Journal(".IsFormat").empty());
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "catalogue/FormatIDs.h"
+#include "chains/Chain.h"
 #include "vembro/Vembro.h"
 
 namespace catalogue_test {
@@ -19,6 +20,14 @@ inline vembro::CFormatIDs List(std::initializer_list<short> ids)
     for (short id : ids)
         list.Add(id);
     return list;
+}
+
+inline vembro::CChain Chain(std::initializer_list<vembro::CChainItem> items)
+{
+    vembro::CChain chain;
+    for (const vembro::CChainItem& item : items)
+        chain.Add(item);
+    return chain;
 }
 
 class TestFormat : public ITolviFileFormat {

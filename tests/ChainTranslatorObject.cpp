@@ -281,9 +281,7 @@ TEST_F(ChainTranslatorObject, FormatsComeFromTheFirstAndLastStep)
         .Converter("C2D", {3, "C", "c", "c"}, {4, "D", "d", "d"})
         .Install();
     ComPtr<ITolviFileTranslator> t = MakeTranslator(ThreeSteps());
-    // The format store is filled by the registries; nothing is known yet.
-    ComPtr<ITolviFileFormat> format;
-    EXPECT_EQ(E_UNEXPECTED, t->get_SourceFormat(&format));
+    // The format store is filled by the registries.
     EXPECT_EQ(S_FALSE, t->IsFormatAvailable(Var::Str("x.a"), FILEDATATYPE_TEXT)); // loads the converters
 
     ComPtr<ITolviFileFormat> source, source2, target;
@@ -299,6 +297,17 @@ TEST_F(ChainTranslatorObject, FormatsComeFromTheFirstAndLastStep)
     source.Reset();
     source2.Reset();
     target.Reset();
+
+    // Identifiers that no component reported have no record.
+    ComPtr<ITolviFileTranslator> unknown = MakeTranslator(MakeChain({CChainItem(90, 2, CHAINITEM_CONVERTER),
+                                                                     CChainItem(2, 91, CHAINITEM_TRANSLATOR)}));
+    ITolviFileFormat* none = reinterpret_cast<ITolviFileFormat*>(0x1234);
+    EXPECT_EQ(E_UNEXPECTED, unknown->get_SourceFormat(&none));
+    EXPECT_EQ(nullptr, none);
+    none = reinterpret_cast<ITolviFileFormat*>(0x1234);
+    EXPECT_EQ(E_UNEXPECTED, unknown->get_TargetFormat(&none));
+    EXPECT_EQ(nullptr, none);
+    unknown.Reset();
     t.Reset();
     EXPECT_EQ(0, inst.LiveObjects());
 }

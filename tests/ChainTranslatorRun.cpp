@@ -121,6 +121,9 @@ TEST_F(ChainTranslatorRun, ThreeStreamStepsRewindWhatTheyHandOver)
     WaitIdle();
     EXPECT_EQ((Lines{"State(2)", "Progress(50,300)", "Progress(150,300)", "State(5)"}), m_sink->Events());
     EXPECT_EQ("doc\n[A2B]\n[B2C]\n[C2D]\n", StreamContent(target.Get()));
+    // The run let go of Direction.
+    m_direction->AddRef();
+    EXPECT_EQ(1u, m_direction->Release());
     EXPECT_EQ((Lines{
                   "A2B.Create",
                   "A2B.Advise(cookie=1)",
@@ -137,6 +140,24 @@ TEST_F(ChainTranslatorRun, ThreeStreamStepsRewindWhatTheyHandOver)
               }),
               Journal());
     EXPECT_EQ(S_OK, Error());
+}
+
+TEST_F(ChainTranslatorRun, EndOfAStreamRunLetsGoOfTheCallersObjects)
+{
+    Behaviour fails;
+    fails.finish = Finish::Error;
+    Install({}, fails);
+    Make(ThreeSteps());
+    ComPtr<IStream> source = MakeStream("doc\n");
+    ComPtr<IStream> target = MakeStream();
+    ASSERT_EQ(S_OK, T()->TranslateStream(m_direction.Get(), source.Get(), target.Get(), Var::Missing()));
+    EXPECT_EQ((Lines{"State(2)", "State(6)"}), m_sink->Events());
+    // The target was held for the last step, which never came.
+    target->AddRef();
+    EXPECT_EQ(1u, target->Release());
+    m_direction->AddRef();
+    EXPECT_EQ(1u, m_direction->Release());
+    EXPECT_EQ("", StreamContent(target.Get()));
 }
 
 TEST_F(ChainTranslatorRun, FirstStepThatFailsToStartEndsTheRun)

@@ -7,7 +7,9 @@
 #include <comcat.h>
 #include <olectl.h>
 #include <wrl/client.h>
+#include <algorithm>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -368,6 +370,25 @@ TEST_F(FakesTest, DestructionRemovesEverythingItWrote)
     EXPECT_EQ(typeLibBefore, TypeLibraryRegistered());
 }
 
+TEST_F(FakesTest, InstallRemovesWhatADeadTestLeftBehind)
+{
+    const std::wstring stale = L"CLSID\\{FA4E0005-7E57-4FA4-8000-00000000F4CE}";
+    const std::wstring category = L"\\Implemented Categories\\{EAB6510A-A57F-46AB-9347-0970BF4DE763}";
+    for (const std::wstring& path : {stale + category, std::wstring(kCatalogue) + L"\\Stale"}) {
+        vembro::unique_hkey key;
+        HKEY root = path.compare(0, 5, L"CLSID") == 0 ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE;
+        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                                   key.put(), nullptr));
+    }
+    ASSERT_EQ(1u, TranslatorCategory().size()); // the dead test's translator
+    Installation inst;
+    inst.Converter("A2B", kA, kB).Translator("B2C", kB, kC).Install();
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, stale));
+    EXPECT_EQ((std::vector<std::wstring>{inst.ClsidStringOf("A2B")}), Subkeys(HKEY_LOCAL_MACHINE, kCatalogue));
+    ASSERT_EQ(1u, TranslatorCategory().size());
+    EXPECT_TRUE(::IsEqualCLSID(inst.ClsidOf("B2C"), TranslatorCategory()[0]));
+}
+
 TEST_F(FakesTest, EmptyInstallationHasAnEmptyCatalogueKey)
 {
     Installation inst;
@@ -691,6 +712,38 @@ TEST_F(FakesTest, WaitIdleCoversWorkStartedFromInsideAReport)
     run.rec.onState = nullptr;
 }
 
+TEST_F(FakesTest, ConcurrentWorkersKeepTheJournalWhole)
+{
+    Installation inst;
+    Behaviour b;
+    b.worker = true;
+    for (LONG i = 1; i <= 20; ++i)
+        b.progress.emplace_back(i, 20);
+    inst.Converter("A2B", kA, kB, b).Install();
+    constexpr int kRuns = 8;
+    std::vector<ComPtr<ITolviFileConverter>> converters(kRuns);
+    std::vector<std::unique_ptr<TempFile>> outs;
+    TempFile in("doc\n");
+    for (auto& c : converters) {
+        ASSERT_EQ(S_OK, Create(inst, "A2B", c));
+        outs.push_back(std::make_unique<TempFile>());
+        EXPECT_EQ(S_OK, c->ConvertFile(in.Bstr(), outs.back()->Bstr(), Missing()));
+    }
+    converters.clear();
+    ASSERT_TRUE(inst.WaitIdle(10000));
+    Lines trace = inst.Trace();
+    auto count = [&](const std::string& part) {
+        return std::count_if(trace.begin(), trace.end(),
+                             [&](const std::string& l) { return l.find(part) != std::string::npos; });
+    };
+    EXPECT_EQ(kRuns * 20, count("A2B>ProgressChange("));
+    EXPECT_EQ(kRuns, count("A2B>StateChange(5)"));
+    EXPECT_EQ(static_cast<size_t>(kRuns), inst.Journal("A2B.Destroy").size());
+    for (const auto& out : outs)
+        EXPECT_EQ("doc\n[A2B]\n", out->Read());
+    EXPECT_EQ(0, inst.LiveObjects());
+}
+
 TEST_F(FakesTest, WorkerKeepsTheComponentAliveUntilItHasReported)
 {
     Behaviour b;
@@ -759,6 +812,25 @@ TEST_F(FakesTest, SeveralSinksAreCalledInAdviseOrder)
     EXPECT_EQ((Lines{"State(5)"}), second.Events());
     EXPECT_EQ(S_OK, Unadvise(run.converter.Get(), IID_ITolviFileConverterEvents, cookie2));
     EXPECT_EQ(CONNECT_E_NOCONNECTION, Unadvise(run.converter.Get(), IID_ITolviFileConverterEvents, cookie2));
+}
+
+TEST_F(FakesTest, TestsCanCountLiveObjectsAndMakeThemReport)
+{
+    ConverterRun run(Behaviour{});
+    ComPtr<ITolviFileConverter> second;
+    ASSERT_EQ(S_OK, Create(run.inst, "A2B", second));
+    EXPECT_EQ(2, run.inst.LiveInstances("A2B"));
+    EXPECT_EQ(0, run.inst.LiveInstances("B2C"));
+    // Both objects report; only the first has a sink.
+    EXPECT_EQ(2, run.inst.Report("A2B", FTSTATE_SUSPEND));
+    EXPECT_EQ(2, run.inst.ReportProgress("A2B", 3, 4));
+    EXPECT_EQ((Lines{"State(3)", "Progress(3,4)"}), run.rec.Events());
+    LONG state = 0;
+    EXPECT_EQ(S_OK, second->get_State(&state));
+    EXPECT_EQ(FTSTATE_SUSPEND, state);
+    second.Reset();
+    EXPECT_EQ(1, run.inst.LiveInstances("A2B"));
+    EXPECT_EQ(0, run.inst.Report("nothing", 5));
 }
 
 TEST_F(FakesTest, ConnectionPointAcceptsOnlyItsEventInterface)

@@ -152,7 +152,7 @@ TEST_F(FileFormats, NullNameAndNullExtensionArePointerErrorsWithNullResults)
     EXPECT_EQ(nullptr, subset);
 }
 
-TEST_F(FileFormats, FromIdFindsTheFirstPositionOfADuplicate)
+TEST_F(FileFormats, FromIdOfADuplicatedIdGivesThatFormat)
 {
     ComPtr<ITolviFileFormat> format;
     ASSERT_EQ(S_OK, Collection({2, 3, 1, 3})->get_FileFormatFromID(3, &format));

@@ -62,6 +62,8 @@ protected:
     {
         m_manager.Reset();
         EXPECT_EQ(0, ModuleLockCount());
+        // Every component and format object the system asked was released.
+        EXPECT_EQ(0, m_inst.LiveObjects());
         ::CoUninitialize();
     }
 
@@ -220,6 +222,7 @@ TEST_F(Manager, ConverterIsTheComponentNewEachCall)
     ASSERT_EQ(S_OK, Mgr()->get_Converter(Arg::Str(L"Alpha"), Arg::I4(2), &first));
     ASSERT_EQ(S_OK, Mgr()->get_Converter(Arg::I2(1), Arg::I2(2), &second));
     EXPECT_NE(first.Get(), second.Get());
+    EXPECT_EQ(2, m_inst.LiveInstances("A2B"));
     // The component lives in its own module: only the manager holds ours.
     EXPECT_EQ(1, ModuleLockCount());
 }
@@ -231,6 +234,7 @@ TEST_F(Manager, DirectTranslatorIsHandedOutAsItself)
     ASSERT_EQ(S_OK, Mgr()->get_Translator(Arg::I2(2), Arg::I2(3), &first));
     ASSERT_EQ(S_OK, Mgr()->get_Translator(Arg::Str(L"Beta"), Arg::Str(L"Gamma"), &second));
     EXPECT_NE(first.Get(), second.Get());
+    EXPECT_EQ(2, m_inst.LiveInstances("B2C"));
     // A chain translator would be an object of this module.
     EXPECT_EQ(1, ModuleLockCount());
 }

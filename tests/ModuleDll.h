@@ -125,40 +125,52 @@ inline DWORD ValueCount(HKEY root, const std::wstring& path)
     return values;
 }
 
-// Runs a Windows command line in the same Wine prefix; its exit code, or
-// -1 if it could not start. Standard output is collected into *output.
+// Runs a Windows command line in the same Wine prefix and waits up to 60 s;
+// its exit code, or -1 if it could not start or did not finish. Standard
+// output and error go through a temporary file (a pipe's end may be
+// inherited by helper processes that outlive the child), collected into
+// *output.
 inline long RunProcess(const std::wstring& commandLine, std::string* output = nullptr)
 {
-    SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
-    HANDLE readPipe = nullptr, writePipe = nullptr;
-    if (!::CreatePipe(&readPipe, &writePipe, &sa, 0))
+    wchar_t dir[MAX_PATH] = {}, file[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, dir);
+    if (!::GetTempFileNameW(dir, L"vmt", 0, file))
         return -1;
-    ::SetHandleInformation(readPipe, HANDLE_FLAG_INHERIT, 0);
+    SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+    HANDLE out = ::CreateFileW(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE)
+        return -1;
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-    si.hStdOutput = writePipe;
-    si.hStdError = writePipe;
+    si.hStdInput = nullptr;
+    si.hStdOutput = out;
+    si.hStdError = out;
     PROCESS_INFORMATION pi{};
     std::wstring line = commandLine;
     BOOL started = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
-    ::CloseHandle(writePipe);
-    if (!started) {
-        ::CloseHandle(readPipe);
-        return -1;
+    ::CloseHandle(out);
+    DWORD code = static_cast<DWORD>(-1);
+    if (started) {
+        if (::WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0)
+            ::GetExitCodeProcess(pi.hProcess, &code);
+        else
+            ::TerminateProcess(pi.hProcess, code);
+        ::CloseHandle(pi.hThread);
+        ::CloseHandle(pi.hProcess);
     }
     std::string text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (::ReadFile(readPipe, buffer, sizeof(buffer), &got, nullptr) && got)
-        text.append(buffer, got);
-    ::CloseHandle(readPipe);
-    ::WaitForSingleObject(pi.hProcess, 60000);
-    DWORD code = static_cast<DWORD>(-1);
-    ::GetExitCodeProcess(pi.hProcess, &code);
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
+    HANDLE in = ::CreateFileW(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (in != INVALID_HANDLE_VALUE) {
+        char buffer[4096];
+        DWORD got = 0;
+        while (::ReadFile(in, buffer, sizeof(buffer), &got, nullptr) && got)
+            text.append(buffer, got);
+        ::CloseHandle(in);
+    }
+    ::DeleteFileW(file);
     if (output)
         *output = text;
     return static_cast<long>(code);

@@ -15,6 +15,8 @@ namespace {
 
 const std::wstring kProgId = L"Vembro.FileTranslateManager";
 const std::wstring kProgId3 = L"Vembro.FileTranslateManager.3";
+// The library is registered under its own locale, US English.
+const LCID kEnglish = MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT);
 
 class Registration : public ::testing::Test {
 protected:
@@ -105,7 +107,7 @@ TEST_F(Registration, TypeLibraryIsRegisteredWithTheModuleFolderForHelp)
 {
     ASSERT_EQ(S_OK, m_dll.Register());
     ComPtr<ITypeLib> lib;
-    ASSERT_EQ(S_OK, ::LoadRegTypeLib(LIBID_VEMBROLib, 1, 0, 0, &lib));
+    ASSERT_EQ(S_OK, ::LoadRegTypeLib(LIBID_VEMBROLib, 1, 0, kEnglish, &lib));
     const std::wstring version = L"TypeLib\\" + GuidText(LIBID_VEMBROLib) + L"\\1.0";
     EXPECT_EQ(FolderOf(m_dll.Path()), RegText(HKEY_CLASSES_ROOT, version + L"\\HELPDIR").value_or(L"-"));
     lib.Reset();
@@ -120,7 +122,7 @@ TEST_F(Registration, ManagerAnswersThroughTheRegisteredTypeLibrary)
     ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_TolviFTManager, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&manager)));
     LPOLESTR name = const_cast<LPOLESTR>(L"TranslateAvailableFormats");
     DISPID id = 0;
-    ASSERT_EQ(S_OK, manager->GetIDsOfNames(IID_NULL, &name, 1, 0, &id));
+    ASSERT_EQ(S_OK, manager->GetIDsOfNames(IID_NULL, &name, 1, kEnglish, &id));
     EXPECT_EQ(8, id);
     UINT count = 0;
     EXPECT_EQ(S_OK, manager->GetTypeInfoCount(&count));

@@ -7,17 +7,10 @@
 #include "chains/Chain.h"
 
 using namespace vembro;
+using catalogue_test::Chain;
 using catalogue_test::List;
 
 namespace {
-
-CChain Chain(std::initializer_list<CChainItem> items)
-{
-    CChain chain;
-    for (const CChainItem& item : items)
-        chain.Add(item);
-    return chain;
-}
 
 const CChain kConvertThenTranslate = Chain({{1, 2, CHAINITEM_CONVERTER}, {2, 3, CHAINITEM_TRANSLATOR}});
 const CChain kTranslateThenConvert = Chain({{1, 4, CHAINITEM_TRANSLATOR}, {4, 3, CHAINITEM_CONVERTER}});

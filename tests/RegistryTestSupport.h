@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <oleauto.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CatalogueDoubles.h"
@@ -31,11 +32,29 @@ protected:
         ::CoUninitialize();
     }
 
+    // A detection on `registry` with the output poisoned first, so that a
+    // result left over is caught.
+    template <class Registry>
+    HRESULT Detect(Registry& registry, const VARIANT& data, tagFILEDATATYPE type)
+    {
+        found = List({77});
+        return registry.GetAvailableFormats(data, type, found);
+    }
+
     fakes::Installation inst;
+    vembro::CFormatIDs found;
 
 private:
     DWORD m_apartment;
 };
+
+// A fake whose every probe answers `answer`.
+inline fakes::Behaviour Detects(HRESULT answer)
+{
+    fakes::Behaviour b;
+    b.detect = answer;
+    return b;
+}
 
 // A VARIANT holding a string, for the detection calls.
 class StringArg : public vembro::unique_variant {
@@ -58,5 +77,28 @@ public:
             object->AddRef();
     }
 };
+
+} // namespace catalogue_test
+
+namespace catalogue_test {
+
+// Runs f on `count` threads at once, each in the multithreaded apartment.
+template <class F>
+void OnThreadsAtOnce(int count, F f)
+{
+    HANDLE start = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < count; ++i)
+        threads.emplace_back([&] {
+            ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            ::WaitForSingleObject(start, INFINITE);
+            f();
+            ::CoUninitialize();
+        });
+    ::SetEvent(start);
+    for (auto& t : threads)
+        t.join();
+    ::CloseHandle(start);
+}
 
 } // namespace catalogue_test

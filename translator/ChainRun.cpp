@@ -78,20 +78,29 @@ try {
 }
 VEMBRO_CATCH_RETURN()
 
+// The component pointers change under the lock, so that Stop and the
+// property calls, which may come from any thread, always find a whole one;
+// the components themselves are called without it.
 void CTolviChainFileTranslator::ReleaseCurrentConverter() noexcept
 {
-    if (m_spConverter) {
-        UnadviseItem(1, m_spConverter.Get());
-        m_spConverter.Reset();
+    ComPtr<ITolviFileConverter> converter;
+    {
+        Lock lock(this);
+        converter.Swap(m_spConverter);
     }
+    if (converter)
+        UnadviseItem(1, converter.Get());
 }
 
 void CTolviChainFileTranslator::ReleaseCurrentTranslator() noexcept
 {
-    if (m_spTranslator) {
-        UnadviseItem(0, m_spTranslator.Get());
-        m_spTranslator.Reset();
+    ComPtr<ITolviFileTranslator> translator;
+    {
+        Lock lock(this);
+        translator.Swap(m_spTranslator);
     }
+    if (translator)
+        UnadviseItem(0, translator.Get());
 }
 
 HRESULT CTolviChainFileTranslator::ActivateItem(int step) noexcept
@@ -101,31 +110,35 @@ try {
     const CChainItem& item = m_Chain.GetAt(step);
     switch (item.m_nType) {
     case CHAINITEM_TRANSLATOR: {
-        ThrowIfFailed(g_RealTranslators.CreateTranslator(item.m_nSource, item.m_nTarget,
-                                                         m_spTranslator.ReleaseAndGetAddressOf()));
-        HRESULT hr = AdviseItem(0, m_spTranslator.Get());
-        if (FAILED(hr)) {
-            m_spTranslator.Reset();
+        ComPtr<ITolviFileTranslator> translator;
+        ThrowIfFailed(g_RealTranslators.CreateTranslator(item.m_nSource, item.m_nTarget, &translator));
+        HRESULT hr = AdviseItem(0, translator.Get());
+        if (FAILED(hr))
             return hr;
+        LONG priority;
+        {
+            Lock lock(this);
+            m_spTranslator = translator;
+            priority = m_nPriority;
         }
         unique_variant name;
         V_VT(&name) = VT_BSTR;
         V_BSTR(&name) = MakeBstr(L"PRIORITY").release();
-        VARIANT priority;
-        V_VT(&priority) = VT_I4;
-        V_I4(&priority) = m_nPriority;
-        m_spTranslator->put_Property(name, priority);
-        m_Properties.ApplyTo(m_spTranslator.Get());
+        VARIANT value;
+        V_VT(&value) = VT_I4;
+        V_I4(&value) = priority;
+        translator->put_Property(name, value);
+        m_Properties.ApplyTo(translator.Get());
         return S_OK;
     }
     case CHAINITEM_CONVERTER: {
-        ThrowIfFailed(g_Converters.CreateConverter(item.m_nSource, item.m_nTarget,
-                                                   m_spConverter.ReleaseAndGetAddressOf()));
-        HRESULT hr = AdviseItem(1, m_spConverter.Get());
-        if (FAILED(hr)) {
-            m_spConverter.Reset();
+        ComPtr<ITolviFileConverter> converter;
+        ThrowIfFailed(g_Converters.CreateConverter(item.m_nSource, item.m_nTarget, &converter));
+        HRESULT hr = AdviseItem(1, converter.Get());
+        if (FAILED(hr))
             return hr;
-        }
+        Lock lock(this);
+        m_spConverter = converter;
         return S_OK;
     }
     default:
@@ -205,7 +218,9 @@ void CTolviChainFileTranslator::OnItemState(int fromConverter, LONG state) noexc
         return;
     case FTSTATE_ERROR: {
         LONG code = E_FAIL;
+        Lock lock(this);
         ComPtr<ITolviFileTranslator> translator = m_spTranslator;
+        lock.Unlock();
         if (translator)
             translator->get_Error(&code);
         // A code of 0 ends the run without an error state.

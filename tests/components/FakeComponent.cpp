@@ -8,6 +8,7 @@
 #include "components/FakeData.h"
 #include "components/FakeFormat.h"
 #include "components/FakeJournal.h"
+#include "components/FakeLive.h"
 #include "components/FakeText.h"
 
 namespace fakes {
@@ -49,6 +50,15 @@ void FakeComponent::Configure(const Config& config)
     m_config = config;
     m_nState = FTSTATE_READY;
     m_cp.Init(this, config.kind == Kind::Converter, config.behaviour.dispatchEvents, config.name);
+    ListLive(this);
+}
+
+void FakeComponent::Inject(LONG kind, LONG a, LONG b)
+{
+    if (kind == 0)
+        Report(a);
+    else
+        m_cp.FireProgress(a, b);
 }
 
 STDMETHODIMP FakeComponent::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) noexcept
@@ -87,9 +97,8 @@ HRESULT FakeComponent::FormatOf(bool source, ITolviFileFormat** pVal)
     return configured;
 }
 
-HRESULT FakeComponent::DetectFile(BSTR file)
+HRESULT FakeComponent::ProbeFile(BSTR file)
 {
-    Call("IsFormatAvailableFile(file=" + TextOf(file) + ")");
     if (Does().detectIfContains.empty())
         return Does().detect;
     std::string data;
@@ -99,9 +108,8 @@ HRESULT FakeComponent::DetectFile(BSTR file)
     return Contains(data, Does().detectIfContains) ? S_OK : S_FALSE;
 }
 
-HRESULT FakeComponent::DetectStream(IUnknown* unknown)
+HRESULT FakeComponent::ProbeStream(IUnknown* unknown)
 {
-    Call("IsFormatAvailableStream(stream=" + StreamText(unknown) + ")");
     if (!unknown)
         return E_POINTER;
     Microsoft::WRL::ComPtr<IStream> stream;
@@ -109,17 +117,34 @@ HRESULT FakeComponent::DetectStream(IUnknown* unknown)
     // Always read, so that the caller's restoring of the position shows.
     std::string data;
     HRESULT hr = ReadStreamRest_nothrow(stream.Get(), data);
-    if (!Does().detectIfContains.empty())
-        return FAILED(hr) ? hr : (Contains(data, Does().detectIfContains) ? S_OK : S_FALSE);
-    return Does().detect;
+    if (Does().detectIfContains.empty())
+        return Does().detect;
+    return FAILED(hr) ? hr : (Contains(data, Does().detectIfContains) ? S_OK : S_FALSE);
+}
+
+HRESULT FakeComponent::ProbeText(BSTR text)
+{
+    if (Does().detectIfContains.empty())
+        return Does().detect;
+    return Contains(vembro::AnsiFromBstr(text), Does().detectIfContains) ? S_OK : S_FALSE;
+}
+
+HRESULT FakeComponent::DetectFile(BSTR file)
+{
+    Call("IsFormatAvailableFile(file=" + TextOf(file) + ")");
+    return ProbeFile(file);
+}
+
+HRESULT FakeComponent::DetectStream(IUnknown* unknown)
+{
+    Call("IsFormatAvailableStream(stream=" + StreamText(unknown) + ")");
+    return ProbeStream(unknown);
 }
 
 HRESULT FakeComponent::DetectText(BSTR text)
 {
     Call("IsFormatAvailableMemory(text=" + TextOf(text) + ")");
-    if (Does().detectIfContains.empty())
-        return Does().detect;
-    return Contains(vembro::AnsiFromBstr(text), Does().detectIfContains) ? S_OK : S_FALSE;
+    return ProbeText(text);
 }
 
 HRESULT FakeComponent::DetectData(const VARIANT& data, tagFILEDATATYPE type)
@@ -138,32 +163,12 @@ HRESULT FakeComponent::DetectData(const VARIANT& data, tagFILEDATATYPE type)
         if (vt != VT_BSTR)
             return E_INVALIDARG;
         BSTR text = byRef ? *V_BSTRREF(v) : V_BSTR(v);
-        if (Does().detectIfContains.empty())
-            return Does().detect;
-        std::string content;
-        if (type == FILEDATATYPE_TEXT) {
-            content = vembro::AnsiFromBstr(text);
-        } else {
-            HRESULT hr = ReadFileBytes_nothrow(text, content);
-            if (FAILED(hr))
-                return hr;
-        }
-        return Contains(content, Does().detectIfContains) ? S_OK : S_FALSE;
+        return type == FILEDATATYPE_TEXT ? ProbeText(text) : ProbeFile(text);
     }
-    case FILEDATATYPE_STREAM: {
+    case FILEDATATYPE_STREAM:
         if (vt != VT_UNKNOWN && vt != VT_DISPATCH)
             return E_INVALIDARG;
-        IUnknown* unknown = byRef ? *V_UNKNOWNREF(v) : V_UNKNOWN(v);
-        if (!unknown)
-            return E_POINTER;
-        Microsoft::WRL::ComPtr<IStream> stream;
-        stream.Attach(StreamFrom(unknown));
-        std::string content;
-        HRESULT hr = ReadStreamRest_nothrow(stream.Get(), content);
-        if (Does().detectIfContains.empty())
-            return Does().detect;
-        return FAILED(hr) ? hr : (Contains(content, Does().detectIfContains) ? S_OK : S_FALSE);
-    }
+        return ProbeStream(byRef ? *V_UNKNOWNREF(v) : V_UNKNOWN(v));
     default:
         return E_INVALIDARG;
     }

@@ -36,8 +36,15 @@ public:
     FakeComponent& operator=(const FakeComponent&) = delete;
     virtual ~FakeComponent();
 
-    // Called once by the class factory, before anyone else sees the object.
+    // Called once by the class factory, before anyone else sees the object;
+    // lists the object among the live ones.
     void Configure(const Config& config);
+
+    const std::string& Name() const noexcept { return m_config.name; }
+    // A reference unless the count has already reached zero.
+    virtual bool TryAddRef() noexcept = 0;
+    // A report that the test asks for: kind 0 StateChange(a), 1 ProgressChange(a, b).
+    void Inject(LONG kind, LONG a, LONG b);
 
     // The system never enumerates connection points.
     STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** ppEnum) noexcept override;
@@ -77,6 +84,10 @@ protected:
     void SetState(long state);
 
 private:
+    // The configured answer for data; no journal line.
+    HRESULT ProbeFile(BSTR file);
+    HRESULT ProbeStream(IUnknown* unknown);
+    HRESULT ProbeText(BSTR text);
     // The work of a run, then the configured reports. Answers the copy's
     // failure, S_OK otherwise.
     HRESULT Perform(const Job& job);

@@ -6,6 +6,7 @@
 #include "com/Dispatch.h"
 #include "com/Object.h"
 #include "components/FakeComponent.h"
+#include "components/FakeLive.h"
 #include "components/FakeText.h"
 
 namespace fakes {
@@ -39,6 +40,18 @@ private:
 template <class Iface>
 class FakeDual : public vembro::CComObjectRootEx, public vembro::IDispatchImpl<Iface>, public FakeComponent {
 public:
+    // Leaves the live list while TryAddRef can still be answered.
+    ~FakeDual() override { UnlistLive(this); }
+
+    bool TryAddRef() noexcept override
+    {
+        for (LONG n = m_dwRef; n > 0; n = m_dwRef) {
+            if (::InterlockedCompareExchange(&m_dwRef, n + 1, n) == n)
+                return true;
+        }
+        return false;
+    }
+
     STDMETHODIMP get_SourceFormat(ITolviFileFormat** pVal) noexcept override
     try {
         return FormatOf(true, pVal);

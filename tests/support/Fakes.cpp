@@ -16,6 +16,8 @@ namespace {
 
 constexpr wchar_t kCatalogueKey[] = L"Software\\Tolvi Labs\\Devevi9\\FTM\\Converters";
 constexpr wchar_t kVendorKey[] = L"Software\\Tolvi Labs";
+// More fakes than any test declares; their CLSIDs are cleaned up front.
+constexpr size_t kMaxFakes = 64;
 
 [[noreturn]] void Fail(const std::string& what, LONG code)
 {
@@ -163,10 +165,15 @@ struct Installation::Impl {
         d.config.source = source;
         d.config.target = target;
         d.config.behaviour = b;
-        // Declaration order is also the registry's alphabetical order.
-        d.clsid = {0xFA4E0000u + static_cast<unsigned long>(fakes.size() + 1), 0x7E57, 0x4FA4,
-                   {0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF4, 0xCE}};
+        d.clsid = FakeClsid(fakes.size() + 1);
         fakes.push_back(d);
+    }
+
+    // Declaration order is also the registry's alphabetical order.
+    static CLSID FakeClsid(size_t index)
+    {
+        return {0xFA4E0000u + static_cast<unsigned long>(index), 0x7E57, 0x4FA4,
+                {0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF4, 0xCE}};
     }
 
     void RememberClassesKey(const std::wstring& path)
@@ -180,6 +187,7 @@ struct Installation::Impl {
 
     std::wstring FakeModulePath() const { return ModuleFolder() + L"fakecomponents.dll"; }
 
+    void RemoveLeftovers();
     void RegisterTypeLibrary();
     void WriteConfigs();
     void WriteClasses();
@@ -193,6 +201,17 @@ struct Installation::Impl {
         return module ? reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(module, name))) : nullptr;
     }
 };
+
+// What a test that died before its destructor ran may have left behind:
+// the catalogue, the configurations and fake classes (possibly still in the
+// translator category). Every installation starts from a clean registry.
+void Installation::Impl::RemoveLeftovers()
+{
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kCatalogueKey);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kTestsRoot);
+    for (size_t i = 1; i <= kMaxFakes; ++i)
+        ::RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(FakeClsid(i))).c_str());
+}
 
 void Installation::Impl::RegisterTypeLibrary()
 {
@@ -395,7 +414,10 @@ void Installation::Install()
         if (!m_impl->module)
             Fail("loading fakecomponents.dll", static_cast<LONG>(::GetLastError()));
     }
+    if (m_impl->fakes.size() > kMaxFakes)
+        throw std::invalid_argument("fakes: too many fakes in one installation");
     ClearJournal();
+    m_impl->RemoveLeftovers();
     m_impl->RegisterTypeLibrary();
     m_impl->WriteConfigs();
     m_impl->WriteClasses();
@@ -449,6 +471,24 @@ long Installation::LiveObjects() const
 {
     auto live = m_impl->Export<LONG (*)()>("FakeLiveObjects");
     return live ? live() : 0;
+}
+
+long Installation::LiveInstances(const std::string& name) const
+{
+    auto count = m_impl->Export<LONG (*)(const char*)>("FakeCountLive");
+    return count ? count(name.c_str()) : 0;
+}
+
+long Installation::Report(const std::string& name, long state) const
+{
+    auto fire = m_impl->Export<LONG (*)(const char*, LONG, LONG, LONG)>("FakeFire");
+    return fire ? fire(name.c_str(), 0, state, 0) : 0;
+}
+
+long Installation::ReportProgress(const std::string& name, long progress, long maxProgress) const
+{
+    auto fire = m_impl->Export<LONG (*)(const char*, LONG, LONG, LONG)>("FakeFire");
+    return fire ? fire(name.c_str(), 1, progress, maxProgress) : 0;
 }
 
 } // namespace fakes

@@ -13,7 +13,9 @@
 //
 // Converters are listed in the catalogue, and translators registered in the
 // category, in declaration order; their CLSIDs sort in that order too, so the
-// registry enumerates them as declared.
+// registry enumerates them as declared. The CLSIDs are the same in every
+// test, so one installation exists at a time; Install first removes what an
+// earlier test that died early may have left.
 //
 // Journal lines, one per call, "<name>.<call>" (the fake's declared name):
 //     A2B.Create / A2B.Destroy                      class factory / last Release
@@ -30,7 +32,7 @@
 //     A2B.Stop(info=VT_ERROR:80020004), A2B.Suspend, A2B.Resume
 //     B2C.put_Property(PRIORITY=VT_I4:0), B2C.get_Property(PRIORITY)   names that are not strings as VARIANTs
 //     A2B.ConvertMemory(text=...), B2C.TranslateText(direction=..., text=...)
-//     A2B.Advise(cookie=1), A2B.Unadvise(cookie=1)
+//     A2B.Advise(cookie=1), A2B.Unadvise(cookie=1)    A2B.Advise(refused) for a sink without the interface
 // VARIANTs are written "VT_<type>:<value>": VT_I4:-2, VT_BSTR:x, VT_ERROR:80004005
 // (hex), VT_BOOL:-1, VT_UNKNOWN:@0 (a stream's position), VT_BYREF|VT_BSTR:x,
 // VT_EMPTY; a null BSTR is "<null>", a null stream "null".
@@ -146,6 +148,13 @@ public:
     // Fake objects alive in this process (components, formats): 0 once the
     // system has released everything it created.
     long LiveObjects() const;
+    // Live objects of one fake: what the system still holds of it.
+    long LiveInstances(const std::string& name) const;
+    // Makes every live object of the fake report now, on this thread, to the
+    // sinks it has (e.g. a late report from the last step of a finished run);
+    // answers how many objects did.
+    long Report(const std::string& name, long state) const;
+    long ReportProgress(const std::string& name, long progress, long maxProgress) const;
 
 private:
     struct Impl;
