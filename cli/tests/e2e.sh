@@ -74,6 +74,9 @@ convert)
     expect_rc 0
     printf 'Caf\xc3\xa9 \xe2\x82\xac 100 \xf0\x9f\x98\x80\r\nSecond line\r\n' > expected.txt
     expect_same note.txt expected.txt
+    vembro convert --stream --sync "$docs/note-utf16.txt" note2.txt
+    expect_rc 0
+    expect_same note2.txt expected.txt
     ;;
 properties)
     vembro translate --quiet --priority 2 --property EXPANSION=0 "$docs/guide.md" guide.txt
@@ -100,6 +103,19 @@ no-route)
     expect_in err.log "no route from UTF-16 Text to HTML."
     expect_in err.log "103 Markdown (md.markdown)"
     [ -e bad.htm ] && fail "bad.htm was written"
+    ;;
+unknown-extension)
+    vembro translate "$docs/guide.md" guide.xyz
+    expect_rc 2
+    expect_in err.log 'no format reachable from Markdown has the extension "xyz"'
+    expect_in err.log "102 UTF-8 Text (txt)"
+    [ -e guide.xyz ] && fail "guide.xyz was written"
+    ;;
+missing-input)
+    vembro translate absent.md absent.txt
+    expect_rc 2
+    expect_in err.log "cannot find absent.md"
+    [ -e absent.txt ] && fail "absent.txt was written"
     ;;
 *)
     fail "unknown case $case_name"
