@@ -73,8 +73,10 @@ long RunMonitor::WaitFinal() noexcept
 void RunMonitor::Done() noexcept
 {
     auto lock = m_cs.Lock();
-    if (m_bDrawn)
+    if (m_bDrawn) {
         std::fprintf(stderr, "\n");
+        std::fflush(stderr);
+    }
     m_bDrawn = false;
 }
 

@@ -15,7 +15,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 {
     if (reason == DLL_PROCESS_ATTACH) {
         g_hInstance = instance;
-        ::DisableThreadLibraryCalls(instance);
     } else if (reason == DLL_PROCESS_DETACH && !reserved) {
         // Unloaded by FreeLibrary: nothing of ours is referenced any more.
         vembro::TypeInfoHolder::ReleaseAll();

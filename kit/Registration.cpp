@@ -52,6 +52,34 @@ ComPtr<ICatRegister> CategoryManager()
     return cats;
 }
 
+// Removes the catalogue key and its parents as far as they are empty, so
+// that uninstalling the last converter leaves the registry as it was found.
+void PruneEmptyCatalogue()
+{
+    std::wstring path = kConverterCatalogue;
+    for (int level = 0; level < 4; ++level) {
+        if (::RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str()) != ERROR_SUCCESS)
+            return; // not empty (or not there): its parents are not empty either
+        path = path.substr(0, path.rfind(L'\\'));
+    }
+}
+
+// Drops the translator category once no class implements it any more.
+void PruneEmptyCategory(ICatRegister* cats)
+{
+    ComPtr<ICatInformation> info;
+    if (FAILED(cats->QueryInterface(IID_PPV_ARGS(&info))))
+        return;
+    CATID catid = IID_ITolviFileTranslator2;
+    ComPtr<IEnumCLSID> classes;
+    if (FAILED(info->EnumClassesOfCategories(1, &catid, 0, nullptr, &classes)))
+        return;
+    CLSID clsid;
+    ULONG fetched = 0;
+    if (classes->Next(1, &clsid, &fetched) != S_OK)
+        cats->UnRegisterCategories(1, &catid);
+}
+
 // Registration may run from regsvr32 (COM already up) or from a test.
 class ComScope {
 public:
@@ -101,10 +129,13 @@ try {
     ComScope com;
     if (cls.kind == ComponentKind::Converter) {
         DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kConverterCatalogue) + L"\\" + cls.progId);
+        PruneEmptyCatalogue();
     } else {
         CATID catid = IID_ITolviFileTranslator2;
+        auto cats = CategoryManager();
         // A class that was never registered has nothing to remove here.
-        CategoryManager()->UnRegisterClassImplCategories(*cls.clsid, 1, &catid);
+        cats->UnRegisterClassImplCategories(*cls.clsid, 1, &catid);
+        PruneEmptyCategory(cats.Get());
     }
     DeleteTree(HKEY_CLASSES_ROOT, cls.progId);
     DeleteTree(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(*cls.clsid));

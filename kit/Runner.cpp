@@ -45,13 +45,11 @@ Runner::Runner(RunReports& reports, IUnknown* owner, long workingState) noexcept
 {
 }
 
-Runner::~Runner()
-{
-    // The worker holds the owner, so a live thread here is the worker itself
-    // dropping the last reference on its way out: never wait for it.
-    if (m_thread && m_dwThreadId != ::GetCurrentThreadId())
-        ::WaitForSingleObject(m_thread.get(), INFINITE);
-}
+// The worker holds the owner, so a runner is destroyed either by its own
+// worker dropping the last reference or after the worker has dropped it;
+// past that point the worker touches nothing of the runner. Nobody waits
+// for it: it keeps the module loaded until it has returned.
+Runner::~Runner() = default;
 
 bool Runner::BeginRun() noexcept
 {
@@ -66,14 +64,6 @@ bool Runner::BeginRun() noexcept
     return true;
 }
 
-void Runner::JoinPrevious() noexcept
-{
-    // A finished worker may still be on its way out after its last report.
-    if (m_thread && m_dwThreadId != ::GetCurrentThreadId())
-        ::WaitForSingleObject(m_thread.get(), INFINITE);
-    m_thread.reset();
-}
-
 HRESULT Runner::Start(Work work) noexcept
 try {
     if (!m_resumeEvent)
@@ -81,7 +71,7 @@ try {
     if (!BeginRun())
         return E_UNEXPECTED;
     try {
-        JoinPrevious();
+        m_thread.reset(); // a finished worker needs nothing more from us
         m_pending = std::move(work);
         // The worker keeps the component and this module loaded until it has
         // returned, whoever releases them meanwhile.
@@ -90,7 +80,7 @@ try {
                                   reinterpret_cast<LPCWSTR>(&Runner::ThreadMain), &module))
             ThrowHr(HResultFromWin32(static_cast<LONG>(::GetLastError())));
         m_owner->AddRef();
-        m_thread.reset(::CreateThread(nullptr, 0, &Runner::ThreadMain, this, CREATE_SUSPENDED, &m_dwThreadId));
+        m_thread.reset(::CreateThread(nullptr, 0, &Runner::ThreadMain, this, CREATE_SUSPENDED, nullptr));
         if (!m_thread) {
             HRESULT hr = HResultFromWin32(static_cast<LONG>(::GetLastError()));
             m_owner->Release();

@@ -50,6 +50,33 @@ HRESULT InTranslatorCategory(const CLSID& clsid)
     return cats->IsClassOfCategories(clsid, 1, &catid, 0, nullptr);
 }
 
+DWORD SubkeyCount(HKEY root, const std::wstring& path)
+{
+    vembro::unique_hkey key;
+    DWORD count = 0;
+    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS)
+        ::RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
+                           nullptr, nullptr);
+    return count;
+}
+
+ULONG CategoryMembers()
+{
+    ComPtr<ICatInformation> cats;
+    if (FAILED(::CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&cats))))
+        return 0;
+    CATID catid = IID_ITolviFileTranslator2;
+    ComPtr<IEnumCLSID> classes;
+    if (FAILED(cats->EnumClassesOfCategories(1, &catid, 0, nullptr, &classes)))
+        return 0;
+    ULONG count = 0;
+    CLSID clsid;
+    while (classes->Next(1, &clsid, nullptr) == S_OK)
+        ++count;
+    return count;
+}
+
+const wchar_t kCategoryKey[] = L"Component Categories\\{EAB6510A-A57F-46AB-9347-0970BF4DE763}";
 const wchar_t kConverterClassKey[] = L"CLSID\\{5B0C2B1E-3C35-4F7A-9E0B-7D2E8A51C001}";
 
 } // namespace
@@ -57,6 +84,7 @@ const wchar_t kConverterClassKey[] = L"CLSID\\{5B0C2B1E-3C35-4F7A-9E0B-7D2E8A51C
 TEST(KitRegistration, ConverterGetsClassKeysAndCatalogueEntry)
 {
     ASSERT_EQ(S_OK, vembro::kit::RegisterComponent(kConverter, L"C:\\components\\conv.dll"));
+    bool othersListed = SubkeyCount(HKEY_LOCAL_MACHINE, vembro::kit::kConverterCatalogue) > 1;
     std::wstring cls = kConverterClassKey;
     EXPECT_EQ(L"C:\\components\\conv.dll", ReadValue(HKEY_CLASSES_ROOT, cls + L"\\InprocServer32", nullptr));
     EXPECT_EQ(L"Both", ReadValue(HKEY_CLASSES_ROOT, cls + L"\\InprocServer32", L"ThreadingModel"));
@@ -74,11 +102,14 @@ TEST(KitRegistration, ConverterGetsClassKeysAndCatalogueEntry)
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"VembroKitTest.Converter"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE,
                            std::wstring(vembro::kit::kConverterCatalogue) + L"\\VembroKitTest.Converter"));
+    // An emptied catalogue goes with its last converter.
+    EXPECT_EQ(othersListed, KeyExists(HKEY_LOCAL_MACHINE, vembro::kit::kConverterCatalogue));
 }
 
 TEST(KitRegistration, TranslatorJoinsTheTranslatorCategory)
 {
     ASSERT_EQ(S_OK, vembro::kit::RegisterComponent(kTranslator, L"C:\\components\\tr.dll"));
+    bool othersInCategory = CategoryMembers() > 1;
     EXPECT_EQ(S_OK, InTranslatorCategory(kTestTranslator));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE,
                            std::wstring(vembro::kit::kConverterCatalogue) + L"\\VembroKitTest.Translator"));
@@ -86,6 +117,8 @@ TEST(KitRegistration, TranslatorJoinsTheTranslatorCategory)
     ASSERT_EQ(S_OK, vembro::kit::UnregisterComponent(kTranslator));
     EXPECT_NE(S_OK, InTranslatorCategory(kTestTranslator));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"VembroKitTest.Translator"));
+    // So does the category with its last translator.
+    EXPECT_EQ(othersInCategory, KeyExists(HKEY_CLASSES_ROOT, kCategoryKey));
 }
 
 TEST(KitRegistration, UnregisteringWhatWasNeverThereSucceeds)

@@ -73,7 +73,6 @@ private:
     void Finish(HRESULT hr) noexcept;
     bool BeginRun() noexcept;
     void WaitWhileSuspended() noexcept;
-    void JoinPrevious() noexcept;
 
     RunReports& m_reports;
     IUnknown* m_owner;
@@ -87,7 +86,6 @@ private:
     LONG volatile m_bStopRequested = 0;
     unique_handle m_resumeEvent;
     unique_handle m_thread;
-    DWORD m_dwThreadId = 0;
     Work m_pending;
 };
 
