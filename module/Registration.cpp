@@ -69,6 +69,28 @@ std::wstring FolderOf(const std::wstring& path)
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
+TLIBATTR LibraryAttributes(ITypeLib* lib)
+{
+    TLIBATTR* attr = nullptr;
+    ThrowIfFailed(lib->GetLibAttr(&attr));
+    const TLIBATTR copy = *attr;
+    lib->ReleaseTLibAttr(attr);
+    return copy;
+}
+
+// The library is published for US English. Lookups that ask for the
+// language-neutral locale -- the automation marshaller that carries client
+// sinks between threads does -- would not find it there, and Advise on a
+// chain translator would fail for every client sink without a marshaller of
+// its own. So the same file is also announced under the neutral locale.
+std::wstring NeutralLocaleKey(const TLIBATTR& attr)
+{
+    return L"TypeLib\\" + GuidString(attr.guid) + L"\\" + std::to_wstring(attr.wMajorVerNum) + L"." +
+           std::to_wstring(attr.wMinorVerNum) + L"\\0";
+}
+
+const wchar_t* SysKindName(SYSKIND kind) noexcept { return kind == SYS_WIN64 ? L"win64" : L"win32"; }
+
 void RegisterModuleTypeLib(HMODULE module)
 {
     const std::wstring path = ModulePath(module);
@@ -76,16 +98,25 @@ void RegisterModuleTypeLib(HMODULE module)
     ComPtr<ITypeLib> lib = LoadModuleTypeLib(path, loadedFrom);
     std::wstring helpDir = FolderOf(path);
     ThrowIfFailed(::RegisterTypeLib(lib.Get(), loadedFrom.data(), helpDir.data()));
+    const TLIBATTR attr = LibraryAttributes(lib.Get());
+    if (attr.lcid != LANG_NEUTRAL) {
+        const std::wstring key = NeutralLocaleKey(attr) + L"\\" + SysKindName(attr.syskind);
+        ThrowIfWin32Failed(::RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, REG_SZ, loadedFrom.c_str(),
+                                             static_cast<DWORD>((loadedFrom.size() + 1) * sizeof(wchar_t))));
+    }
 }
 
 void UnregisterModuleTypeLib(HMODULE module)
 {
     std::wstring loadedFrom;
     ComPtr<ITypeLib> lib = LoadModuleTypeLib(ModulePath(module), loadedFrom);
-    TLIBATTR* attr = nullptr;
-    ThrowIfFailed(lib->GetLibAttr(&attr));
-    const TLIBATTR copy = *attr;
-    lib->ReleaseTLibAttr(attr);
+    const TLIBATTR copy = LibraryAttributes(lib.Get());
+    if (copy.lcid != LANG_NEUTRAL) {
+        // Gone first, so that the platform can remove the emptied version key.
+        const std::wstring neutral = NeutralLocaleKey(copy);
+        ::RegDeleteKeyW(HKEY_CLASSES_ROOT, (neutral + L"\\" + SysKindName(copy.syskind)).c_str());
+        ::RegDeleteKeyW(HKEY_CLASSES_ROOT, neutral.c_str());
+    }
     ThrowIfFailed(::UnRegisterTypeLib(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum, copy.lcid, copy.syskind));
 }
 

@@ -6,6 +6,8 @@
 #include <wrl/client.h>
 
 #include "ModuleDll.h"
+#include "com/Dispatch.h"
+#include "com/Object.h"
 #include "vembro/Vembro.h"
 
 using Microsoft::WRL::ComPtr;
@@ -113,6 +115,46 @@ TEST_F(Registration, TypeLibraryIsRegisteredWithTheModuleFolderForHelp)
     lib.Reset();
     EXPECT_EQ(S_OK, m_dll.Unregister());
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, version));
+}
+
+namespace {
+// A client sink with nothing but its interface: no marshaller of its own, so
+// carrying it to another thread needs the registered library.
+class PlainSink : public vembro::CComObjectRootEx, public vembro::IDispatchImpl<ITolviFileTranslatorEvents> {
+public:
+    static const vembro::QIEntry* QITable() noexcept
+    {
+        static const vembro::QIEntry table[] = {
+            VEMBRO_QI(PlainSink, ITolviFileTranslatorEvents),
+            VEMBRO_QI_AS(PlainSink, IID_IDispatch, ITolviFileTranslatorEvents),
+            VEMBRO_QI_END,
+        };
+        return table;
+    }
+    STDMETHODIMP PropertyChange(VARIANT, VARIANT) noexcept override { return S_OK; }
+    STDMETHODIMP StateChange(LONG) noexcept override { return S_OK; }
+    STDMETHODIMP ProgressChange(LONG, LONG) noexcept override { return S_OK; }
+};
+} // namespace
+
+TEST_F(Registration, ClientSinksCanBeMarshalledOnceRegistered)
+{
+    ASSERT_EQ(S_OK, m_dll.Register());
+    ComPtr<ITypeLib> lib;
+    EXPECT_EQ(S_OK, ::LoadRegTypeLib(LIBID_VEMBROLib, 1, 0, LANG_NEUTRAL, &lib));
+    lib.Reset();
+    {
+        vembro::CComObject<PlainSink>* raw = nullptr;
+        ASSERT_EQ(S_OK, vembro::CComObject<PlainSink>::CreateInstance(&raw));
+        ComPtr<ITolviFileTranslatorEvents> sink(raw);
+        IStream* stream = reinterpret_cast<IStream*>(0xdead);
+        ASSERT_EQ(S_OK, ::CoMarshalInterThreadInterfaceInStream(IID_ITolviFileTranslatorEvents, sink.Get(), &stream));
+        ComPtr<ITolviFileTranslatorEvents> back;
+        EXPECT_EQ(S_OK, ::CoGetInterfaceAndReleaseStream(stream, IID_PPV_ARGS(&back)));
+    }
+    EXPECT_EQ(S_OK, m_dll.Unregister());
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"TypeLib\\" + GuidText(LIBID_VEMBROLib)));
+    EXPECT_EQ(0, vembro::ModuleLockCount());
 }
 
 TEST_F(Registration, ManagerAnswersThroughTheRegisteredTypeLibrary)
