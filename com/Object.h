@@ -134,7 +134,7 @@ HRESULT CreateAndQuery_nothrow(REFIID riid, void** ppv, Init&& init) noexcept
     HRESULT hr = Wrapper::CreateInstance(&p);
     if (FAILED(hr))
         return hr;
-    if (!p)
+    if (!p) // a caught exception can carry a success code
         return E_OUTOFMEMORY;
     p->InternalAddRef();
     try {

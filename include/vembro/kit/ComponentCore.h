@@ -1,0 +1,85 @@
+#pragma once
+// What converters and translators share behind their interfaces: detection
+// on files, streams and text, the asynchronous and synchronous runs on files
+// and streams, in-memory runs, properties and the one connection point. The
+// Converter and Translator templates only map interface methods onto it.
+#include <windows.h>
+#include <ocidl.h>
+#include <functional>
+#include <string>
+
+#include "vembro/Vembro.h"
+#include "vembro/kit/EventSource.h"
+#include "vembro/kit/Properties.h"
+#include "vembro/kit/Runner.h"
+
+namespace vembro::kit {
+
+// The author's conversion: read `in` from its current position, write `out`.
+using ConvertFn = std::function<void(IStream* in, IStream* out, Progress& progress)>;
+// The author's detection: S_OK when the probe window is in the source
+// format, S_FALSE when it is not, anything else when it cannot tell.
+using DetectFn = std::function<HRESULT(const std::string& head)>;
+// How a BSTR maps to the bytes of a format and back (in-memory operations).
+using TextToBytesFn = std::function<std::string(const std::wstring&)>;
+using BytesToTextFn = std::function<std::wstring(const std::string&)>;
+
+class ComponentCore : public RunReports {
+public:
+    ComponentCore(IConnectionPointContainer* owner, const IID& eventsIid, long workingState) noexcept;
+    virtual ~ComponentCore() = default;
+
+    HRESULT DetectFile(BSTR file, const DetectFn& detect) noexcept;
+    HRESULT DetectStream(IUnknown* data, const DetectFn& detect) noexcept;
+    HRESULT DetectText(BSTR text, const DetectFn& detect, const TextToBytesFn& toBytes) noexcept;
+    // The VARIANT form of translators' IsFormatAvailable.
+    HRESULT DetectData(const VARIANT& data, tagFILEDATATYPE type, const DetectFn& detect,
+                       const TextToBytesFn& toBytes) noexcept;
+
+    HRESULT StartFile(BSTR in, BSTR out, ConvertFn convert) noexcept;
+    HRESULT StartStream(IUnknown* in, IUnknown* out, ConvertFn convert) noexcept;
+    HRESULT SyncFile(BSTR in, BSTR out, const ConvertFn& convert) noexcept;
+    HRESULT SyncStream(IUnknown* in, IUnknown* out, const ConvertFn& convert) noexcept;
+    HRESULT Memory(BSTR in, BSTR* out, const ConvertFn& convert, const TextToBytesFn& toBytes,
+                   const BytesToTextFn& toText) noexcept;
+
+    HRESULT FindPoint(REFIID riid, IConnectionPoint** out) noexcept;
+    HRESULT EnumPoints(IEnumConnectionPoints** out) noexcept;
+
+    HRESULT GetProperty(const VARIANT& name, VARIANT* value) noexcept;
+    // "PRIORITY" must be a number from -2 to 2 and also sets the run priority.
+    HRESULT PutProperty(const VARIANT& name, const VARIANT& value) noexcept;
+
+    Runner& Run() noexcept { return m_runner; }
+    PropertyBag& Properties() noexcept { return m_properties; }
+    EventSource& Events() noexcept { return m_events; }
+
+private:
+    static IStream* StreamOf(IUnknown* data);
+
+    EventSource m_events;
+    Runner m_runner;
+    PropertyBag m_properties;
+};
+
+// Fires ITolviFileConverterEvents.
+class ConverterCore final : public ComponentCore {
+public:
+    explicit ConverterCore(IConnectionPointContainer* owner) noexcept;
+    void OnState(long state) noexcept override;
+    void OnProgress(long progress, long maxProgress) noexcept override;
+};
+
+// Fires ITolviFileTranslatorEvents, PropertyChange included.
+class TranslatorCore final : public ComponentCore {
+public:
+    explicit TranslatorCore(IConnectionPointContainer* owner) noexcept;
+    void OnState(long state) noexcept override;
+    void OnProgress(long progress, long maxProgress) noexcept override;
+    HRESULT PutPropertyAndNotify(const VARIANT& name, const VARIANT& value) noexcept;
+};
+
+std::string Utf8TextToBytes(const std::wstring& text);
+std::wstring Utf8BytesToText(const std::string& bytes);
+
+} // namespace vembro::kit

@@ -1,0 +1,135 @@
+#pragma once
+// Base of a converter component. The author derives, names the two formats
+// and writes the detection and the conversion:
+//
+//     class CUpper : public vembro::kit::Converter<CUpper> {
+//     public:
+//         static constexpr vembro::kit::FormatSpec kSource{201, L"Lower", L"low", L"low", false};
+//         static constexpr vembro::kit::FormatSpec kTarget{202, L"Upper", L"up", L"up", false};
+//         static HRESULT Detect(const std::string& head);
+//         void Convert(IStream* in, IStream* out, vembro::kit::Progress& progress);
+//     };
+//
+// Optional: static TextToSource / TargetToText to say how ConvertMemory and
+// IsFormatAvailableMemory see a BSTR (UTF-8 unless overridden). Convert runs
+// on a worker thread for ConvertFile/ConvertStream and in the caller's thread
+// for the synchronous and in-memory calls; it throws to fail.
+#include <windows.h>
+#include <string>
+
+#include "com/Dispatch.h"
+#include "com/Object.h"
+#include "vembro/Vembro.h"
+#include "vembro/kit/ComponentCore.h"
+#include "vembro/kit/Format.h"
+
+namespace vembro::kit {
+
+template <class Derived>
+class Converter : public CComObjectRootEx, public IDispatchImpl<ITolviFileConverter3>, public IConnectionPointContainer {
+public:
+    Converter() noexcept : m_core(this) {}
+
+    static const QIEntry* QITable() noexcept
+    {
+        static const QIEntry table[] = {
+            VEMBRO_QI_AS(Derived, IID_IUnknown, ITolviFileConverter3),
+            VEMBRO_QI_AS(Derived, IID_IDispatch, ITolviFileConverter3),
+            VEMBRO_QI_AS(Derived, IID_ITolviFileConverter, ITolviFileConverter3),
+            VEMBRO_QI_AS(Derived, IID_ITolviFileConverter2, ITolviFileConverter3),
+            VEMBRO_QI_AS(Derived, IID_ITolviFileConverter3, ITolviFileConverter3),
+            VEMBRO_QI_AS(Derived, IID_IConnectionPointContainer, IConnectionPointContainer),
+            VEMBRO_QI_END,
+        };
+        return table;
+    }
+
+    static std::string TextToSource(const std::wstring& text) { return Utf8TextToBytes(text); }
+    static std::wstring TargetToText(const std::string& bytes) { return Utf8BytesToText(bytes); }
+
+    // ITolviFileConverter
+    STDMETHODIMP get_SourceFormat(ITolviFileFormat** pVal) noexcept override
+    {
+        return CreateFormatObject(Derived::kSource, pVal);
+    }
+    STDMETHODIMP get_TargetFormat(ITolviFileFormat** pVal) noexcept override
+    {
+        return CreateFormatObject(Derived::kTarget, pVal);
+    }
+    STDMETHODIMP IsFormatAvailableStream(IUnknown* Stream) noexcept override
+    {
+        return m_core.DetectStream(Stream, &Derived::Detect);
+    }
+    STDMETHODIMP IsFormatAvailableFile(BSTR File) noexcept override
+    {
+        return m_core.DetectFile(File, &Derived::Detect);
+    }
+    STDMETHODIMP ConvertFile(BSTR InFile, BSTR OutFile, VARIANT) noexcept override
+    {
+        return m_core.StartFile(InFile, OutFile, Work());
+    }
+    STDMETHODIMP get_State(LONG* pVal) noexcept override
+    {
+        if (!pVal)
+            return E_POINTER;
+        *pVal = m_core.Run().State();
+        return S_OK;
+    }
+    STDMETHODIMP Stop(VARIANT) noexcept override { return m_core.Run().Stop(); }
+    STDMETHODIMP Suspend() noexcept override { return m_core.Run().Suspend(); }
+    STDMETHODIMP Resume() noexcept override { return m_core.Run().Resume(); }
+    STDMETHODIMP ConvertStream(IUnknown* Source, IUnknown* Target, VARIANT) noexcept override
+    {
+        return m_core.StartStream(Source, Target, Work());
+    }
+    STDMETHODIMP ConvertMemory(BSTR TextIn, BSTR* TextOut) noexcept override
+    {
+        return m_core.Memory(TextIn, TextOut, Work(), &Derived::TextToSource, &Derived::TargetToText);
+    }
+    STDMETHODIMP IsFormatAvailableMemory(BSTR Text) noexcept override
+    {
+        return m_core.DetectText(Text, &Derived::Detect, &Derived::TextToSource);
+    }
+
+    // ITolviFileConverter2
+    STDMETHODIMP get_Property(VARIANT Prop, VARIANT* pVal) noexcept override { return m_core.GetProperty(Prop, pVal); }
+    STDMETHODIMP put_Property(VARIANT Prop, VARIANT newVal) noexcept override
+    {
+        return m_core.PutProperty(Prop, newVal);
+    }
+
+    // ITolviFileConverter3
+    STDMETHODIMP SyncConvertFile(BSTR InFile, BSTR OutFile, VARIANT) noexcept override
+    {
+        return m_core.SyncFile(InFile, OutFile, Work());
+    }
+    STDMETHODIMP SyncConvertStream(IUnknown* Source, IUnknown* Target, VARIANT) noexcept override
+    {
+        return m_core.SyncStream(Source, Target, Work());
+    }
+
+    // IConnectionPointContainer
+    STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** ppEnum) noexcept override
+    {
+        return m_core.EnumPoints(ppEnum);
+    }
+    STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) noexcept override
+    {
+        return m_core.FindPoint(riid, ppCP);
+    }
+
+protected:
+    PropertyBag& Properties() noexcept { return m_core.Properties(); }
+
+private:
+    ConvertFn Work()
+    {
+        return [this](IStream* in, IStream* out, Progress& progress) {
+            static_cast<Derived*>(this)->Convert(in, out, progress);
+        };
+    }
+
+    ConverterCore m_core;
+};
+
+} // namespace vembro::kit

@@ -1,0 +1,74 @@
+#pragma once
+// A component DLL built with the kit names its classes once:
+//
+//     VEMBRO_KIT_CLASSES(
+//         vembro::kit::ConverterClass<CUpper>(CLSID_Upper, L"Acme.Upper", L"Lower to upper case"));
+//
+// and gets DllGetClassObject, DllCanUnloadNow, DllRegisterServer and
+// DllUnregisterServer from the kit (vembro_add_component in kit/CMakeLists.txt).
+// Registration writes the class (InprocServer32, ThreadingModel "Both",
+// ProgID) and then either the converter catalogue entry
+// HKLM\Software\Tolvi Labs\Devevi9\FTM\Converters\<ProgID> or the translator
+// category (CATID = IID_ITolviFileTranslator2).
+#include <windows.h>
+#include <cstddef>
+
+#include "com/Object.h"
+
+namespace vembro::kit {
+
+enum class ComponentKind { Converter, Translator };
+
+struct ComponentClass {
+    const CLSID* clsid;
+    const wchar_t* progId;
+    const wchar_t* description;
+    ComponentKind kind;
+    HRESULT (*create)(REFIID riid, void** ppv) noexcept;
+};
+
+template <class T>
+HRESULT CreateComponent(REFIID riid, void** ppv) noexcept
+{
+    return CreateAndQuery_nothrow<CComObject<T>>(riid, ppv, [](T&) { return S_OK; });
+}
+
+template <class T>
+constexpr ComponentClass ConverterClass(const CLSID& clsid, const wchar_t* progId, const wchar_t* description)
+{
+    return {&clsid, progId, description, ComponentKind::Converter, &CreateComponent<T>};
+}
+
+template <class T>
+constexpr ComponentClass TranslatorClass(const CLSID& clsid, const wchar_t* progId, const wchar_t* description)
+{
+    return {&clsid, progId, description, ComponentKind::Translator, &CreateComponent<T>};
+}
+
+// The classes of this DLL (defined by VEMBRO_KIT_CLASSES).
+struct ComponentTable {
+    const ComponentClass* classes;
+    size_t count;
+};
+ComponentTable Components() noexcept;
+
+// Registry work for one class; the module path is the DLL's full path.
+HRESULT RegisterComponent(const ComponentClass& cls, const wchar_t* modulePath) noexcept;
+// Removes what RegisterComponent wrote; absent keys are not an error.
+HRESULT UnregisterComponent(const ComponentClass& cls) noexcept;
+// The catalogue key that lists converters, under HKEY_LOCAL_MACHINE.
+extern const wchar_t kConverterCatalogue[];
+
+// The class object behind DllGetClassObject.
+HRESULT GetClassObject(const ComponentClass& cls, REFIID riid, void** ppv) noexcept;
+
+} // namespace vembro::kit
+
+#define VEMBRO_KIT_CLASSES(...)                                                      \
+    namespace vembro::kit {                                                          \
+    ComponentTable Components() noexcept                                             \
+    {                                                                                \
+        static const ComponentClass classes[] = {__VA_ARGS__};                       \
+        return {classes, sizeof(classes) / sizeof(classes[0])};                      \
+    }                                                                                \
+    }

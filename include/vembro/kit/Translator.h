@@ -1,0 +1,131 @@
+#pragma once
+// Base of a translator component, the counterpart of Converter<Derived>:
+//
+//     class CShout : public vembro::kit::Translator<CShout> {
+//     public:
+//         static constexpr vembro::kit::FormatSpec kSource{...}, kTarget{...};
+//         static HRESULT Detect(const std::string& head);
+//         void Translate(IDispatch* direction, IStream* in, IStream* out, vembro::kit::Progress& progress);
+//     };
+//
+// `direction` is the client's object, passed on as it came (possibly null
+// for TranslateText). Properties() holds what the client or the chain put,
+// "PRIORITY" included, which also sets the worker's thread priority.
+#include <windows.h>
+#include <wrl/client.h>
+#include <string>
+
+#include "com/Dispatch.h"
+#include "com/Object.h"
+#include "vembro/Vembro.h"
+#include "vembro/kit/ComponentCore.h"
+#include "vembro/kit/Format.h"
+
+namespace vembro::kit {
+
+template <class Derived>
+class Translator : public CComObjectRootEx, public IDispatchImpl<ITolviFileTranslator2>, public IConnectionPointContainer {
+public:
+    Translator() noexcept : m_core(this) {}
+
+    static const QIEntry* QITable() noexcept
+    {
+        static const QIEntry table[] = {
+            VEMBRO_QI_AS(Derived, IID_IUnknown, ITolviFileTranslator2),
+            VEMBRO_QI_AS(Derived, IID_IDispatch, ITolviFileTranslator2),
+            VEMBRO_QI_AS(Derived, IID_ITolviFileTranslator, ITolviFileTranslator2),
+            VEMBRO_QI_AS(Derived, IID_ITolviFileTranslator2, ITolviFileTranslator2),
+            VEMBRO_QI_AS(Derived, IID_IConnectionPointContainer, IConnectionPointContainer),
+            VEMBRO_QI_END,
+        };
+        return table;
+    }
+
+    static std::string TextToSource(const std::wstring& text) { return Utf8TextToBytes(text); }
+    static std::wstring TargetToText(const std::string& bytes) { return Utf8BytesToText(bytes); }
+
+    // ITolviFileTranslator
+    STDMETHODIMP get_SourceFormat(ITolviFileFormat** pVal) noexcept override
+    {
+        return CreateFormatObject(Derived::kSource, pVal);
+    }
+    STDMETHODIMP get_TargetFormat(ITolviFileFormat** pVal) noexcept override
+    {
+        return CreateFormatObject(Derived::kTarget, pVal);
+    }
+    STDMETHODIMP get_Property(VARIANT Prop, VARIANT* pVal) noexcept override { return m_core.GetProperty(Prop, pVal); }
+    STDMETHODIMP put_Property(VARIANT Prop, VARIANT newVal) noexcept override
+    {
+        return m_core.PutPropertyAndNotify(Prop, newVal);
+    }
+    STDMETHODIMP get_State(LONG* pVal) noexcept override
+    {
+        if (!pVal)
+            return E_POINTER;
+        *pVal = m_core.Run().State();
+        return S_OK;
+    }
+    STDMETHODIMP TranslateText(IDispatch* Direction, BSTR Text, BSTR* Result) noexcept override
+    {
+        return m_core.Memory(Text, Result, Work(Direction), &Derived::TextToSource, &Derived::TargetToText);
+    }
+    STDMETHODIMP TranslateFile(IDispatch* Direction, BSTR Source, BSTR Target, VARIANT) noexcept override
+    {
+        return m_core.StartFile(Source, Target, Work(Direction));
+    }
+    STDMETHODIMP TranslateStream(IDispatch* Direction, IUnknown* Source, IUnknown* Target, VARIANT) noexcept override
+    {
+        return m_core.StartStream(Source, Target, Work(Direction));
+    }
+    STDMETHODIMP Stop(VARIANT) noexcept override { return m_core.Run().Stop(); }
+    STDMETHODIMP Suspend() noexcept override { return m_core.Run().Suspend(); }
+    STDMETHODIMP Resume() noexcept override { return m_core.Run().Resume(); }
+    STDMETHODIMP get_Error(LONG* pVal) noexcept override
+    {
+        if (!pVal)
+            return E_POINTER;
+        *pVal = m_core.Run().Error();
+        return S_OK;
+    }
+    STDMETHODIMP IsFormatAvailable(VARIANT varData, tagFILEDATATYPE type) noexcept override
+    {
+        return m_core.DetectData(varData, type, &Derived::Detect, &Derived::TextToSource);
+    }
+
+    // ITolviFileTranslator2
+    STDMETHODIMP SyncTranslateFile(IDispatch* Direction, BSTR Source, BSTR Target, VARIANT) noexcept override
+    {
+        return m_core.SyncFile(Source, Target, Work(Direction));
+    }
+    STDMETHODIMP SyncTranslateStream(IDispatch* Direction, IUnknown* Source, IUnknown* Target,
+                                     VARIANT) noexcept override
+    {
+        return m_core.SyncStream(Source, Target, Work(Direction));
+    }
+
+    // IConnectionPointContainer
+    STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** ppEnum) noexcept override
+    {
+        return m_core.EnumPoints(ppEnum);
+    }
+    STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) noexcept override
+    {
+        return m_core.FindPoint(riid, ppCP);
+    }
+
+protected:
+    PropertyBag& Properties() noexcept { return m_core.Properties(); }
+
+private:
+    ConvertFn Work(IDispatch* direction)
+    {
+        Microsoft::WRL::ComPtr<IDispatch> held(direction);
+        return [this, held](IStream* in, IStream* out, Progress& progress) {
+            static_cast<Derived*>(this)->Translate(held.Get(), in, out, progress);
+        };
+    }
+
+    TranslatorCore m_core;
+};
+
+} // namespace vembro::kit

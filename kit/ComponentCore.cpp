@@ -1,0 +1,267 @@
+#include "vembro/kit/ComponentCore.h"
+
+#include <olectl.h>
+#include <wrl/client.h>
+
+#include "com/Resource.h"
+#include "vembro/kit/Data.h"
+
+namespace vembro::kit {
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// A stream handed from the caller's thread to the worker: kept in the global
+// interface table so that the worker gets a pointer valid in its apartment.
+class StreamHandOver {
+public:
+    explicit StreamHandOver(IStream* stream)
+    {
+        ThrowIfFailed(::CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
+                                         IID_PPV_ARGS(&m_git)));
+        ThrowIfFailed(m_git->RegisterInterfaceInGlobal(stream, IID_IStream, &m_dwCookie));
+    }
+    StreamHandOver(const StreamHandOver&) = delete;
+    StreamHandOver& operator=(const StreamHandOver&) = delete;
+    ~StreamHandOver() { m_git->RevokeInterfaceFromGlobal(m_dwCookie); }
+    ComPtr<IStream> Get() const
+    {
+        ComPtr<IStream> stream;
+        ThrowIfFailed(m_git->GetInterfaceFromGlobal(m_dwCookie, IID_PPV_ARGS(&stream)));
+        return stream;
+    }
+
+private:
+    ComPtr<IGlobalInterfaceTable> m_git;
+    DWORD m_dwCookie = 0;
+};
+
+const wchar_t* CheckName(BSTR name)
+{
+    if (!name)
+        ThrowHr(E_POINTER);
+    if (!*name)
+        ThrowHr(E_INVALIDARG);
+    return name;
+}
+
+void SeekStart(IStream* stream)
+{
+    LARGE_INTEGER zero{};
+    ThrowIfFailed(stream->Seek(zero, STREAM_SEEK_SET, nullptr));
+}
+
+} // namespace
+
+std::string Utf8TextToBytes(const std::wstring& text) { return Utf8FromWide(text.data(), text.size()); }
+std::wstring Utf8BytesToText(const std::string& bytes) { return WideFromUtf8(WithoutUtf8Bom(bytes)); }
+
+ComponentCore::ComponentCore(IConnectionPointContainer* owner, const IID& eventsIid, long workingState) noexcept
+    : m_events(eventsIid, owner), m_runner(*this, owner, workingState)
+{
+}
+
+IStream* ComponentCore::StreamOf(IUnknown* data)
+{
+    ThrowIfNull(data);
+    IStream* stream = nullptr;
+    ThrowIfFailed(data->QueryInterface(IID_PPV_ARGS(&stream)));
+    return stream;
+}
+
+HRESULT ComponentCore::DetectFile(BSTR file, const DetectFn& detect) noexcept
+try {
+    return detect(ReadFileHead(CheckName(file)));
+}
+VEMBRO_CATCH_RETURN()
+
+HRESULT ComponentCore::DetectStream(IUnknown* data, const DetectFn& detect) noexcept
+try {
+    ComPtr<IStream> stream;
+    stream.Attach(StreamOf(data));
+    return detect(ReadHead(stream.Get()));
+}
+VEMBRO_CATCH_RETURN()
+
+HRESULT ComponentCore::DetectText(BSTR text, const DetectFn& detect, const TextToBytesFn& toBytes) noexcept
+try {
+    if (!text)
+        return E_POINTER;
+    std::string bytes = toBytes(std::wstring(text, ::SysStringLen(text)));
+    return detect(bytes.substr(0, kProbeBytes));
+}
+VEMBRO_CATCH_RETURN()
+
+HRESULT ComponentCore::DetectData(const VARIANT& data, tagFILEDATATYPE type, const DetectFn& detect,
+                                  const TextToBytesFn& toBytes) noexcept
+try {
+    unique_variant value;
+    ThrowIfFailed(::VariantCopyInd(&value, const_cast<VARIANT*>(&data)));
+    switch (type) {
+    case FILEDATATYPE_FILENAME:
+    case FILEDATATYPE_TEXT:
+        if (V_VT(&value) != VT_BSTR)
+            return E_INVALIDARG;
+        return type == FILEDATATYPE_FILENAME ? DetectFile(V_BSTR(&value), detect)
+                                             : DetectText(V_BSTR(&value), detect, toBytes);
+    case FILEDATATYPE_STREAM:
+        if (V_VT(&value) != VT_UNKNOWN && V_VT(&value) != VT_DISPATCH)
+            return E_INVALIDARG;
+        return DetectStream(V_UNKNOWN(&value), detect);
+    default:
+        return E_INVALIDARG;
+    }
+}
+VEMBRO_CATCH_RETURN()
+
+HRESULT ComponentCore::StartFile(BSTR in, BSTR out, ConvertFn convert) noexcept
+try {
+    // The source is opened now, so that a missing one fails the start.
+    ComPtr<IStream> source = OpenInputFile(CheckName(in));
+    std::wstring target = CheckName(out);
+    if (m_runner.Running())
+        return E_UNEXPECTED;
+    return m_runner.Start([source, target, convert](Progress& progress) {
+        OutputFile file(target.c_str());
+        convert(source.Get(), file.Stream(), progress);
+        file.Commit();
+    });
+}
+VEMBRO_CATCH_RETURN()
+
+HRESULT ComponentCore::StartStream(IUnknown* in, IUnknown* out, ConvertFn convert) noexcept
+try {
+    ComPtr<IStream> source, target;
+    source.Attach(StreamOf(in));
+    target.Attach(StreamOf(out));
+    auto inHandOver = std::make_shared<StreamHandOver>(source.Get());
+    auto outHandOver = std::make_shared<StreamHandOver>(target.Get());
+    return m_runner.Start([inHandOver, outHandOver, convert](Progress& progress) {
+        convert(inHandOver->Get().Get(), outHandOver->Get().Get(), progress);
+    });
+}
+VEMBRO_CATCH_RETURN()
+
+HRESULT ComponentCore::SyncFile(BSTR in, BSTR out, const ConvertFn& convert) noexcept
+try {
+    ComPtr<IStream> source = OpenInputFile(CheckName(in));
+    std::wstring target = CheckName(out);
+    return m_runner.RunSync([&](Progress& progress) {
+        OutputFile file(target.c_str());
+        convert(source.Get(), file.Stream(), progress);
+        file.Commit();
+    });
+}
+VEMBRO_CATCH_RETURN()
+
+HRESULT ComponentCore::SyncStream(IUnknown* in, IUnknown* out, const ConvertFn& convert) noexcept
+try {
+    ComPtr<IStream> source, target;
+    source.Attach(StreamOf(in));
+    target.Attach(StreamOf(out));
+    return m_runner.RunSync([&](Progress& progress) { convert(source.Get(), target.Get(), progress); });
+}
+VEMBRO_CATCH_RETURN()
+
+HRESULT ComponentCore::Memory(BSTR in, BSTR* out, const ConvertFn& convert, const TextToBytesFn& toBytes,
+                              const BytesToTextFn& toText) noexcept
+try {
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    if (!in)
+        return E_POINTER;
+    ComPtr<IStream> source = NewMemoryStream();
+    std::string bytes = toBytes(std::wstring(in, ::SysStringLen(in)));
+    ULONG written = 0;
+    ThrowIfFailed(source->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written));
+    SeekStart(source.Get());
+    ComPtr<IStream> target = NewMemoryStream();
+    Progress silent(nullptr);
+    convert(source.Get(), target.Get(), silent);
+    std::wstring text = toText(ContentOf(target.Get()));
+    *out = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+VEMBRO_CATCH_RETURN()
+
+HRESULT ComponentCore::FindPoint(REFIID riid, IConnectionPoint** out) noexcept
+{
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    if (!::IsEqualIID(riid, m_events.Iid()))
+        return CONNECT_E_NOCONNECTION;
+    *out = &m_events;
+    m_events.AddRef();
+    return S_OK;
+}
+
+HRESULT ComponentCore::EnumPoints(IEnumConnectionPoints** out) noexcept
+{
+    if (!out)
+        return E_POINTER;
+    IConnectionPoint* point = &m_events;
+    return CreateConnectionPointEnum(&point, 1, out);
+}
+
+HRESULT ComponentCore::GetProperty(const VARIANT& name, VARIANT* value) noexcept
+{
+    return m_properties.Get(name, value);
+}
+
+HRESULT ComponentCore::PutProperty(const VARIANT& name, const VARIANT& value) noexcept
+try {
+    if (PropertyBag::KeyOf(name) == L"PRIORITY") {
+        unique_variant number;
+        if (FAILED(::VariantChangeType(&number, const_cast<VARIANT*>(&value), 0, VT_I4)))
+            return E_INVALIDARG;
+        ThrowIfFailed(m_runner.SetPriority(V_I4(&number)));
+    }
+    return m_properties.Put(name, value);
+}
+VEMBRO_CATCH_RETURN()
+
+ConverterCore::ConverterCore(IConnectionPointContainer* owner) noexcept
+    : ComponentCore(owner, IID_ITolviFileConverterEvents, FTSTATE_CONVERT)
+{
+}
+
+void ConverterCore::OnState(long state) noexcept
+{
+    Events().FireEach<ITolviFileConverterEvents>([&](ITolviFileConverterEvents* sink) { sink->StateChange(state); });
+}
+
+void ConverterCore::OnProgress(long progress, long maxProgress) noexcept
+{
+    Events().FireEach<ITolviFileConverterEvents>(
+        [&](ITolviFileConverterEvents* sink) { sink->ProgressChange(progress, maxProgress); });
+}
+
+TranslatorCore::TranslatorCore(IConnectionPointContainer* owner) noexcept
+    : ComponentCore(owner, IID_ITolviFileTranslatorEvents, FTSTATE_TRANSLATE)
+{
+}
+
+void TranslatorCore::OnState(long state) noexcept
+{
+    Events().FireEach<ITolviFileTranslatorEvents>([&](ITolviFileTranslatorEvents* sink) { sink->StateChange(state); });
+}
+
+void TranslatorCore::OnProgress(long progress, long maxProgress) noexcept
+{
+    Events().FireEach<ITolviFileTranslatorEvents>(
+        [&](ITolviFileTranslatorEvents* sink) { sink->ProgressChange(progress, maxProgress); });
+}
+
+HRESULT TranslatorCore::PutPropertyAndNotify(const VARIANT& name, const VARIANT& value) noexcept
+{
+    HRESULT hr = PutProperty(name, value);
+    if (SUCCEEDED(hr))
+        Events().FireEach<ITolviFileTranslatorEvents>(
+            [&](ITolviFileTranslatorEvents* sink) { sink->PropertyChange(name, value); });
+    return hr;
+}
+
+} // namespace vembro::kit

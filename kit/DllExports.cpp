@@ -1,0 +1,71 @@
+// The four exports of a component DLL, compiled into each DLL that
+// vembro_add_component makes (a static library would drop them).
+#include <windows.h>
+#include <string>
+
+#include "com/Dispatch.h"
+#include "com/Module.h"
+#include "vembro/kit/Module.h"
+
+namespace {
+HINSTANCE g_hInstance = nullptr;
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        g_hInstance = instance;
+    } else if (reason == DLL_PROCESS_DETACH && !reserved) {
+        // Unloaded by FreeLibrary: nothing of ours is referenced any more.
+        vembro::TypeInfoHolder::ReleaseAll();
+    }
+    return TRUE;
+}
+
+STDAPI DllCanUnloadNow()
+{
+    return vembro::ModuleLockCount() == 0 ? S_OK : S_FALSE;
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    auto table = vembro::kit::Components();
+    for (size_t i = 0; i < table.count; ++i)
+        if (::IsEqualCLSID(clsid, *table.classes[i].clsid))
+            return vembro::kit::GetClassObject(table.classes[i], riid, ppv);
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+STDAPI DllUnregisterServer()
+{
+    HRESULT result = S_OK;
+    auto table = vembro::kit::Components();
+    for (size_t i = 0; i < table.count; ++i) {
+        HRESULT hr = vembro::kit::UnregisterComponent(table.classes[i]);
+        if (FAILED(hr) && SUCCEEDED(result))
+            result = hr;
+    }
+    return result;
+}
+
+STDAPI DllRegisterServer()
+{
+    wchar_t path[MAX_PATH + 1] = {};
+    DWORD length = ::GetModuleFileNameW(g_hInstance, path, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH)
+        return E_UNEXPECTED;
+    auto table = vembro::kit::Components();
+    for (size_t i = 0; i < table.count; ++i) {
+        HRESULT hr = vembro::kit::RegisterComponent(table.classes[i], path);
+        if (FAILED(hr)) {
+            // Nothing half-registered stays behind.
+            for (size_t k = 0; k <= i; ++k)
+                vembro::kit::UnregisterComponent(table.classes[k]);
+            return hr;
+        }
+    }
+    return S_OK;
+}

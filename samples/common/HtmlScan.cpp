@@ -1,0 +1,148 @@
+#include "common/HtmlScan.h"
+
+#include <cctype>
+#include <cstdlib>
+
+#include "common/Sniff.h"
+
+namespace samples {
+namespace {
+
+std::string TagName(const std::string& tag)
+{
+    size_t i = tag[1] == '/' ? 2 : 1;
+    std::string name;
+    while (i < tag.size() && (std::isalnum(static_cast<unsigned char>(tag[i])) || tag[i] == '-'))
+        name += static_cast<char>(std::tolower(static_cast<unsigned char>(tag[i++])));
+    return name;
+}
+
+// Position just past the '>' that ends the tag at pos, quotes respected.
+size_t TagEnd(const std::string& html, size_t pos)
+{
+    char quote = 0;
+    for (size_t i = pos + 1; i < html.size(); ++i) {
+        char c = html[i];
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '>') {
+            return i + 1;
+        }
+    }
+    return html.size();
+}
+
+size_t FindNoCase(const std::string& text, const std::string& lowerNeedle, size_t from)
+{
+    for (size_t i = from; i + lowerNeedle.size() <= text.size(); ++i) {
+        size_t k = 0;
+        while (k < lowerNeedle.size() &&
+               std::tolower(static_cast<unsigned char>(text[i + k])) == lowerNeedle[k])
+            ++k;
+        if (k == lowerNeedle.size())
+            return i;
+    }
+    return std::string::npos;
+}
+
+} // namespace
+
+std::vector<HtmlToken> ScanHtml(const std::string& html)
+{
+    std::vector<HtmlToken> tokens;
+    size_t pos = 0;
+    while (pos < html.size()) {
+        size_t lt = html.find('<', pos);
+        bool tagStart = lt != std::string::npos && lt + 1 < html.size() &&
+                        (std::isalpha(static_cast<unsigned char>(html[lt + 1])) || html[lt + 1] == '/' ||
+                         html[lt + 1] == '!' || html[lt + 1] == '?');
+        if (!tagStart) {
+            // A '<' that starts no tag is text.
+            size_t next = lt == std::string::npos ? html.size() : lt + 1;
+            if (!tokens.empty() && tokens.back().kind == HtmlToken::Text && !tokens.back().script)
+                tokens.back().raw += html.substr(pos, next - pos);
+            else
+                tokens.push_back({HtmlToken::Text, html.substr(pos, next - pos), {}});
+            pos = next;
+            continue;
+        }
+        if (lt > pos) {
+            if (!tokens.empty() && tokens.back().kind == HtmlToken::Text && !tokens.back().script)
+                tokens.back().raw += html.substr(pos, lt - pos);
+            else
+                tokens.push_back({HtmlToken::Text, html.substr(pos, lt - pos), {}});
+        }
+        size_t end;
+        if (html.compare(lt, 4, "<!--") == 0) {
+            size_t close = html.find("-->", lt + 4);
+            end = close == std::string::npos ? html.size() : close + 3;
+            tokens.push_back({HtmlToken::Other, html.substr(lt, end - lt), {}});
+        } else if (html[lt + 1] == '!' || html[lt + 1] == '?') {
+            end = TagEnd(html, lt);
+            tokens.push_back({HtmlToken::Other, html.substr(lt, end - lt), {}});
+        } else {
+            end = TagEnd(html, lt);
+            std::string raw = html.substr(lt, end - lt);
+            bool closing = html[lt + 1] == '/';
+            HtmlToken tag{closing ? HtmlToken::EndTag : HtmlToken::StartTag, raw, TagName(raw)};
+            tokens.push_back(tag);
+            if (!closing && (tag.name == "script" || tag.name == "style")) {
+                size_t close = FindNoCase(html, "</" + tag.name, end);
+                size_t stop = close == std::string::npos ? html.size() : close;
+                if (stop > end)
+                    tokens.push_back({HtmlToken::Text, html.substr(end, stop - end), {}, true});
+                end = stop;
+            }
+        }
+        pos = end;
+    }
+    return tokens;
+}
+
+std::string DecodeEntities(const std::string& text)
+{
+    static const struct {
+        const char* name;
+        unsigned long cp;
+    } named[] = {{"amp", '&'},     {"lt", '<'},      {"gt", '>'},      {"quot", '"'},   {"apos", '\''},
+                 {"nbsp", 0xA0},   {"copy", 0xA9},   {"reg", 0xAE},    {"hellip", 0x2026}, {"mdash", 0x2014},
+                 {"ndash", 0x2013}, {"lsquo", 0x2018}, {"rsquo", 0x2019}, {"ldquo", 0x201C}, {"rdquo", 0x201D},
+                 {"eacute", 0xE9}, {"euro", 0x20AC}};
+    std::string out;
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t semi;
+        if (text[i] != '&' || (semi = text.find(';', i)) == std::string::npos || semi - i > 10) {
+            out += text[i++];
+            continue;
+        }
+        std::string ref = text.substr(i + 1, semi - i - 1);
+        unsigned long cp = 0;
+        bool known = false;
+        if (ref.size() > 1 && ref[0] == '#') {
+            bool hex = ref[1] == 'x' || ref[1] == 'X';
+            std::string digits = ref.substr(hex ? 2 : 1);
+            char* stop = nullptr;
+            cp = std::strtoul(digits.c_str(), &stop, hex ? 16 : 10);
+            known = !digits.empty() && stop && *stop == '\0';
+        } else {
+            for (const auto& e : named)
+                if (ref == e.name) {
+                    cp = e.cp;
+                    known = true;
+                }
+        }
+        if (known) {
+            AppendUtf8(out, cp);
+            i = semi + 1;
+        } else {
+            out += text[i++];
+        }
+    }
+    return out;
+}
+
+} // namespace samples
