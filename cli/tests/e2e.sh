@@ -104,6 +104,21 @@ no-route)
     expect_in err.log "103 Markdown (md.markdown)"
     [ -e bad.htm ] && fail "bad.htm was written"
     ;;
+stop)
+    # A document big enough that the chain is still running when Ctrl+C
+    # (SIGINT, which Wine turns into CTRL_C_EVENT) arrives.
+    yes $'# Heading\n\nSome **bold** text and a [link](http://example/) here.\n\n- item\n' | head -n 1500000 > big.md
+    "$WINE" "$build/cli/vembro.exe" translate big.md big.txt </dev/null >out.log 2>err.log &
+    pid=$!
+    for _ in $(seq 200); do grep -q '%' err.log && break; sleep 0.05; done
+    kill -INT "$pid"
+    wait "$pid"
+    rc=$?
+    expect_rc 130
+    expect_in err.log "vembro: stopping (Stop: 0x00000000"
+    expect_in out.log "Stopped; big.txt was not written."
+    [ -e big.txt ] && fail "big.txt was written"
+    ;;
 unknown-extension)
     vembro translate "$docs/guide.md" guide.xyz
     expect_rc 2
