@@ -125,7 +125,7 @@ ChainResult RunChain(ITolviFTManager* manager, short source, short target, int s
                      static_cast<unsigned long>(got));
         vembro::ThrowHr(got);
     }
-    RunWaiter waiter;
+    RunWaiter waiter(sinks);
     std::vector<std::pair<ComPtr<CTranslatorSink>, DWORD>> connected;
     for (int i = 0; i < sinks; ++i) {
         auto sink = MakeSink<CTranslatorSink>();

@@ -7,13 +7,14 @@ using Microsoft::WRL::ComPtr;
 
 namespace bench {
 
-RunWaiter::RunWaiter() : m_hDone(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+RunWaiter::RunWaiter(long sinks) : m_hDone(::CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_nSinks(sinks) {}
 RunWaiter::~RunWaiter() { ::CloseHandle(m_hDone); }
 
 void RunWaiter::Reset() noexcept
 {
     m_nFinal = -1;
     m_nProgress = 0;
+    m_nFinals = 0;
     ::ResetEvent(m_hDone);
 }
 
@@ -23,7 +24,8 @@ void RunWaiter::OnState(long state, bool chain) noexcept
                  (!chain && state == FTSTATE_READY);
     if (final) {
         m_nFinal = state;
-        ::SetEvent(m_hDone);
+        if (++m_nFinals >= m_nSinks)
+            ::SetEvent(m_hDone);
     }
 }
 

@@ -12,7 +12,10 @@ namespace bench {
 
 class RunWaiter {
 public:
-    RunWaiter();
+    // Signals once `sinks` sinks have seen the final state: a chain keeps
+    // calling its other sinks after the first has been told, and the waiter
+    // must outlive those calls.
+    explicit RunWaiter(long sinks = 1);
     ~RunWaiter();
     void Reset() noexcept;
     void OnState(long state, bool chain) noexcept;
@@ -25,6 +28,8 @@ private:
     HANDLE m_hDone;
     std::atomic<long> m_nFinal{-1};
     std::atomic<long> m_nProgress{0};
+    std::atomic<long> m_nFinals{0};
+    long m_nSinks;
 };
 
 class CTranslatorSink : public vembro::CComObjectRootEx, public vembro::IDispatchImpl<ITolviFileTranslatorEvents> {
