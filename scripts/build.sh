@@ -7,9 +7,9 @@ build_type="${VEMBRO_BUILD_TYPE:-Release}"
 for arch in x86_64 i686; do
     extra=()
     [ "$arch" = i686 ] && extra+=(-DVEMBRO_TLB32="$PWD/out/x86_64/generated/Vembro32.tlb")
-    if [ ! -f "out/$arch/build.ninja" ]; then
-        cmake -S . -B "out/$arch" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" \
-              -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-$arch.cmake" "${extra[@]}" >/dev/null
-    fi
+    # Configured every time: optional subprojects are picked up when they
+    # appear, and an unchanged tree costs only a second.
+    cmake -S . -B "out/$arch" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" \
+          -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-$arch.cmake" "${extra[@]}" >/dev/null
     cmake --build "out/$arch" -- -j"$(nproc)" </dev/null
 done
