@@ -22,3 +22,28 @@ wine_start() {
 wine_stop() {
     wineserver -k </dev/null >/dev/null 2>&1 || true
 }
+
+# Runs a Windows program. On rare occasions the host's dynamic loader aborts
+# with exit code 127 while Wine is tearing the finished process down (a thread
+# caught mid-load as the process ends); nothing of the program's own run is
+# lost by then, so such a run is repeated once. Any other failure, and the
+# same abort twice in a row, is passed on unchanged.
+wine_run() {
+    local err rc attempt
+    err=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX") || return 1
+    for attempt in 1 2; do
+        # stderr goes to a file, not a pipe: services the program starts
+        # inherit it, and a pipe would stay open until they exit.
+        "$WINE" "$@" 2>"$err"
+        rc=$?
+        cat "$err" >&2
+        if [ "$rc" -eq 127 ] && [ "$attempt" -eq 1 ] &&
+           grep -q "^Inconsistency detected by ld.so: dl-fini.c" "$err"; then
+            echo "wine-run: the host loader aborted while the process was ending; running it once more" >&2
+            continue
+        fi
+        break
+    done
+    rm -f "$err"
+    return "$rc"
+}

@@ -2,4 +2,4 @@
 # Runs one Windows program under the project's private Wine prefix. Used as
 # CMake's cross-compiling emulator, so ctest and test discovery go through it.
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
-exec "$WINE" "$@"
+wine_run "$@"

@@ -13,16 +13,16 @@ dlls=("$build/samples/utf16text.dll" "$build/samples/markdown.dll" "$build/sampl
       "$build/samples/pseudoloc.dll" "$build/Vembro.DLL")
 work=$(mktemp -d)
 cleanup() {
-    "$WINE" regsvr32 /s /u "${dlls[@]}" </dev/null >/dev/null 2>&1
+    wine_run regsvr32 /s /u "${dlls[@]}" </dev/null >/dev/null 2>&1
     rm -rf "$work"
 }
 trap cleanup EXIT
-"$WINE" regsvr32 /s "${dlls[@]}" </dev/null || { echo "FAIL: regsvr32 could not register the DLLs"; exit 1; }
+wine_run regsvr32 /s "${dlls[@]}" </dev/null || { echo "FAIL: regsvr32 could not register the DLLs"; exit 1; }
 cd "$work"
 
 fail() { echo "FAIL: $*"; echo "--- stdout:"; cat out.log 2>/dev/null; echo "--- stderr:"; cat err.log 2>/dev/null; exit 1; }
 # Runs vembro.exe; its exit code lands in $rc, its output in out.log/err.log.
-vembro() { "$WINE" "$build/cli/vembro.exe" "$@" </dev/null >out.log 2>err.log; rc=$?; }
+vembro() { wine_run "$build/cli/vembro.exe" "$@" </dev/null >out.log 2>err.log; rc=$?; }
 expect_rc() { [ "$rc" = "$1" ] || fail "exit code $rc, expected $1"; }
 expect_in() { grep -qF -- "$2" "$1" || fail "\"$2\" not in $1"; }
 expect_same() { cmp -s "$1" "$2" || fail "$1 differs from $2"; }
