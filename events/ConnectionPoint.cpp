@@ -11,6 +11,12 @@ namespace vembro {
 
 using Microsoft::WRL::ComPtr;
 
+CFreeConnectionPoint::~CFreeConnectionPoint()
+{
+    for (DWORD anchor : m_anchors.TakeAll())
+        CSinkAnchors::Revoke(anchor);
+}
+
 STDMETHODIMP CFreeConnectionPoint::QueryInterface(REFIID riid, void** ppv) noexcept
 {
     if (!ppv)
@@ -58,16 +64,20 @@ try {
 
     IStream* stream = nullptr;
     hr = ::CoMarshalInterThreadInterfaceInStream(IID_ITolviFileTranslatorEvents, events.Get(), &stream);
-    events.Reset(); // from here on the stream holds the connection
     if (hr == E_NOINTERFACE)
         return CONNECT_E_CANNOTCONNECT;
     ThrowIfFailed(hr);
+    DWORD anchor = CSinkAnchors::Register_nothrow(events.Get());
+    events.Reset(); // from here on the stream holds the connection
 
     DWORD cookie = 0;
     {
         auto lock = m_vec.m_cs.Lock();
         cookie = m_vec.Add(stream);
+        if (cookie != 0 && m_anchors.Set(cookie, anchor))
+            anchor = 0; // recorded; revoked when the connection ends
     }
+    CSinkAnchors::Revoke(anchor);
     if (cookie == 0) {
         CComDynamicUnkArrayEx::ReleaseSlot(stream);
         return CONNECT_E_ADVISELIMIT;
@@ -81,13 +91,18 @@ STDMETHODIMP CFreeConnectionPoint::Unadvise(DWORD dwCookie) noexcept
 {
     IStream* stream = nullptr;
     BOOL inRange = FALSE;
+    DWORD anchor = 0;
     {
         auto lock = m_vec.m_cs.Lock();
         inRange = m_vec.Remove(dwCookie, &stream);
+        anchor = m_anchors.Take(dwCookie);
     }
     if (!inRange)
         return CONNECT_E_NOCONNECTION;
     // Releasing may call into the sink's apartment: never under the lock.
+    // The anchor goes first, so that the slot's stream makes the last
+    // release of the sink's stub, in the sink's own apartment.
+    CSinkAnchors::Revoke(anchor);
     if (stream)
         CComDynamicUnkArrayEx::ReleaseSlot(stream);
     return S_OK;
@@ -100,9 +115,11 @@ try {
     *ppEnum = nullptr;
 
     std::vector<ConnectionEntry> entries;
+    std::vector<DWORD> dropped; // anchors of sinks that are gone
     {
         auto lock = m_vec.m_cs.Lock();
         entries.reserve(static_cast<size_t>(m_vec.GetSize()));
+        dropped.reserve(static_cast<size_t>(m_vec.GetSize()));
         DWORD cookie = 0;
         for (IStream*& slot : m_vec) {
             ++cookie;
@@ -114,8 +131,10 @@ try {
             HRESULT hr = ::CoGetInterfaceAndReleaseStream(std::exchange(slot, nullptr),
                                                           IID_ITolviFileTranslatorEvents,
                                                           reinterpret_cast<void**>(sink.GetAddressOf()));
-            if (FAILED(hr) || !sink)
+            if (FAILED(hr) || !sink) {
+                dropped.push_back(m_anchors.Take(cookie));
                 continue;
+            }
             // A failed re-marshal still lets this enumeration reach the sink;
             // only the following ones lose it.
             IStream* fresh = nullptr;
@@ -124,6 +143,8 @@ try {
             entries.push_back(ConnectionEntry{std::move(sink), cookie});
         }
     }
+    for (DWORD anchor : dropped)
+        CSinkAnchors::Revoke(anchor);
     return CreateConnectionsEnum_nothrow(std::move(entries), ppEnum);
 }
 VEMBRO_CATCH_RETURN_OR(E_OUTOFMEMORY)

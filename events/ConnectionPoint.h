@@ -53,7 +53,9 @@
 //   succeeds.
 // - EnumConnections: the live sinks, unmarshalled in the calling thread and
 //   each one marshalled afresh into its slot. A sink that can no longer be
-//   unmarshalled (its apartment has gone) is dropped for good.
+//   unmarshalled (its apartment has gone) is dropped for good. Each
+//   connection also holds its sink in the global interface table (see
+//   SinkAnchors.h) purely to keep the sink's stub alive between firings.
 // - Fire_StateChange / Fire_ProgressChange: IDispatch::Invoke with DISPID 2
 //   or 3 on every sink, one after the other, outside every lock; failures and
 //   exceptions of a sink are ignored and never stop the next sink. Nobody is
@@ -67,6 +69,7 @@
 #include <ocidl.h>
 #include <olectl.h>
 
+#include "events/SinkAnchors.h"
 #include "events/SinkList.h"
 #include "vembro/Vembro.h"
 
@@ -77,7 +80,9 @@ public:
     explicit CFreeConnectionPoint(IConnectionPointContainer* owner) noexcept : m_pContainer(owner) {}
     CFreeConnectionPoint(const CFreeConnectionPoint&) = delete;
     CFreeConnectionPoint& operator=(const CFreeConnectionPoint&) = delete;
-    ~CFreeConnectionPoint() = default;
+    // Anchors go before the slots, so that the last release of each sink's
+    // stub happens through its slot's stream in the sink's own apartment.
+    ~CFreeConnectionPoint();
 
     // IUnknown: identity of its own, reference count of the owner.
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override;
@@ -94,6 +99,7 @@ public:
 private:
     IConnectionPointContainer* const m_pContainer;
     CComDynamicUnkArrayEx m_vec;
+    CSinkAnchors m_anchors; // guarded by m_vec.m_cs, like the slots
 };
 
 // The firing side. Neither operation reports anything: events are best effort.

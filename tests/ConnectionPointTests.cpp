@@ -682,6 +682,56 @@ TEST_F(ConnectionPointTest, UnadvisedSinksHearNothing)
     EXPECT_EQ((std::vector<std::string>{"StateChange(1)"}), b->Events());
 }
 
+// A recording sink that also counts the strong external connections the
+// marshaller reports to it.
+class ConnectionCountingSink : public RecordingSink, public IExternalConnection {
+public:
+    using Base = ConnectionCountingSink;
+    static const QIEntry* QITable() noexcept
+    {
+        static const QIEntry table[] = {VEMBRO_QI(ConnectionCountingSink, ITolviFileTranslatorEvents),
+                                        VEMBRO_QI_AS(ConnectionCountingSink, IID_IDispatch, ITolviFileTranslatorEvents),
+                                        VEMBRO_QI(ConnectionCountingSink, IExternalConnection), VEMBRO_QI_END};
+        return table;
+    }
+    STDMETHODIMP_(DWORD) AddConnection(DWORD type, DWORD) noexcept override
+    {
+        if (type & EXTCONN_STRONG)
+            ++m_nAdded;
+        return static_cast<DWORD>(m_nAdded - m_nReleased);
+    }
+    STDMETHODIMP_(DWORD) ReleaseConnection(DWORD type, DWORD, BOOL) noexcept override
+    {
+        if (type & EXTCONN_STRONG)
+            ++m_nReleased;
+        return static_cast<DWORD>(m_nAdded - m_nReleased);
+    }
+    LONG m_nAdded = 0;
+    LONG m_nReleased = 0;
+};
+
+// Firing takes every sink out of its stream and puts it back; the sink's
+// connection must not lapse in between, or the marshaller tears the sink's
+// stub down and rebuilds it on every single event.
+TEST_F(ConnectionPointTest, SinkStaysConnectedAcrossFirings)
+{
+    CComObject<ConnectionCountingSink>* raw = nullptr;
+    ASSERT_EQ(S_OK, CComObject<ConnectionCountingSink>::CreateInstance(&raw));
+    ComPtr<ITolviFileTranslatorEvents> sink(static_cast<ITolviFileTranslatorEvents*>(raw));
+    DWORD cookie = AdviseOk(sink.Get());
+    const LONG added = raw->m_nAdded;
+    EXPECT_GT(added, raw->m_nReleased);
+    const ULONG advised = RefCount(sink.Get());
+    for (long i = 1; i <= 3; ++i)
+        m_cp->Fire_ProgressChange(i, 3);
+    EXPECT_EQ(3u, raw->Events().size());
+    EXPECT_EQ(added, raw->m_nAdded);
+    EXPECT_EQ(advised, RefCount(sink.Get()));
+    EXPECT_EQ(S_OK, m_cp->Unadvise(cookie));
+    EXPECT_EQ(raw->m_nAdded, raw->m_nReleased);
+    EXPECT_EQ(1u, RefCount(sink.Get()));
+}
+
 TEST_F(ConnectionPointTest, InvokeArgumentsAreExact)
 {
     CComObject<RawSink>* raw = nullptr;
