@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "Errors.h"
+#include "com/Resource.h"
 
 namespace cli {
 
@@ -282,23 +283,17 @@ private:
 
 ComPtr<IUnknown> MakeTranslatorSink(RunMonitor& monitor)
 {
-    ComPtr<IUnknown> sink;
-    sink.Attach(static_cast<ITolviFileTranslatorEvents*>(new TranslatorSink(monitor)));
-    return sink;
+    return vembro::TakeOver<IUnknown>(static_cast<ITolviFileTranslatorEvents*>(new TranslatorSink(monitor)));
 }
 
 ComPtr<IUnknown> MakeConverterSink(RunMonitor& monitor)
 {
-    ComPtr<IUnknown> sink;
-    sink.Attach(static_cast<ITolviFileConverterEvents*>(new ConverterSink(monitor)));
-    return sink;
+    return vembro::TakeOver<IUnknown>(static_cast<ITolviFileConverterEvents*>(new ConverterSink(monitor)));
 }
 
 ComPtr<IDispatch> MakeDirection(short source, short target)
 {
-    ComPtr<IDispatch> direction;
-    direction.Attach(new Direction(source, target));
-    return direction;
+    return vembro::TakeOver<IDispatch>(new Direction(source, target));
 }
 
 } // namespace cli

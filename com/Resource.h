@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <oleauto.h>
 #include <objbase.h>
+#include <wrl/client.h>
 #include <utility>
 
 #include "com/Error.h"
@@ -144,5 +145,17 @@ public:
 private:
     CRITICAL_SECTION m_cs;
 };
+
+// Takes over a reference that the caller already owns (a fresh object's
+// first reference, or one handed out by QueryInterface). MinGW's
+// ComPtr::Attach adds a reference of its own, unlike the original, so using it
+// for this leaks one.
+template <class T>
+Microsoft::WRL::ComPtr<T> TakeOver(T* owned) noexcept
+{
+    Microsoft::WRL::ComPtr<T> p;
+    *p.GetAddressOf() = owned;
+    return p;
+}
 
 } // namespace vembro

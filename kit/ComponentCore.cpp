@@ -62,11 +62,11 @@ ComponentCore::ComponentCore(IConnectionPointContainer* owner, const IID& events
 {
 }
 
-IStream* ComponentCore::StreamOf(IUnknown* data)
+ComPtr<IStream> ComponentCore::StreamOf(IUnknown* data)
 {
     ThrowIfNull(data);
-    IStream* stream = nullptr;
-    ThrowIfFailed(data->QueryInterface(IID_PPV_ARGS(&stream)));
+    ComPtr<IStream> stream;
+    ThrowIfFailed(data->QueryInterface(IID_PPV_ARGS(stream.GetAddressOf())));
     return stream;
 }
 
@@ -79,7 +79,7 @@ VEMBRO_CATCH_RETURN()
 HRESULT ComponentCore::DetectStream(IUnknown* data, const DetectFn& detect) noexcept
 try {
     ComPtr<IStream> stream;
-    stream.Attach(StreamOf(data));
+    stream = StreamOf(data);
     return detect(ReadHead(stream.Get()));
 }
 VEMBRO_CATCH_RETURN()
@@ -132,9 +132,7 @@ VEMBRO_CATCH_RETURN()
 
 HRESULT ComponentCore::StartStream(IUnknown* in, IUnknown* out, ConvertFn convert) noexcept
 try {
-    ComPtr<IStream> source, target;
-    source.Attach(StreamOf(in));
-    target.Attach(StreamOf(out));
+    ComPtr<IStream> source = StreamOf(in), target = StreamOf(out);
     auto inHandOver = std::make_shared<StreamHandOver>(source.Get());
     auto outHandOver = std::make_shared<StreamHandOver>(target.Get());
     return m_runner.Start([inHandOver, outHandOver, convert](Progress& progress) {
@@ -157,9 +155,7 @@ VEMBRO_CATCH_RETURN()
 
 HRESULT ComponentCore::SyncStream(IUnknown* in, IUnknown* out, const ConvertFn& convert) noexcept
 try {
-    ComPtr<IStream> source, target;
-    source.Attach(StreamOf(in));
-    target.Attach(StreamOf(out));
+    ComPtr<IStream> source = StreamOf(in), target = StreamOf(out);
     return m_runner.RunSync([&](Progress& progress) { convert(source.Get(), target.Get(), progress); });
 }
 VEMBRO_CATCH_RETURN()

@@ -3,6 +3,7 @@
 #include <objbase.h>
 #include <cstdio>
 
+#include "com/Resource.h"
 #include "com/Strings.h"
 #include "translator/ChainFactory.h"
 
@@ -12,8 +13,7 @@ namespace chaintest {
 
 ComPtr<ClientSink> ClientSink::Create()
 {
-    ComPtr<ClientSink> sink;
-    sink.Attach(new ClientSink());
+    ComPtr<ClientSink> sink = vembro::TakeOver(new ClientSink());
     vembro::ThrowIfFailed(::CoCreateFreeThreadedMarshaler(static_cast<IUnknown*>(sink.Get()),
                                                           &sink->m_spMarshaler));
     return sink;

@@ -143,6 +143,8 @@ TEST_F(KitConverter, SyncStreamRunWritesTheDocumentAndReportsInOrder)
     VARIANT missing = vembro::MissingArgument();
 
     EXPECT_EQ(S_OK, converter->SyncConvertStream(in.Get(), out.Get(), missing));
+    EXPECT_EQ(1u, RefCount(in.Get()));
+    EXPECT_EQ(1u, RefCount(out.Get()));
     EXPECT_EQ(samples::MarkdownToHtml(ReadDocument("guide.md")), vembro::kit::ContentOf(out.Get()));
     auto lines = events.Lines();
     ASSERT_GE(lines.size(), 3u);
@@ -169,7 +171,7 @@ TEST_F(KitConverter, AsyncFileRunCompletesOnItsWorker)
     EXPECT_EQ(samples::MarkdownToHtml(ReadDocument("guide.md")), TempDir::Read(out));
 }
 
-TEST_F(KitConverter, WorkerGivesBackItsReferenceWhenDone)
+TEST_F(KitConverter, WorkerGivesBackEveryReferenceWhenDone)
 {
     auto converter = Make<samples::CMarkdownConverter>();
     auto sink = MakeConverterSink(events);
@@ -181,6 +183,8 @@ TEST_F(KitConverter, WorkerGivesBackItsReferenceWhenDone)
     for (int i = 0; i < 100 && RefCount(converter.Get()) != 1; ++i)
         ::Sleep(10);
     EXPECT_EQ(1u, RefCount(converter.Get()));
+    EXPECT_EQ(1u, RefCount(in.Get()));
+    EXPECT_EQ(1u, RefCount(out.Get()));
 }
 
 TEST_F(KitConverter, MissingSourceFailsTheStartAndWritesNothing)
@@ -288,7 +292,9 @@ TEST_F(KitConverter, SuspendHoldsTheRunUntilResume)
 TEST_F(KitConverter, StreamProbeReadsTheData)
 {
     auto converter = Make<samples::CMarkdownConverter>();
-    EXPECT_EQ(S_OK, converter->IsFormatAvailableStream(StreamOf(ReadDocument("guide.md")).Get()));
+    auto guide = StreamOf(ReadDocument("guide.md"));
+    EXPECT_EQ(S_OK, converter->IsFormatAvailableStream(guide.Get()));
+    EXPECT_EQ(1u, RefCount(guide.Get()));
     EXPECT_EQ(S_FALSE, converter->IsFormatAvailableStream(StreamOf("no markup here").Get()));
     EXPECT_EQ(E_POINTER, converter->IsFormatAvailableStream(nullptr));
 }

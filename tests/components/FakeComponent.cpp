@@ -16,10 +16,10 @@ namespace {
 
 bool Contains(const std::string& data, const std::string& part) { return data.find(part) != std::string::npos; }
 
-IStream* StreamFrom(IUnknown* unknown)
+Microsoft::WRL::ComPtr<IStream> StreamFrom(IUnknown* unknown)
 {
-    IStream* stream = nullptr;
-    vembro::ThrowIfFailed(vembro::ThrowIfNull(unknown)->QueryInterface(IID_IStream, reinterpret_cast<void**>(&stream)));
+    Microsoft::WRL::ComPtr<IStream> stream;
+    vembro::ThrowIfFailed(vembro::ThrowIfNull(unknown)->QueryInterface(IID_PPV_ARGS(stream.GetAddressOf())));
     return stream;
 }
 
@@ -112,8 +112,7 @@ HRESULT FakeComponent::ProbeStream(IUnknown* unknown)
 {
     if (!unknown)
         return E_POINTER;
-    Microsoft::WRL::ComPtr<IStream> stream;
-    stream.Attach(StreamFrom(unknown));
+    Microsoft::WRL::ComPtr<IStream> stream = StreamFrom(unknown);
     // Always read, so that the caller's restoring of the position shows.
     std::string data;
     HRESULT hr = ReadStreamRest_nothrow(stream.Get(), data);
@@ -188,8 +187,8 @@ Job FakeComponent::StreamJob(IUnknown* in, IUnknown* out)
 {
     Job job;
     job.onStreams = true;
-    job.inStream.Attach(StreamFrom(in));
-    job.outStream.Attach(StreamFrom(out));
+    job.inStream = StreamFrom(in);
+    job.outStream = StreamFrom(out);
     return job;
 }
 

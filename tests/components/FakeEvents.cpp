@@ -2,6 +2,7 @@
 
 #include <olectl.h>
 
+#include "com/Resource.h"
 #include "components/FakeJournal.h"
 #include "components/FakeText.h"
 
@@ -73,8 +74,7 @@ try {
         JournalCall(m_strName + ".Advise(refused)");
         return CONNECT_E_CANNOTCONNECT;
     }
-    Sink held;
-    held.Attach(events);
+    Sink held = vembro::TakeOver(events);
     DWORD given = 0;
     {
         auto lock = m_cs.Lock();

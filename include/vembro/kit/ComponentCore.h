@@ -5,6 +5,7 @@
 // Converter and Translator templates only map interface methods onto it.
 #include <windows.h>
 #include <ocidl.h>
+#include <wrl/client.h>
 #include <functional>
 #include <string>
 
@@ -55,7 +56,7 @@ public:
     EventSource& Events() noexcept { return m_events; }
 
 private:
-    static IStream* StreamOf(IUnknown* data);
+    static Microsoft::WRL::ComPtr<IStream> StreamOf(IUnknown* data);
 
     EventSource m_events;
     Runner m_runner;
