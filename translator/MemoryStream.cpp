@@ -1,14 +1,13 @@
 #include "translator/MemoryStream.h"
 
-#include <objbase.h>
+#include "translator/ChunkStream.h"
 
 namespace vembro {
 
 HRESULT CMemoryStream::Create_nothrow() noexcept
 {
     m_spStream.Reset();
-    // The stream owns and frees its own growable memory.
-    return ::CreateStreamOnHGlobal(nullptr, TRUE, m_spStream.ReleaseAndGetAddressOf());
+    return CChunkStream::Create_nothrow(m_spStream.ReleaseAndGetAddressOf());
 }
 
 void CMemoryStream::Rewind() noexcept
