@@ -10,6 +10,7 @@
 #include "BenchSinks.h"
 #include "com/Error.h"
 #include "com/Resource.h"
+#include "translator/ChunkStream.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -61,7 +62,7 @@ std::wstring TempPath()
 ComPtr<IStream> MemoryStream()
 {
     ComPtr<IStream> s;
-    CHECK(::CreateStreamOnHGlobal(nullptr, TRUE, &s));
+    CHECK(vembro::CChunkStream::Create_nothrow(&s));
     return s;
 }
 
