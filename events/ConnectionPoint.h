@@ -64,7 +64,7 @@
 //
 // Toolchain note: MinGW's Microsoft::WRL::ComPtr::Attach adds a reference
 // (unlike the original), so never use it to take over a reference handed out
-// by Next, QueryInterface or the like; assign through GetAddressOf() instead.
+// by Next, QueryInterface or the like; use vembro::TakeOver instead.
 #include <windows.h>
 #include <ocidl.h>
 #include <olectl.h>

@@ -1,7 +1,9 @@
 // Asynchronous runs of hand-made chains over the fake components.
 #include "ChainTranslatorFixture.h"
+#include "support/ComChecks.h"
 
 using Microsoft::WRL::ComPtr;
+using comtest::RefCount;
 using namespace chaintest;
 using fakes::Behaviour;
 using fakes::Finish;
@@ -122,8 +124,7 @@ TEST_F(ChainTranslatorRun, ThreeStreamStepsRewindWhatTheyHandOver)
     EXPECT_EQ((Lines{"State(2)", "Progress(50,300)", "Progress(150,300)", "State(5)"}), m_sink->Events());
     EXPECT_EQ("doc\n[A2B]\n[B2C]\n[C2D]\n", StreamContent(target.Get()));
     // The run let go of Direction.
-    m_direction->AddRef();
-    EXPECT_EQ(1u, m_direction->Release());
+    EXPECT_EQ(1u, RefCount(m_direction.Get()));
     EXPECT_EQ((Lines{
                   "A2B.Create",
                   "A2B.Advise(cookie=1)",
@@ -153,10 +154,8 @@ TEST_F(ChainTranslatorRun, EndOfAStreamRunLetsGoOfTheCallersObjects)
     ASSERT_EQ(S_OK, T()->TranslateStream(m_direction.Get(), source.Get(), target.Get(), Var::Missing()));
     EXPECT_EQ((Lines{"State(2)", "State(6)"}), m_sink->Events());
     // The target was held for the last step, which never came.
-    target->AddRef();
-    EXPECT_EQ(1u, target->Release());
-    m_direction->AddRef();
-    EXPECT_EQ(1u, m_direction->Release());
+    EXPECT_EQ(1u, RefCount(target.Get()));
+    EXPECT_EQ(1u, RefCount(m_direction.Get()));
     EXPECT_EQ("", StreamContent(target.Get()));
 }
 

@@ -12,12 +12,14 @@
 #include "com/Error.h"
 #include "com/Module.h"
 #include "com/Object.h"
+#include "support/ComChecks.h"
 
 using Microsoft::WRL::ComPtr;
+using comtest::RefCount;
+using comtest::kPoison;
 
 namespace {
 
-void* const kPoison = reinterpret_cast<void*>(static_cast<UINT_PTR>(0xBAADF00D));
 
 struct Lifecycle {
     int constructed = 0;
@@ -59,12 +61,6 @@ public:
 
 using LockedProbe = vembro::CComObject<Probe>;
 using UnlockedProbe = vembro::CComObjectNoLock<Probe>;
-
-ULONG RefCount(IUnknown* p)
-{
-    p->AddRef();
-    return p->Release();
-}
 
 class ComSupport : public ::testing::Test {
 protected:

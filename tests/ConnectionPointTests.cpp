@@ -16,19 +16,15 @@
 #include "com/Object.h"
 #include "events/ConnectionPoint.h"
 #include "events/SinkList.h"
+#include "support/ComChecks.h"
 
 using Microsoft::WRL::ComPtr;
+using comtest::RefCount;
+using comtest::kPoison;
 using namespace vembro;
 
 namespace {
 
-ULONG RefCount(IUnknown* p)
-{
-    p->AddRef();
-    return p->Release();
-}
-
-IUnknown* const kPoison = reinterpret_cast<IUnknown*>(static_cast<uintptr_t>(0xBAADF00D));
 
 // The owner as the chain translator will be: a container whose one
 // connection point is a member.
@@ -600,10 +596,9 @@ TEST_F(ConnectionPointTest, EnumeratorNextSkipResetClone)
     auto b = MakeObject<RecordingSink>();
     AdviseOk(a.Get());
     AdviseOk(b.Get());
-    ComPtr<IEnumConnections> e;
     IEnumConnections* poisoned = reinterpret_cast<IEnumConnections*>(kPoison);
     ASSERT_EQ(S_OK, m_cp->EnumConnections(&poisoned));
-    *e.GetAddressOf() = poisoned; // this toolchain's ComPtr::Attach adds a reference
+    ComPtr<IEnumConnections> e = TakeOver(poisoned);
     const ULONG held = RefCount(a.Get());
 
     CONNECTDATA cd[3] = {};

@@ -20,14 +20,16 @@
 #include "com/Object.h"
 #include "com/Resource.h"
 #include "vembro/Vembro.h"
+#include "support/ComChecks.h"
 
 using Microsoft::WRL::ComPtr;
+using comtest::RefCount;
+using comtest::kPoison;
 
 namespace {
 
 constexpr LCID kEnglish = 0x0409;
 constexpr SYSKIND kSyskind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
-void* const kPoison = reinterpret_cast<void*>(static_cast<UINT_PTR>(0xBAADF00D));
 
 class FixedFileFormat : public vembro::CComObjectRootEx, public vembro::IDispatchImpl<ITolviFileFormat> {
 public:
@@ -66,12 +68,6 @@ private:
     }
     VEMBRO_CATCH_RETURN()
 };
-
-ULONG RefCount(IUnknown* p)
-{
-    p->AddRef();
-    return p->Release();
-}
 
 HRESULT RegisterLibrary()
 {
