@@ -59,19 +59,6 @@ std::wstring TempPath()
     return path;
 }
 
-ComPtr<IStream> MemoryStream()
-{
-    ComPtr<IStream> s;
-    CHECK(vembro::CChunkStream::Create_nothrow(&s));
-    return s;
-}
-
-void Rewind(IStream* s)
-{
-    LARGE_INTEGER zero{};
-    CHECK(s->Seek(zero, STREAM_SEEK_SET, nullptr));
-}
-
 void EnsureFinished(long state, const CLSID& clsid)
 {
     if (state != FTSTATE_TRANSLATE_COMPLETE && state != FTSTATE_READY) {
@@ -155,6 +142,19 @@ ChainResult RunChain(ITolviFTManager* manager, short source, short target, int s
 
 } // namespace
 
+ComPtr<IStream> NewMemoryStream()
+{
+    ComPtr<IStream> s;
+    CHECK(vembro::CChunkStream::Create_nothrow(&s));
+    return s;
+}
+
+void Rewind(IStream* s)
+{
+    LARGE_INTEGER zero{};
+    CHECK(s->Seek(zero, STREAM_SEEK_SET, nullptr));
+}
+
 double Now() noexcept
 {
     static const double frequency = [] {
@@ -208,12 +208,12 @@ double HandFile(const wchar_t* in, const wchar_t* out)
 double HandStream(IStream* in, IStream* out)
 {
     double t0 = Now();
-    ComPtr<IStream> first = MemoryStream();
+    ComPtr<IStream> first = NewMemoryStream();
     RunConverter(kClsidConvAB, [&](ITolviFileConverter* c) {
         return c->ConvertStream(in, first.Get(), vembro::MissingArgument());
     });
     Rewind(first.Get());
-    ComPtr<IStream> second = MemoryStream();
+    ComPtr<IStream> second = NewMemoryStream();
     RunTranslator(kClsidTransBC, [&](ITolviFileTranslator* t) {
         ComPtr<IDispatch> direction;
         t->QueryInterface(IID_PPV_ARGS(&direction));

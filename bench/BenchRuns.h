@@ -4,6 +4,7 @@
 // own intermediate files or streams. Each returns the elapsed seconds.
 #include <windows.h>
 #include <objidl.h>
+#include <wrl/client.h>
 
 #include "vembro/Vembro.h"
 
@@ -23,6 +24,12 @@ double HandFile(const wchar_t* in, const wchar_t* out);
 double HandStream(IStream* in, IStream* out);
 // One component reporting to one sink, without a chain: the reference rate.
 ChainResult DirectChatty(const wchar_t* in, const wchar_t* out);
+
+// The in-memory stream that the chain uses between its steps, for every memory
+// stream on both sides: the figures then compare the ways of running the
+// steps, not two stream implementations.
+Microsoft::WRL::ComPtr<IStream> NewMemoryStream();
+void Rewind(IStream* s);
 
 double Now() noexcept;
 

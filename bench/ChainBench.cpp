@@ -19,7 +19,6 @@
 #include "BenchFormats.h"
 #include "BenchRuns.h"
 #include "com/Error.h"
-#include "translator/ChunkStream.h"
 #include "vembro/Vembro.h"
 
 using Microsoft::WRL::ComPtr;
@@ -71,19 +70,9 @@ void WriteDocument(const std::wstring& path, ULONGLONG bytes)
     ::CloseHandle(h);
 }
 
-// The same in-memory stream that the chain uses between its steps, for every
-// memory stream on both sides: the figures then compare the ways of running
-// the steps, not two stream implementations.
-ComPtr<IStream> NewMemory()
-{
-    ComPtr<IStream> s;
-    ThrowIfFailed(vembro::CChunkStream::Create_nothrow(&s));
-    return s;
-}
-
 ComPtr<IStream> MemoryCopyOf(const std::wstring& path)
 {
-    ComPtr<IStream> file, memory = NewMemory();
+    ComPtr<IStream> file, memory = bench::NewMemoryStream();
     ThrowIfFailed(::SHCreateStreamOnFileEx(path.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, 0, FALSE, nullptr, &file));
     ULARGE_INTEGER all;
     all.QuadPart = ~0ull;
@@ -92,12 +81,6 @@ ComPtr<IStream> MemoryCopyOf(const std::wstring& path)
     ULARGE_INTEGER read{}, written{};
     ThrowIfFailed(file->CopyTo(memory.Get(), all, &read, &written));
     return memory;
-}
-
-void Rewind(IStream* s)
-{
-    LARGE_INTEGER zero{};
-    ThrowIfFailed(s->Seek(zero, STREAM_SEEK_SET, nullptr));
 }
 
 void Step(const char* what, HRESULT hr)
@@ -142,11 +125,11 @@ void Overhead(ITolviFTManager* manager, int mib)
     ComPtr<IStream> source = MemoryCopyOf(in);
     bestHand = bestChain = 1e30;
     for (int round = 0; round < 4; ++round) {
-        ComPtr<IStream> target = NewMemory();
-        Rewind(source.Get());
+        ComPtr<IStream> target = bench::NewMemoryStream();
+        bench::Rewind(source.Get());
         double hand = bench::HandStream(source.Get(), target.Get());
-        target = NewMemory();
-        Rewind(source.Get());
+        target = bench::NewMemoryStream();
+        bench::Rewind(source.Get());
         bench::ChainResult chain = bench::ChainStream(manager, bench::kFmtA, bench::kFmtD, source.Get(), target.Get());
         CheckComplete(chain, "stream chain");
         if (round > 0) {
