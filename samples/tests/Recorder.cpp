@@ -71,13 +71,16 @@ bool Recorder::WaitFinal(DWORD ms)
 
 namespace {
 
-class CConverterSink : public vembro::CComObjectRootEx, public ITolviFileConverterEvents {
+// Records the events both event interfaces share; ignores IDispatch, since
+// the kit calls its sinks through their virtual tables.
+template <class Iface>
+class CRecordingSink : public vembro::CComObjectRootEx, public Iface {
 public:
     static const vembro::QIEntry* QITable() noexcept
     {
         static const vembro::QIEntry table[] = {
-            VEMBRO_QI_AS(CConverterSink, IID_IUnknown, ITolviFileConverterEvents),
-            VEMBRO_QI(CConverterSink, ITolviFileConverterEvents),
+            VEMBRO_QI_AS(CRecordingSink, IID_IUnknown, Iface),
+            VEMBRO_QI(CRecordingSink, Iface),
             VEMBRO_QI_END,
         };
         return table;
@@ -102,25 +105,10 @@ public:
     }
 };
 
-class CTranslatorSink : public vembro::CComObjectRootEx, public ITolviFileTranslatorEvents {
+using CConverterSink = CRecordingSink<ITolviFileConverterEvents>;
+
+class CTranslatorSink : public CRecordingSink<ITolviFileTranslatorEvents> {
 public:
-    static const vembro::QIEntry* QITable() noexcept
-    {
-        static const vembro::QIEntry table[] = {
-            VEMBRO_QI_AS(CTranslatorSink, IID_IUnknown, ITolviFileTranslatorEvents),
-            VEMBRO_QI(CTranslatorSink, ITolviFileTranslatorEvents),
-            VEMBRO_QI_END,
-        };
-        return table;
-    }
-    Recorder* m_pRecorder = nullptr;
-    STDMETHODIMP GetTypeInfoCount(UINT*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) noexcept override
-    {
-        return E_NOTIMPL;
-    }
     STDMETHODIMP PropertyChange(VARIANT prop, VARIANT value) noexcept override
     {
         vembro::unique_variant name, text;
@@ -128,16 +116,6 @@ public:
         ::VariantChangeType(&text, &value, 0, VT_BSTR);
         m_pRecorder->Add("property " + vembro::kit::Utf8FromWide(V_BSTR(&name), ::SysStringLen(V_BSTR(&name))) +
                          "=" + vembro::kit::Utf8FromWide(V_BSTR(&text), ::SysStringLen(V_BSTR(&text))));
-        return S_OK;
-    }
-    STDMETHODIMP StateChange(LONG state) noexcept override
-    {
-        m_pRecorder->Add("state " + std::to_string(state));
-        return S_OK;
-    }
-    STDMETHODIMP ProgressChange(LONG p, LONG max) noexcept override
-    {
-        m_pRecorder->Add("progress " + std::to_string(p) + "/" + std::to_string(max));
         return S_OK;
     }
 };
