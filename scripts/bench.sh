@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 bash scripts/setup.sh
-source scripts/wine-env.sh
+source scripts/env.sh
 trap wine_stop EXIT
 wine_start
 bash scripts/build.sh

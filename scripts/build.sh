@@ -3,6 +3,7 @@
 # tools and the SYS_WIN32 type library that the i686 build embeds.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
+source scripts/env.sh
 build_type="${VEMBRO_BUILD_TYPE:-Release}"
 for arch in x86_64 i686; do
     extra=()
@@ -10,6 +11,8 @@ for arch in x86_64 i686; do
     # Configured every time: optional subprojects are picked up when they
     # appear, and an unchanged tree costs only a second.
     cmake -S . -B "out/$arch" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" \
-          -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-$arch.cmake" "${extra[@]}" >/dev/null
+          -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-$arch.cmake" \
+          -DVEMBRO_WIDL="$VEMBRO_WIDL" -DVEMBRO_WINE_IDL_DIR="$VEMBRO_WINE_IDL_DIR" \
+          -DVEMBRO_WINE_TLB_DIR="$VEMBRO_WINE_TLB_DIR" "${extra[@]}" >/dev/null
     cmake --build "out/$arch" -- -j"$(nproc)" </dev/null
 done

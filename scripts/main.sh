@@ -14,7 +14,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 bash scripts/setup.sh
 bash scripts/build.sh
-source scripts/wine-env.sh
+source scripts/env.sh
 
 build=out/x86_64
 dlls=("$build/Vembro.DLL" "$build/samples/utf16text.dll" "$build/samples/markdown.dll"
@@ -29,7 +29,7 @@ finish() {
     wine_stop
 }
 trap finish EXIT
-wine_start || true  # a wineserver that is already running serves as well
+wine_start
 
 section "Registering Vembro.DLL and the sample components (regsvr32)"
 for dll in "${dlls[@]}"; do

@@ -4,11 +4,11 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 bash scripts/setup.sh
-source scripts/wine-env.sh
+source scripts/env.sh
 trap wine_stop EXIT
 wine_start
 
 bash scripts/build.sh
-python3 scripts/check-dll.py out/i686/Vembro.DLL
+"$VEMBRO_PYTHON" scripts/check-dll.py out/i686/Vembro.DLL
 
 ctest --test-dir out/x86_64 --output-on-failure --timeout 120 </dev/null

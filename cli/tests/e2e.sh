@@ -7,7 +7,7 @@ set -uo pipefail
 case_name=$1
 build=$2
 src=$3
-source "$src/scripts/wine-env.sh"
+source "$src/scripts/env.sh"
 docs="$src/samples/documents"
 dlls=("$build/samples/utf16text.dll" "$build/samples/markdown.dll" "$build/samples/htmltext.dll"
       "$build/samples/pseudoloc.dll" "$build/Vembro.DLL")
