@@ -8,8 +8,8 @@
 
 #include "BenchFormats.h"
 #include "BenchSinks.h"
-#include "com/Error.h"
-#include "com/Resource.h"
+#include "vembro/com/Error.h"
+#include "vembro/com/Resource.h"
 #include "translator/ChunkStream.h"
 
 using Microsoft::WRL::ComPtr;

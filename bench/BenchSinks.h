@@ -4,8 +4,8 @@
 #include <windows.h>
 #include <atomic>
 
-#include "com/Dispatch.h"
-#include "com/Object.h"
+#include "vembro/VembroDispatch.h"
+#include "vembro/com/Object.h"
 #include "vembro/Vembro.h"
 
 namespace bench {
@@ -32,7 +32,7 @@ private:
     long m_nSinks;
 };
 
-class CTranslatorSink : public vembro::CComObjectRootEx, public vembro::IDispatchImpl<ITolviFileTranslatorEvents> {
+class CTranslatorSink : public vembro::CComObjectRootEx, public vembro::VembroDispatch<ITolviFileTranslatorEvents> {
 public:
     static const vembro::QIEntry* QITable() noexcept;
     // chain: the sink listens to a chain translator, whose run ends with
@@ -51,7 +51,7 @@ private:
     bool m_bChain = false;
 };
 
-class CConverterSink : public vembro::CComObjectRootEx, public vembro::IDispatchImpl<ITolviFileConverterEvents> {
+class CConverterSink : public vembro::CComObjectRootEx, public vembro::VembroDispatch<ITolviFileConverterEvents> {
 public:
     static const vembro::QIEntry* QITable() noexcept;
     void Attach(RunWaiter* waiter) noexcept { m_pWaiter = waiter; }

@@ -18,7 +18,7 @@
 
 #include "BenchFormats.h"
 #include "BenchRuns.h"
-#include "com/Error.h"
+#include "vembro/com/Error.h"
 #include "vembro/Vembro.h"
 
 using Microsoft::WRL::ComPtr;

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "BenchFormats.h"
-#include "com/Error.h"
+#include "vembro/com/Error.h"
 #include "vembro/kit/Converter.h"
 #include "vembro/kit/Module.h"
 #include "vembro/kit/Translator.h"

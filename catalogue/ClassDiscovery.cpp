@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "catalogue/Converters.h"
-#include "com/Error.h"
-#include "com/Resource.h"
-#include "com/Strings.h"
+#include "vembro/com/Error.h"
+#include "vembro/com/Resource.h"
+#include "vembro/com/Strings.h"
 
 namespace vembro {
 

@@ -13,7 +13,7 @@
 #include "catalogue/FormatsInfo.h"
 #include "catalogue/SLock.h"
 #include "catalogue/Variant.h"
-#include "com/Error.h"
+#include "vembro/com/Error.h"
 #include "vembro/Vembro.h"
 
 namespace vembro {

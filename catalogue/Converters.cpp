@@ -3,7 +3,7 @@
 #include "catalogue/ComponentPairs.h"
 #include "catalogue/SLock.h"
 #include "catalogue/StreamProbe.h"
-#include "com/Error.h"
+#include "vembro/com/Error.h"
 
 namespace vembro {
 

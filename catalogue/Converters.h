@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "catalogue/FormatPairs.h"
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 #include "vembro/Vembro.h"
 
 namespace vembro {

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "com/Error.h"
+#include "vembro/com/Error.h"
 
 namespace vembro {
 

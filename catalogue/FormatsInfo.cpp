@@ -3,8 +3,8 @@
 #include <new>
 
 #include "catalogue/SLock.h"
-#include "com/Error.h"
-#include "com/Strings.h"
+#include "vembro/com/Error.h"
+#include "vembro/com/Strings.h"
 
 namespace vembro {
 

@@ -8,7 +8,7 @@
 
 #include "catalogue/FormatIDs.h"
 #include "catalogue/FormatMap.h"
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 #include "vembro/Vembro.h"
 
 namespace vembro {

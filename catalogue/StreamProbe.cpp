@@ -2,7 +2,7 @@
 
 #include <wrl/client.h>
 
-#include "com/Error.h"
+#include "vembro/com/Error.h"
 
 namespace vembro {
 

@@ -7,7 +7,7 @@
 #include "catalogue/ComponentPairs.h"
 #include "catalogue/Converters.h"
 #include "catalogue/SLock.h"
-#include "com/Error.h"
+#include "vembro/com/Error.h"
 
 namespace vembro {
 

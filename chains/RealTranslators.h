@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "catalogue/FormatPairs.h"
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 #include "vembro/Vembro.h"
 
 namespace vembro {

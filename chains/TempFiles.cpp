@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 
 namespace vembro {
 namespace {

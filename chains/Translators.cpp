@@ -4,7 +4,7 @@
 #include "catalogue/SLock.h"
 #include "chains/RealTranslators.h"
 #include "chains/RoutePlanner.h"
-#include "com/Error.h"
+#include "vembro/com/Error.h"
 #include "translator/ChainFactory.h"
 
 namespace vembro {

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "chains/Chain.h"
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 #include "vembro/Vembro.h"
 
 namespace vembro {

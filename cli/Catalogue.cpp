@@ -4,7 +4,7 @@
 #include <cctype>
 
 #include "Errors.h"
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 
 namespace cli {
 

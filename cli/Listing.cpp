@@ -3,7 +3,7 @@
 
 #include "Commands.h"
 #include "Errors.h"
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 
 namespace cli {
 

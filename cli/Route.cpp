@@ -8,7 +8,7 @@
 #include "catalogue/Converters.h"
 #include "chains/RealTranslators.h"
 #include "chains/Translators.h"
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 
 namespace cli {
 namespace {

@@ -6,7 +6,7 @@
 #include "Commands.h"
 #include "Errors.h"
 #include "Sinks.h"
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 
 namespace cli {
 

@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <wrl/client.h>
 
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 #include "vembro/Vembro.h"
 
 namespace cli {

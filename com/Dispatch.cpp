@@ -1,6 +1,6 @@
-#include "com/Dispatch.h"
+#include "vembro/com/Dispatch.h"
 
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 
 namespace vembro {
 namespace {
@@ -28,13 +28,13 @@ HRESULT TypeInfoHolder::Get_nothrow(LCID lcid, ITypeInfo** ppti) noexcept
         return S_OK;
 
     ITypeLib* lib = nullptr;
-    HRESULT hr = ::LoadRegTypeLib(LIBID_VEMBROLib, 1, 0, lcid, &lib);
-    // The library is registered under its own locale (US English) only;
-    // callers that pass the neutral or another locale (script engines do)
-    // still get its one set of descriptions.
+    HRESULT hr = ::LoadRegTypeLib(m_libid, m_wMajor, m_wMinor, lcid, &lib);
+    // A library registered under its own locale (US English) only still
+    // serves callers that pass the neutral or another locale (script engines
+    // do) with its one set of descriptions.
     const LCID kLibraryLocale = MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT);
     if (hr == TYPE_E_LIBNOTREGISTERED && lcid != kLibraryLocale)
-        hr = ::LoadRegTypeLib(LIBID_VEMBROLib, 1, 0, kLibraryLocale, &lib);
+        hr = ::LoadRegTypeLib(m_libid, m_wMajor, m_wMinor, kLibraryLocale, &lib);
     if (FAILED(hr))
         return hr;
     ITypeInfo* info = nullptr;

@@ -1,4 +1,4 @@
-#include "com/Module.h"
+#include "vembro/com/Module.h"
 
 namespace vembro {
 namespace {

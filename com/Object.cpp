@@ -1,4 +1,4 @@
-#include "com/Object.h"
+#include "vembro/com/Object.h"
 
 namespace vembro {
 

@@ -1,4 +1,4 @@
-#include "com/Strings.h"
+#include "vembro/com/Strings.h"
 
 #include <vector>
 

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "com/Error.h"
+#include "vembro/com/Error.h"
 #include "events/Enumerators.h"
 
 namespace vembro {

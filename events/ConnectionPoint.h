@@ -15,7 +15,7 @@
 // the connection point is part of the owner and lives exactly as long.
 //
 //     class CTolviChainFileTranslator : public CComObjectRootEx,
-//                                       public IDispatchImpl<ITolviFileTranslator2>,
+//                                       public VembroDispatch<ITolviFileTranslator2>,
 //                                       public IConnectionPointContainer {
 //     public:
 //         CTolviChainFileTranslator() : m_cp(this) {}   // the container face

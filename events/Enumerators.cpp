@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "com/Object.h"
+#include "vembro/com/Object.h"
 
 namespace vembro {
 namespace {

@@ -5,8 +5,8 @@
 // them before it lets a component go.
 #include <windows.h>
 
-#include "com/Dispatch.h"
-#include "com/Object.h"
+#include "vembro/VembroDispatch.h"
+#include "vembro/com/Object.h"
 #include "vembro/Vembro.h"
 
 namespace vembro {
@@ -23,7 +23,7 @@ class CTolviChainFileTranslator;
 bool ScaleChainProgress(LONG item, LONG items, LONG progress, LONG maxProgress, LONG& scaled,
                         LONG& scaledMax) noexcept;
 
-class CTolviFileConverterEvents : public CComObjectRootEx, public IDispatchImpl<ITolviFileConverterEvents> {
+class CTolviFileConverterEvents : public CComObjectRootEx, public VembroDispatch<ITolviFileConverterEvents> {
 public:
     static const QIEntry* QITable() noexcept;
 
@@ -33,7 +33,7 @@ public:
     CTolviChainFileTranslator* m_pOwner = nullptr;
 };
 
-class CTolviFileTranslatorEvents : public CComObjectRootEx, public IDispatchImpl<ITolviFileTranslatorEvents> {
+class CTolviFileTranslatorEvents : public CComObjectRootEx, public VembroDispatch<ITolviFileTranslatorEvents> {
 public:
     static const QIEntry* QITable() noexcept;
 

@@ -12,7 +12,7 @@
 #include <windows.h>
 #include <objidl.h>
 
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 
 namespace vembro {
 

@@ -1,5 +1,5 @@
-#include "com/Module.h"
-#include "com/Object.h"
+#include "vembro/com/Module.h"
+#include "vembro/com/Object.h"
 #include "vembro/kit/Module.h"
 
 namespace vembro::kit {

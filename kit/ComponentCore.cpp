@@ -3,7 +3,7 @@
 #include <olectl.h>
 #include <wrl/client.h>
 
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 #include "vembro/kit/Data.h"
 
 namespace vembro::kit {

@@ -2,7 +2,7 @@
 
 #include <shlwapi.h>
 
-#include "com/Error.h"
+#include "vembro/com/Error.h"
 
 namespace vembro::kit {
 

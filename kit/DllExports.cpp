@@ -3,8 +3,8 @@
 #include <windows.h>
 #include <string>
 
-#include "com/Dispatch.h"
-#include "com/Module.h"
+#include "vembro/com/Dispatch.h"
+#include "vembro/com/Module.h"
 #include "vembro/kit/Module.h"
 
 namespace {

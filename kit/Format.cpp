@@ -1,12 +1,12 @@
 #include "vembro/kit/Format.h"
 
-#include "com/Dispatch.h"
-#include "com/Object.h"
+#include "vembro/VembroDispatch.h"
+#include "vembro/com/Object.h"
 
 namespace vembro::kit {
 namespace {
 
-class CKitFileFormat : public CComObjectRootEx, public IDispatchImpl<ITolviFileFormat> {
+class CKitFileFormat : public CComObjectRootEx, public VembroDispatch<ITolviFileFormat> {
 public:
     static const QIEntry* QITable() noexcept
     {

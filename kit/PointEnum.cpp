@@ -2,7 +2,7 @@
 // fixed list of points, each handed out with a reference.
 #include "vembro/kit/EventSource.h"
 
-#include "com/Object.h"
+#include "vembro/com/Object.h"
 
 namespace vembro::kit {
 namespace {

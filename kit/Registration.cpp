@@ -2,7 +2,7 @@
 #include <wrl/client.h>
 #include <string>
 
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 #include "vembro/Vembro.h"
 #include "vembro/kit/Module.h"
 

@@ -1,6 +1,6 @@
 #include "vembro/kit/Runner.h"
 
-#include "com/Error.h"
+#include "vembro/com/Error.h"
 #include "vembro/Vembro.h"
 
 namespace vembro::kit {

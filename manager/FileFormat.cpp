@@ -2,14 +2,14 @@
 // taken when the object is made.
 #include "manager/FileFormats.h"
 
-#include "com/Dispatch.h"
-#include "com/Object.h"
-#include "com/Strings.h"
+#include "vembro/VembroDispatch.h"
+#include "vembro/com/Object.h"
+#include "vembro/com/Strings.h"
 
 namespace vembro {
 namespace {
 
-class CTolviFileFormat : public CComObjectRootEx, public IDispatchImpl<ITolviFileFormat> {
+class CTolviFileFormat : public CComObjectRootEx, public VembroDispatch<ITolviFileFormat> {
 public:
     static const QIEntry* QITable() noexcept
     {

@@ -2,14 +2,14 @@
 // kept; every format object is made from the store when it is asked for.
 #include "manager/FileFormats.h"
 
-#include "com/Dispatch.h"
-#include "com/Object.h"
-#include "com/Strings.h"
+#include "vembro/VembroDispatch.h"
+#include "vembro/com/Object.h"
+#include "vembro/com/Strings.h"
 
 namespace vembro {
 namespace {
 
-class CTolviFileFormats : public CComObjectRootEx, public IDispatchImpl<ITolviFileFormats> {
+class CTolviFileFormats : public CComObjectRootEx, public VembroDispatch<ITolviFileFormats> {
 public:
     static const QIEntry* QITable() noexcept
     {

@@ -6,7 +6,7 @@
 #include "catalogue/FormatsInfo.h"
 #include "catalogue/Variant.h"
 #include "chains/Translators.h"
-#include "com/Strings.h"
+#include "vembro/com/Strings.h"
 #include "manager/FileFormats.h"
 
 using Microsoft::WRL::ComPtr;

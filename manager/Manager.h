@@ -3,13 +3,13 @@
 // answer comes from the process-wide converter and route registries.
 #include <windows.h>
 
-#include "com/Dispatch.h"
-#include "com/Object.h"
+#include "vembro/VembroDispatch.h"
+#include "vembro/com/Object.h"
 #include "vembro/Vembro.h"
 
 namespace vembro {
 
-class CTolviFTManager : public CComObjectRootEx, public IDispatchImpl<ITolviFTManager> {
+class CTolviFTManager : public CComObjectRootEx, public VembroDispatch<ITolviFTManager> {
 public:
     static const QIEntry* QITable() noexcept;
 

@@ -1,6 +1,6 @@
 #include "module/ClassFactory.h"
 
-#include "com/Module.h"
+#include "vembro/com/Module.h"
 #include "manager/Manager.h"
 
 namespace vembro {

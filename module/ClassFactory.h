@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <unknwn.h>
 
-#include "com/Object.h"
+#include "vembro/com/Object.h"
 
 namespace vembro {
 

@@ -1,6 +1,6 @@
 #include "module/ComModule.h"
 
-#include "com/Module.h"
+#include "vembro/com/Module.h"
 #include "module/ClassFactory.h"
 #include "vembro/Vembro.h"
 

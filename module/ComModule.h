@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <unknwn.h>
 
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 
 namespace vembro {
 

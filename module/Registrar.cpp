@@ -3,9 +3,9 @@
 #include <cwctype>
 #include <vector>
 
-#include "com/Error.h"
-#include "com/Resource.h"
-#include "com/Strings.h"
+#include "vembro/com/Error.h"
+#include "vembro/com/Resource.h"
+#include "vembro/com/Strings.h"
 
 namespace vembro {
 namespace {

@@ -4,7 +4,7 @@
 #include <wrl/client.h>
 #include <string>
 
-#include "com/Error.h"
+#include "vembro/com/Error.h"
 #include "module/Registrar.h"
 #include "vembro/Vembro.h"
 

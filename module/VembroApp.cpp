@@ -1,6 +1,6 @@
 #include "module/VembroApp.h"
 
-#include "com/Dispatch.h"
+#include "vembro/com/Dispatch.h"
 #include "module/ComModule.h"
 
 namespace vembro {

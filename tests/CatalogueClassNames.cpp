@@ -9,7 +9,7 @@
 
 #include "RegistryTestSupport.h"
 #include "catalogue/Converters.h"
-#include "com/Strings.h"
+#include "vembro/com/Strings.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace vembro;

@@ -10,8 +10,8 @@
 #include "catalogue/FormatMap.h"
 #include "catalogue/FormatPairs.h"
 #include "catalogue/SLock.h"
-#include "com/Error.h"
-#include "com/Resource.h"
+#include "vembro/com/Error.h"
+#include "vembro/com/Resource.h"
 
 using namespace vembro;
 using catalogue_test::List;

@@ -10,7 +10,7 @@
 #include "RegistryTestSupport.h"
 #include "catalogue/Converters.h"
 #include "catalogue/FormatsInfo.h"
-#include "com/Strings.h"
+#include "vembro/com/Strings.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace vembro;

@@ -9,7 +9,7 @@
 #include "CatalogueDoubles.h"
 #include "catalogue/FormatIDs.h"
 #include "catalogue/FormatsInfo.h"
-#include "com/Strings.h"
+#include "vembro/com/Strings.h"
 
 using namespace vembro;
 using catalogue_test::List;

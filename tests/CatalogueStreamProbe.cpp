@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "catalogue/StreamProbe.h"
-#include "com/Error.h"
+#include "vembro/com/Error.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace vembro;

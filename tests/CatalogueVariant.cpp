@@ -6,7 +6,7 @@
 #include <oleauto.h>
 
 #include "catalogue/Variant.h"
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 
 using namespace vembro;
 

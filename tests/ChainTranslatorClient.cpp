@@ -3,8 +3,8 @@
 #include <objbase.h>
 #include <cstdio>
 
-#include "com/Resource.h"
-#include "com/Strings.h"
+#include "vembro/com/Resource.h"
+#include "vembro/com/Strings.h"
 #include "translator/ChainFactory.h"
 
 using Microsoft::WRL::ComPtr;

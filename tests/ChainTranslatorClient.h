@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "chains/Chain.h"
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 #include "vembro/Vembro.h"
 
 namespace chaintest {

@@ -12,7 +12,7 @@
 #include "catalogue/Converters.h"
 #include "chains/RealTranslators.h"
 #include "chains/TempFiles.h"
-#include "com/Module.h"
+#include "vembro/com/Module.h"
 #include "support/Fakes.h"
 
 namespace chaintest {

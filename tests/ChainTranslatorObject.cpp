@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ChainTranslatorClient.h"
-#include "com/Module.h"
+#include "vembro/com/Module.h"
 #include "support/Fakes.h"
 #include "translator/ChainFactory.h"
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 #include "events/ItemSinks.h"
 #include "translator/PropertyArray.h"
 

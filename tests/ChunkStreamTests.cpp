@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "com/Module.h"
+#include "vembro/com/Module.h"
 #include "translator/ChunkStream.h"
 
 using Microsoft::WRL::ComPtr;

@@ -9,9 +9,9 @@
 #include <new>
 #include <stdexcept>
 
-#include "com/Error.h"
-#include "com/Module.h"
-#include "com/Object.h"
+#include "vembro/com/Error.h"
+#include "vembro/com/Module.h"
+#include "vembro/com/Object.h"
 #include "support/ComChecks.h"
 
 using Microsoft::WRL::ComPtr;

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "com/Dispatch.h"
-#include "com/Module.h"
-#include "com/Object.h"
+#include "vembro/VembroDispatch.h"
+#include "vembro/com/Module.h"
+#include "vembro/com/Object.h"
 #include "events/ConnectionPoint.h"
 #include "events/SinkList.h"
 #include "support/ComChecks.h"
@@ -51,7 +51,7 @@ public:
 
 // A sink dispatched through the registered type library; records every event
 // with the thread that received it.
-class RecordingSink : public CComObjectRootEx, public IDispatchImpl<ITolviFileTranslatorEvents> {
+class RecordingSink : public CComObjectRootEx, public VembroDispatch<ITolviFileTranslatorEvents> {
 public:
     using Base = RecordingSink;
     static const QIEntry* QITable() noexcept

@@ -14,11 +14,11 @@
 #include <utility>
 #include <vector>
 
-#include "com/Dispatch.h"
-#include "com/Error.h"
-#include "com/Module.h"
-#include "com/Object.h"
-#include "com/Resource.h"
+#include "vembro/VembroDispatch.h"
+#include "vembro/com/Error.h"
+#include "vembro/com/Module.h"
+#include "vembro/com/Object.h"
+#include "vembro/com/Resource.h"
 #include "vembro/Vembro.h"
 #include "support/ComChecks.h"
 
@@ -31,7 +31,7 @@ namespace {
 constexpr LCID kEnglish = 0x0409;
 constexpr SYSKIND kSyskind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
 
-class FixedFileFormat : public vembro::CComObjectRootEx, public vembro::IDispatchImpl<ITolviFileFormat> {
+class FixedFileFormat : public vembro::CComObjectRootEx, public vembro::VembroDispatch<ITolviFileFormat> {
 public:
     static const vembro::QIEntry* QITable() noexcept
     {

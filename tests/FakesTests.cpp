@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "com/Dispatch.h"
-#include "com/Object.h"
-#include "com/Resource.h"
+#include "vembro/VembroDispatch.h"
+#include "vembro/com/Object.h"
+#include "vembro/com/Resource.h"
 #include "support/Fakes.h"
 #include "vembro/Vembro.h"
 
@@ -57,7 +57,7 @@ struct Recorder {
 };
 
 template <class Iface>
-class SinkBase : public vembro::CComObjectRootEx, public vembro::IDispatchImpl<Iface> {
+class SinkBase : public vembro::CComObjectRootEx, public vembro::VembroDispatch<Iface> {
 public:
     static const vembro::QIEntry* QITable() noexcept
     {
@@ -72,7 +72,7 @@ public:
                         EXCEPINFO* excep, UINT* argErr) noexcept override
     {
         ::InterlockedIncrement(&m_rec->invokes);
-        return vembro::IDispatchImpl<Iface>::Invoke(id, riid, lcid, flags, params, result, excep, argErr);
+        return vembro::VembroDispatch<Iface>::Invoke(id, riid, lcid, flags, params, result, excep, argErr);
     }
     Recorder* m_rec = nullptr;
 };

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "catalogue/FormatsInfo.h"
-#include "com/Module.h"
+#include "vembro/com/Module.h"
 #include "manager/FileFormats.h"
 
 using Microsoft::WRL::ComPtr;

@@ -7,7 +7,7 @@
 
 #include "catalogue/Converters.h"
 #include "chains/Translators.h"
-#include "com/Module.h"
+#include "vembro/com/Module.h"
 #include "manager/Manager.h"
 #include "support/Fakes.h"
 

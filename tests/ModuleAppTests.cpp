@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
-#include "com/Module.h"
+#include "vembro/com/Module.h"
 #include "module/ComModule.h"
 #include "module/VembroApp.h"
 #include "vembro/Vembro.h"

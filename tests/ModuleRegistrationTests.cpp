@@ -6,8 +6,8 @@
 #include <wrl/client.h>
 
 #include "ModuleDll.h"
-#include "com/Dispatch.h"
-#include "com/Object.h"
+#include "vembro/VembroDispatch.h"
+#include "vembro/com/Object.h"
 #include "vembro/Vembro.h"
 
 using Microsoft::WRL::ComPtr;
@@ -120,7 +120,7 @@ TEST_F(Registration, TypeLibraryIsRegisteredWithTheModuleFolderForHelp)
 namespace {
 // A client sink with nothing but its interface: no marshaller of its own, so
 // carrying it to another thread needs the registered library.
-class PlainSink : public vembro::CComObjectRootEx, public vembro::IDispatchImpl<ITolviFileTranslatorEvents> {
+class PlainSink : public vembro::CComObjectRootEx, public vembro::VembroDispatch<ITolviFileTranslatorEvents> {
 public:
     static const vembro::QIEntry* QITable() noexcept
     {

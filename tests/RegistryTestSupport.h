@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "CatalogueDoubles.h"
-#include "com/Module.h"
-#include "com/Resource.h"
+#include "vembro/com/Module.h"
+#include "vembro/com/Resource.h"
 #include "support/Fakes.h"
 
 namespace catalogue_test {

@@ -1,3 +1,3 @@
 #include <gtest/gtest.h>
-#include "com/Module.h"
+#include "vembro/com/Module.h"
 TEST(Smoke, ModuleLockStartsAtZero) { EXPECT_EQ(0, vembro::ModuleLockCount()); }

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 #include "tools/TypeInfoDesc.h"
 #include "vembro/Vembro.h"
 

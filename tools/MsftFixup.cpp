@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "com/Error.h"
-#include "com/Resource.h"
+#include "vembro/com/Error.h"
+#include "vembro/com/Resource.h"
 
 namespace vembro::tools {
 namespace {

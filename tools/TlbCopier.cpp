@@ -6,8 +6,8 @@
 #include <iterator>
 #include <vector>
 
-#include "com/Error.h"
-#include "com/Resource.h"
+#include "vembro/com/Error.h"
+#include "vembro/com/Resource.h"
 #include "tools/MsftFixup.h"
 #include "tools/TypeInfoDesc.h"
 

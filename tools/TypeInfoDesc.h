@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <oaidl.h>
 
-#include "com/Error.h"
+#include "vembro/com/Error.h"
 
 namespace vembro::tools {
 

@@ -11,8 +11,8 @@
 
 #include "chains/Chain.h"
 #include "chains/TempFiles.h"
-#include "com/Dispatch.h"
-#include "com/Object.h"
+#include "vembro/VembroDispatch.h"
+#include "vembro/com/Object.h"
 #include "events/ConnectionPoint.h"
 #include "translator/MemoryStream.h"
 #include "translator/PropertyArray.h"
@@ -22,7 +22,7 @@ namespace vembro {
 
 class CTolviChainFileTranslator : public CComObjectRootEx,
                                   public IConnectionPointContainer,
-                                  public IDispatchImpl<ITolviFileTranslator2> {
+                                  public VembroDispatch<ITolviFileTranslator2> {
 public:
     CTolviChainFileTranslator();
     ~CTolviChainFileTranslator() override = default;

@@ -6,7 +6,7 @@
 #include "catalogue/Converters.h"
 #include "catalogue/SLock.h"
 #include "chains/RealTranslators.h"
-#include "com/Strings.h"
+#include "vembro/com/Strings.h"
 
 namespace vembro {
 

@@ -6,7 +6,7 @@
 #include "catalogue/SLock.h"
 #include "catalogue/Variant.h"
 #include "chains/RealTranslators.h"
-#include "com/Strings.h"
+#include "vembro/com/Strings.h"
 
 namespace vembro {
 

@@ -16,7 +16,7 @@
 #include <objidl.h>
 #include <memory>
 
-#include "com/Object.h"
+#include "vembro/com/Object.h"
 
 namespace vembro {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "com/Error.h"
+#include "vembro/com/Error.h"
 
 namespace vembro {
 

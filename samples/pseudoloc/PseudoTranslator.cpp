@@ -1,6 +1,6 @@
 #include "pseudoloc/PseudoTranslator.h"
 
-#include "com/Error.h"
+#include "vembro/com/Error.h"
 #include "common/Sniff.h"
 #include "pseudoloc/Pseudo.h"
 #include "vembro/kit/Data.h"

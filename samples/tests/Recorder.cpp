@@ -4,8 +4,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "com/Module.h"
-#include "com/Object.h"
+#include "vembro/com/Module.h"
+#include "vembro/com/Object.h"
 #include "vembro/kit/Data.h"
 
 namespace kittest {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 #include "vembro/Vembro.h"
 
 namespace kittest {

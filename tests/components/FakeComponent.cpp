@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "com/Strings.h"
+#include "vembro/com/Strings.h"
 #include "components/FakeData.h"
 #include "components/FakeFormat.h"
 #include "components/FakeJournal.h"

@@ -10,7 +10,7 @@
 #include <map>
 #include <string>
 
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 #include "components/FakeConfig.h"
 #include "components/FakeEvents.h"
 #include "vembro/Vembro.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "com/Resource.h"
-#include "com/Strings.h"
+#include "vembro/com/Resource.h"
+#include "vembro/com/Strings.h"
 #include "support/Fakes.h"
 
 namespace fakes {

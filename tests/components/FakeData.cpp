@@ -1,7 +1,7 @@
 #include "components/FakeData.h"
 
-#include "com/Error.h"
-#include "com/Resource.h"
+#include "vembro/com/Error.h"
+#include "vembro/com/Resource.h"
 
 namespace fakes {
 

@@ -3,8 +3,8 @@
 // Property, State, Stop, Suspend, Resume), implemented once over the dual
 // interface of each kind, and the choice of the QueryInterface table that
 // the configuration asks for.
-#include "com/Dispatch.h"
-#include "com/Object.h"
+#include "vembro/VembroDispatch.h"
+#include "vembro/com/Object.h"
 #include "components/FakeComponent.h"
 #include "components/FakeLive.h"
 #include "components/FakeText.h"
@@ -38,7 +38,7 @@ private:
 };
 
 template <class Iface>
-class FakeDual : public vembro::CComObjectRootEx, public vembro::IDispatchImpl<Iface>, public FakeComponent {
+class FakeDual : public vembro::CComObjectRootEx, public vembro::VembroDispatch<Iface>, public FakeComponent {
 public:
     // Leaves the live list while TryAddRef can still be answered.
     ~FakeDual() override { UnlistLive(this); }

@@ -2,7 +2,7 @@
 
 #include <olectl.h>
 
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 #include "components/FakeJournal.h"
 #include "components/FakeText.h"
 

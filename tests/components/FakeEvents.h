@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 #include "vembro/Vembro.h"
 
 namespace fakes {

@@ -1,6 +1,6 @@
 #include "components/FakeFormat.h"
 
-#include "com/Strings.h"
+#include "vembro/com/Strings.h"
 
 namespace fakes {
 namespace {

@@ -3,13 +3,13 @@
 // TargetFormat: the configured record, read-only.
 #include <windows.h>
 
-#include "com/Dispatch.h"
-#include "com/Object.h"
+#include "vembro/VembroDispatch.h"
+#include "vembro/com/Object.h"
 #include "support/Fakes.h"
 
 namespace fakes {
 
-class FakeFormat : public vembro::CComObjectRootEx, public vembro::IDispatchImpl<ITolviFileFormat> {
+class FakeFormat : public vembro::CComObjectRootEx, public vembro::VembroDispatch<ITolviFileFormat> {
 public:
     static const vembro::QIEntry* QITable() noexcept;
     // A new object with one reference for the caller.

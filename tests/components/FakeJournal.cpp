@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "com/Module.h"
-#include "com/Resource.h"
+#include "vembro/com/Module.h"
+#include "vembro/com/Resource.h"
 
 namespace fakes {
 namespace {

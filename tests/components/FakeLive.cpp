@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 #include "components/FakeComponent.h"
 
 namespace fakes {

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include "com/Object.h"
+#include "vembro/com/Object.h"
 #include "components/FakeConfig.h"
 #include "components/FakeConverter.h"
 #include "components/FakeJournal.h"

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "com/Strings.h"
+#include "vembro/com/Strings.h"
 
 namespace fakes {
 namespace {

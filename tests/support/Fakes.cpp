@@ -6,8 +6,8 @@
 #include <wrl/client.h>
 #include <stdexcept>
 
-#include "com/Resource.h"
-#include "com/Strings.h"
+#include "vembro/com/Resource.h"
+#include "vembro/com/Strings.h"
 #include "components/FakeConfig.h"
 #include "vembro/Vembro.h"
 

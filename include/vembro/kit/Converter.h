@@ -17,8 +17,8 @@
 #include <windows.h>
 #include <string>
 
-#include "com/Dispatch.h"
-#include "com/Object.h"
+#include "vembro/VembroDispatch.h"
+#include "vembro/com/Object.h"
 #include "vembro/Vembro.h"
 #include "vembro/kit/ComponentCore.h"
 #include "vembro/kit/Format.h"
@@ -26,7 +26,7 @@
 namespace vembro::kit {
 
 template <class Derived>
-class Converter : public CComObjectRootEx, public IDispatchImpl<ITolviFileConverter3>, public IConnectionPointContainer {
+class Converter : public CComObjectRootEx, public VembroDispatch<ITolviFileConverter3>, public IConnectionPointContainer {
 public:
     Converter() noexcept : m_core(this) {}
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 
 namespace vembro::kit {
 

@@ -13,7 +13,7 @@
 #include <windows.h>
 #include <cstddef>
 
-#include "com/Object.h"
+#include "vembro/com/Object.h"
 
 namespace vembro::kit {
 

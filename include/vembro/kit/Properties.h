@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 
 namespace vembro::kit {
 

@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <functional>
 
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 
 namespace vembro::kit {
 

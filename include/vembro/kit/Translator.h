@@ -15,8 +15,8 @@
 #include <wrl/client.h>
 #include <string>
 
-#include "com/Dispatch.h"
-#include "com/Object.h"
+#include "vembro/VembroDispatch.h"
+#include "vembro/com/Object.h"
 #include "vembro/Vembro.h"
 #include "vembro/kit/ComponentCore.h"
 #include "vembro/kit/Format.h"
@@ -24,7 +24,7 @@
 namespace vembro::kit {
 
 template <class Derived>
-class Translator : public CComObjectRootEx, public IDispatchImpl<ITolviFileTranslator2>, public IConnectionPointContainer {
+class Translator : public CComObjectRootEx, public VembroDispatch<ITolviFileTranslator2>, public IConnectionPointContainer {
 public:
     Translator() noexcept : m_core(this) {}
 

@@ -7,7 +7,7 @@
 #include <wrl/client.h>
 #include <utility>
 
-#include "com/Error.h"
+#include "vembro/com/Error.h"
 
 namespace vembro {
 

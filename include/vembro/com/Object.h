@@ -9,9 +9,9 @@
 #include <new>
 #include <utility>
 
-#include "com/Error.h"
-#include "com/Module.h"
-#include "com/Resource.h"
+#include "vembro/com/Error.h"
+#include "vembro/com/Module.h"
+#include "vembro/com/Resource.h"
 
 namespace vembro {
 

@@ -5,7 +5,7 @@
 #include <oleauto.h>
 #include <string>
 
-#include "com/Resource.h"
+#include "vembro/com/Resource.h"
 
 namespace vembro {
 
