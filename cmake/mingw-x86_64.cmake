@@ -8,4 +8,7 @@ set(CMAKE_FIND_ROOT_PATH /usr/${VEMBRO_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)
+# In this tree, tests and discovery run under Wine; the installed kit has no runner.
+if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)
+endif()

@@ -14,8 +14,12 @@
 #include <cstddef>
 
 #include "vembro/com/Object.h"
+#include "vembro/kit/Checks.h"
 
 namespace vembro::kit {
+
+template <class Derived> class Converter;
+template <class Derived> class Translator;
 
 enum class ComponentKind { Converter, Translator };
 
@@ -36,12 +40,21 @@ HRESULT CreateComponent(REFIID riid, void** ppv) noexcept
 template <class T>
 constexpr ComponentClass ConverterClass(const CLSID& clsid, const wchar_t* progId, const wchar_t* description)
 {
+    static_assert(checks::CommonMembers<T>());
+    static_assert(checks::HasConvert<T>::value,
+                  "a converter class needs 'void Convert(IStream* in, IStream* out, vembro::kit::Progress& progress)'");
+    static_assert(std::is_base_of_v<Converter<T>, T>, "a converter class derives from vembro::kit::Converter<itself>");
     return {&clsid, progId, description, ComponentKind::Converter, &CreateComponent<T>};
 }
 
 template <class T>
 constexpr ComponentClass TranslatorClass(const CLSID& clsid, const wchar_t* progId, const wchar_t* description)
 {
+    static_assert(checks::CommonMembers<T>());
+    static_assert(checks::HasTranslate<T>::value,
+                  "a translator class needs 'void Translate(IDispatch* direction, IStream* in, IStream* out, "
+                  "vembro::kit::Progress& progress)'");
+    static_assert(std::is_base_of_v<Translator<T>, T>, "a translator class derives from vembro::kit::Translator<itself>");
     return {&clsid, progId, description, ComponentKind::Translator, &CreateComponent<T>};
 }
 
