@@ -7,13 +7,14 @@
 #include <vector>
 
 #include "catalogue/Converters.h"
+#include "vembro/Catalogue.h"
 #include "vembro/com/Error.h"
 #include "vembro/com/Resource.h"
 #include "vembro/com/Strings.h"
 
 namespace vembro {
 
-const char kConvertersKeyPath[] = "Software\\Tolvi Labs\\Devevi9\\FTM\\Converters";
+const char kConvertersKeyPath[] = VEMBRO_CONVERTER_CATALOGUE;
 
 namespace {
 

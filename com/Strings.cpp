@@ -50,4 +50,27 @@ unique_bstr BstrFromAnsi(const std::string& text)
     return result;
 }
 
+std::wstring GuidString(const GUID& guid)
+{
+    wchar_t text[40] = {};
+    if (!::StringFromGUID2(guid, text, 40))
+        ThrowHr(E_UNEXPECTED);
+    return text;
+}
+
+std::wstring ModulePath(HMODULE module)
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0)
+            ThrowHr(HResultFromWin32(static_cast<LONG>(::GetLastError())));
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
 } // namespace vembro

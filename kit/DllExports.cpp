@@ -5,6 +5,7 @@
 
 #include "vembro/com/Dispatch.h"
 #include "vembro/com/Module.h"
+#include "vembro/com/Strings.h"
 #include "vembro/kit/Module.h"
 
 namespace {
@@ -53,13 +54,15 @@ STDAPI DllUnregisterServer()
 
 STDAPI DllRegisterServer()
 {
-    wchar_t path[MAX_PATH + 1] = {};
-    DWORD length = ::GetModuleFileNameW(g_hInstance, path, MAX_PATH + 1);
-    if (length == 0 || length > MAX_PATH)
-        return E_UNEXPECTED;
+    std::wstring path;
+    try {
+        path = vembro::ModulePath(g_hInstance);
+    } catch (...) {
+        return vembro::ResultFromCaughtException();
+    }
     auto table = vembro::kit::Components();
     for (size_t i = 0; i < table.count; ++i) {
-        HRESULT hr = vembro::kit::RegisterComponent(table.classes[i], path);
+        HRESULT hr = vembro::kit::RegisterComponent(table.classes[i], path.c_str());
         if (FAILED(hr)) {
             // Nothing half-registered stays behind.
             for (size_t k = 0; k <= i; ++k)

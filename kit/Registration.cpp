@@ -2,46 +2,71 @@
 #include <wrl/client.h>
 #include <string>
 
-#include "vembro/com/Resource.h"
+#include "vembro/Catalogue.h"
 #include "vembro/Vembro.h"
+#include "vembro/com/Registrar.h"
+#include "vembro/com/Resource.h"
+#include "vembro/com/Strings.h"
 #include "vembro/kit/Module.h"
 
 namespace vembro::kit {
-
-const wchar_t kConverterCatalogue[] = L"Software\\Tolvi Labs\\Devevi9\\FTM\\Converters";
-
 namespace {
 
 using Microsoft::WRL::ComPtr;
 
-std::wstring GuidText(const GUID& guid)
+// Every component's class and ProgID. Removal takes both subtrees whole.
+const wchar_t kClassScript[] = LR"(HKCR
 {
-    wchar_t text[40] = {};
-    if (!::StringFromGUID2(guid, text, 40))
-        ThrowHr(E_UNEXPECTED);
-    return text;
-}
-
-void SetValue(HKEY root, const std::wstring& path, const wchar_t* name, const wchar_t* value)
-{
-    unique_hkey key;
-    ThrowIfWin32Failed(::RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
-                                         nullptr, key.put(), nullptr));
-    if (value) {
-        DWORD bytes = static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t));
-        ThrowIfWin32Failed(::RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), bytes));
+    ForceRemove '%PROGID%' = s '%DESCRIPTION%'
+    {
+        CLSID = s '%CLSID%'
     }
+    NoRemove CLSID
+    {
+        ForceRemove %CLSID% = s '%DESCRIPTION%'
+        {
+            InprocServer32 = s '%MODULE%'
+            {
+                val ThreadingModel = s 'Both'
+            }
+            ProgID = s '%PROGID%'
+        }
+    }
+})";
+
+// A converter's catalogue entry: HKLM\<catalogue>\<ProgID>, written as nested
+// keys so that removing the last entry also removes the levels it emptied
+// (Software itself is never removed).
+std::wstring CatalogueScript()
+{
+    std::wstring path = kConverterCatalogue;
+    std::wstring open, close;
+    for (size_t start = 0; start <= path.size();) {
+        size_t end = path.find(L'\\', start);
+        if (end == std::wstring::npos)
+            end = path.size();
+        const std::wstring level = path.substr(start, end - start);
+        open += (start == 0 ? L"NoRemove '" : L"'") + level + L"' { ";
+        close += L"} ";
+        start = end + 1;
+    }
+    return L"HKLM { " + open + L"ForceRemove '%PROGID%' " + close + L"}";
 }
 
-void DeleteTree(HKEY root, const std::wstring& path)
+CRegistrar RegistrarFor(const ComponentClass& cls, const std::wstring& modulePath)
 {
-    LONG error = ::RegDeleteTreeW(root, path.c_str());
-    if (error != ERROR_FILE_NOT_FOUND)
-        ThrowIfWin32Failed(error);
-    // RegDeleteTree empties the key; the key itself goes separately.
-    error = ::RegDeleteKeyW(root, path.c_str());
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_SUCCESS)
-        ThrowIfWin32Failed(error);
+    CRegistrar registrar;
+    registrar.AddReplacement(L"CLSID", GuidString(*cls.clsid));
+    registrar.AddReplacement(L"PROGID", cls.progId);
+    registrar.AddReplacement(L"DESCRIPTION", cls.description);
+    registrar.AddReplacement(L"MODULE", modulePath);
+    return registrar;
+}
+
+std::wstring ScriptFor(const ComponentClass& cls)
+{
+    return cls.kind == ComponentKind::Converter ? std::wstring(kClassScript) + L"\n" + CatalogueScript()
+                                                : std::wstring(kClassScript);
 }
 
 ComPtr<ICatRegister> CategoryManager()
@@ -50,18 +75,6 @@ ComPtr<ICatRegister> CategoryManager()
     ThrowIfFailed(::CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
                                      IID_PPV_ARGS(&cats)));
     return cats;
-}
-
-// Removes the catalogue key and its parents as far as they are empty, so
-// that uninstalling the last converter leaves the registry as it was found.
-void PruneEmptyCatalogue()
-{
-    std::wstring path = kConverterCatalogue;
-    for (int level = 0; level < 4; ++level) {
-        if (::RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str()) != ERROR_SUCCESS)
-            return; // not empty (or not there): its parents are not empty either
-        path = path.substr(0, path.rfind(L'\\'));
-    }
 }
 
 // Drops the translator category once no class implements it any more.
@@ -99,19 +112,9 @@ private:
 HRESULT RegisterComponent(const ComponentClass& cls, const wchar_t* modulePath) noexcept
 try {
     ComScope com;
-    std::wstring clsid = GuidText(*cls.clsid);
-    std::wstring classKey = L"CLSID\\" + clsid;
-    SetValue(HKEY_CLASSES_ROOT, classKey, nullptr, cls.description);
-    SetValue(HKEY_CLASSES_ROOT, classKey + L"\\InprocServer32", nullptr, modulePath);
-    SetValue(HKEY_CLASSES_ROOT, classKey + L"\\InprocServer32", L"ThreadingModel", L"Both");
-    SetValue(HKEY_CLASSES_ROOT, classKey + L"\\ProgID", nullptr, cls.progId);
-    SetValue(HKEY_CLASSES_ROOT, cls.progId, nullptr, cls.description);
-    SetValue(HKEY_CLASSES_ROOT, std::wstring(cls.progId) + L"\\CLSID", nullptr, clsid.c_str());
-
-    if (cls.kind == ComponentKind::Converter) {
-        SetValue(HKEY_LOCAL_MACHINE, std::wstring(kConverterCatalogue) + L"\\" + cls.progId, nullptr, nullptr);
+    ThrowIfFailed(RegistrarFor(cls, modulePath).Register_nothrow(ScriptFor(cls)));
+    if (cls.kind == ComponentKind::Converter)
         return S_OK;
-    }
     auto cats = CategoryManager();
     CATEGORYINFO info{};
     info.catid = IID_ITolviFileTranslator2;
@@ -127,19 +130,14 @@ VEMBRO_CATCH_RETURN()
 HRESULT UnregisterComponent(const ComponentClass& cls) noexcept
 try {
     ComScope com;
-    if (cls.kind == ComponentKind::Converter) {
-        DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kConverterCatalogue) + L"\\" + cls.progId);
-        PruneEmptyCatalogue();
-    } else {
+    if (cls.kind == ComponentKind::Translator) {
         CATID catid = IID_ITolviFileTranslator2;
         auto cats = CategoryManager();
         // A class that was never registered has nothing to remove here.
         cats->UnRegisterClassImplCategories(*cls.clsid, 1, &catid);
         PruneEmptyCategory(cats.Get());
     }
-    DeleteTree(HKEY_CLASSES_ROOT, cls.progId);
-    DeleteTree(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(*cls.clsid));
-    return S_OK;
+    return RegistrarFor(cls, std::wstring()).Unregister_nothrow(ScriptFor(cls));
 }
 VEMBRO_CATCH_RETURN()
 

@@ -5,36 +5,14 @@
 #include <string>
 
 #include "vembro/com/Error.h"
-#include "module/Registrar.h"
+#include "vembro/com/Strings.h"
+#include "vembro/com/Registrar.h"
 #include "vembro/Vembro.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace vembro {
 namespace {
-
-std::wstring ModulePath(HMODULE module)
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = ::GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0)
-            ThrowHr(HResultFromWin32(static_cast<LONG>(::GetLastError())));
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
-std::wstring GuidString(const GUID& guid)
-{
-    wchar_t text[40] = {};
-    if (!::StringFromGUID2(guid, text, 40))
-        ThrowHr(E_UNEXPECTED);
-    return text;
-}
 
 // The script with its %MODULE%, %CLSID% and %LIBID% filled in.
 void PrepareRegistrar(HMODULE module, CRegistrar& registrar, std::wstring& script)

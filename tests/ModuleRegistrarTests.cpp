@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "ModuleDll.h"
-#include "module/Registrar.h"
+#include "vembro/com/Registrar.h"
 
 using namespace moduletest;
 using vembro::CRegistrar;

@@ -4,6 +4,7 @@
 #include <comcat.h>
 
 #include "Recorder.h"
+#include "vembro/Catalogue.h"
 #include "vembro/kit/Module.h"
 
 using Microsoft::WRL::ComPtr;
@@ -84,7 +85,7 @@ const wchar_t kConverterClassKey[] = L"CLSID\\{5B0C2B1E-3C35-4F7A-9E0B-7D2E8A51C
 TEST(KitRegistration, ConverterGetsClassKeysAndCatalogueEntry)
 {
     ASSERT_EQ(S_OK, vembro::kit::RegisterComponent(kConverter, L"C:\\components\\conv.dll"));
-    bool othersListed = SubkeyCount(HKEY_LOCAL_MACHINE, vembro::kit::kConverterCatalogue) > 1;
+    bool othersListed = SubkeyCount(HKEY_LOCAL_MACHINE, vembro::kConverterCatalogue) > 1;
     std::wstring cls = kConverterClassKey;
     EXPECT_EQ(L"C:\\components\\conv.dll", ReadValue(HKEY_CLASSES_ROOT, cls + L"\\InprocServer32", nullptr));
     EXPECT_EQ(L"Both", ReadValue(HKEY_CLASSES_ROOT, cls + L"\\InprocServer32", L"ThreadingModel"));
@@ -92,7 +93,7 @@ TEST(KitRegistration, ConverterGetsClassKeysAndCatalogueEntry)
     EXPECT_EQ(L"{5B0C2B1E-3C35-4F7A-9E0B-7D2E8A51C001}",
               ReadValue(HKEY_CLASSES_ROOT, L"VembroKitTest.Converter\\CLSID", nullptr));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE,
-                          std::wstring(vembro::kit::kConverterCatalogue) + L"\\VembroKitTest.Converter"));
+                          std::wstring(vembro::kConverterCatalogue) + L"\\VembroKitTest.Converter"));
     CLSID fromProgId{};
     EXPECT_EQ(S_OK, ::CLSIDFromProgID(L"VembroKitTest.Converter", &fromProgId));
     EXPECT_TRUE(::IsEqualCLSID(kTestConverter, fromProgId));
@@ -101,9 +102,9 @@ TEST(KitRegistration, ConverterGetsClassKeysAndCatalogueEntry)
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, cls));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"VembroKitTest.Converter"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE,
-                           std::wstring(vembro::kit::kConverterCatalogue) + L"\\VembroKitTest.Converter"));
+                           std::wstring(vembro::kConverterCatalogue) + L"\\VembroKitTest.Converter"));
     // An emptied catalogue goes with its last converter.
-    EXPECT_EQ(othersListed, KeyExists(HKEY_LOCAL_MACHINE, vembro::kit::kConverterCatalogue));
+    EXPECT_EQ(othersListed, KeyExists(HKEY_LOCAL_MACHINE, vembro::kConverterCatalogue));
 }
 
 TEST(KitRegistration, TranslatorJoinsTheTranslatorCategory)
@@ -112,7 +113,7 @@ TEST(KitRegistration, TranslatorJoinsTheTranslatorCategory)
     bool othersInCategory = CategoryMembers() > 1;
     EXPECT_EQ(S_OK, InTranslatorCategory(kTestTranslator));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE,
-                           std::wstring(vembro::kit::kConverterCatalogue) + L"\\VembroKitTest.Translator"));
+                           std::wstring(vembro::kConverterCatalogue) + L"\\VembroKitTest.Translator"));
 
     ASSERT_EQ(S_OK, vembro::kit::UnregisterComponent(kTranslator));
     EXPECT_NE(S_OK, InTranslatorCategory(kTestTranslator));

@@ -16,6 +16,11 @@ unique_bstr BstrFromAnsi(const std::string& text);
 // The same without throwing: null on failure.
 BSTR BstrFromAnsi_nothrow(const std::string& text) noexcept;
 
+// The braced text of a GUID, "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}".
+std::wstring GuidString(const GUID& guid);
+// The full path of a loaded module, however long it is.
+std::wstring ModulePath(HMODULE module);
+
 inline std::string AnsiFromBstr(BSTR text)
 {
     return text ? AnsiFromWide(text, static_cast<int>(::SysStringLen(text))) : std::string();

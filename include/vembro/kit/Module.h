@@ -69,8 +69,6 @@ ComponentTable Components() noexcept;
 HRESULT RegisterComponent(const ComponentClass& cls, const wchar_t* modulePath) noexcept;
 // Removes what RegisterComponent wrote; absent keys are not an error.
 HRESULT UnregisterComponent(const ComponentClass& cls) noexcept;
-// The catalogue key that lists converters, under HKEY_LOCAL_MACHINE.
-extern const wchar_t kConverterCatalogue[];
 
 // The class object behind DllGetClassObject.
 HRESULT GetClassObject(const ComponentClass& cls, REFIID riid, void** ppv) noexcept;

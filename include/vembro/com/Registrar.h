@@ -1,5 +1,5 @@
 #pragma once
-// A small registrar for the module's registration script: a tree of keys
+// A small registrar for registration scripts: a tree of keys
 // under a root, each optionally marked NoRemove (never deleted),
 // ForceRemove (deleted with its subtree before it is written, and wholly on
 // removal) or Delete (only deleted), with a default value, named values

@@ -1,4 +1,4 @@
-#include "module/Registrar.h"
+#include "vembro/com/Registrar.h"
 
 #include <cwctype>
 #include <vector>
