@@ -8,7 +8,7 @@ else()
     set(_vembro_arch i686)
 endif()
 set(_vembro_lib "${_vembro_prefix}/lib/${_vembro_arch}")
-foreach(_vembro_name com guids kit)
+foreach(_vembro_name com guids formats kit)
     if(NOT EXISTS "${_vembro_lib}/libvembro_${_vembro_name}.a")
         set(Vembro_FOUND FALSE)
         set(Vembro_NOT_FOUND_MESSAGE "this kit has no ${_vembro_arch} libraries (${_vembro_lib})")
@@ -26,12 +26,16 @@ if(NOT TARGET Vembro::kit)
     set_target_properties(Vembro::guids PROPERTIES
         IMPORTED_LOCATION "${_vembro_lib}/libvembro_guids.a"
         INTERFACE_INCLUDE_DIRECTORIES "${_vembro_prefix}/include")
+    add_library(Vembro::formats STATIC IMPORTED)
+    set_target_properties(Vembro::formats PROPERTIES
+        IMPORTED_LOCATION "${_vembro_lib}/libvembro_formats.a"
+        INTERFACE_LINK_LIBRARIES "Vembro::com;Vembro::guids")
     add_library(Vembro::kit STATIC IMPORTED)
     set_target_properties(Vembro::kit PROPERTIES
         IMPORTED_LOCATION "${_vembro_lib}/libvembro_kit.a"
         INTERFACE_INCLUDE_DIRECTORIES "${_vembro_prefix}/include"
         INTERFACE_COMPILE_DEFINITIONS "UNICODE;_UNICODE"
-        INTERFACE_LINK_LIBRARIES "Vembro::com;Vembro::guids;advapi32;shlwapi")
+        INTERFACE_LINK_LIBRARIES "Vembro::formats;Vembro::com;Vembro::guids;advapi32;shlwapi")
 endif()
 
 set(VEMBRO_KIT_SOURCE_DIR "${_vembro_prefix}/share/vembro/kit")

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "vembro/com/Error.h"
-#include "events/Enumerators.h"
+#include "vembro/com/Enumerators.h"
 
 namespace vembro {
 

@@ -3,6 +3,7 @@
 #include <olectl.h>
 #include <wrl/client.h>
 
+#include "vembro/com/Enumerators.h"
 #include "vembro/com/Resource.h"
 #include "vembro/kit/Data.h"
 
@@ -198,8 +199,12 @@ HRESULT ComponentCore::EnumPoints(IEnumConnectionPoints** out) noexcept
 {
     if (!out)
         return E_POINTER;
-    IConnectionPoint* point = &m_events;
-    return CreateConnectionPointEnum(&point, 1, out);
+    *out = nullptr;
+    try {
+        std::vector<Microsoft::WRL::ComPtr<IConnectionPoint>> points{&m_events};
+        return CreateConnectionPointsEnum_nothrow(std::move(points), out);
+    }
+    VEMBRO_CATCH_RETURN_OR(E_OUTOFMEMORY)
 }
 
 HRESULT ComponentCore::GetProperty(const VARIANT& name, VARIANT* value) noexcept

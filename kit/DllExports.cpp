@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <string>
 
+#include "vembro/com/ClassFactory.h"
 #include "vembro/com/Dispatch.h"
 #include "vembro/com/Module.h"
 #include "vembro/com/Strings.h"
@@ -36,7 +37,7 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
     auto table = vembro::kit::Components();
     for (size_t i = 0; i < table.count; ++i)
         if (::IsEqualCLSID(clsid, *table.classes[i].clsid))
-            return vembro::kit::GetClassObject(table.classes[i], riid, ppv);
+            return vembro::CClassFactory::CreateAndQuery_nothrow(table.classes[i].create, riid, ppv);
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 

@@ -1,13 +1,21 @@
-// One format as a client sees it: a read-only copy of the store's record,
-// taken when the object is made.
-#include "manager/FileFormats.h"
+// One format as a client sees it: a read-only copy of its fields, taken when
+// the object is made. Shared by the system and the kit, so it depends on
+// nothing but the COM layer.
+#include "vembro/FormatObject.h"
 
 #include "vembro/VembroDispatch.h"
 #include "vembro/com/Object.h"
-#include "vembro/com/Strings.h"
+#include "vembro/com/Resource.h"
 
 namespace vembro {
 namespace {
+
+BSTR CopyBytes_nothrow(BSTR text) noexcept
+{
+    // Byte-exact, so that a name with embedded NULs or an odd length
+    // survives unchanged.
+    return text ? ::SysAllocStringByteLen(reinterpret_cast<LPCSTR>(text), ::SysStringByteLen(text)) : nullptr;
+}
 
 class CTolviFileFormat : public CComObjectRootEx, public VembroDispatch<ITolviFileFormat> {
 public:
@@ -21,67 +29,66 @@ public:
         return table;
     }
 
+    HRESULT Init_nothrow(const FormatFields& fields) noexcept
+    try {
+        m_name.reset(CopyBytes_nothrow(fields.name));
+        if (fields.name && !m_name)
+            return E_OUTOFMEMORY;
+        m_strDefaultExtension = fields.defaultExtension;
+        m_strExtensions = fields.extensions;
+        m_nID = fields.id;
+        m_bComplex = fields.complex;
+        return S_OK;
+    }
+    VEMBRO_CATCH_RETURN_OR(E_OUTOFMEMORY)
+
     STDMETHODIMP get_Name(BSTR* pVal) noexcept override
-    try {
-        if (!pVal)
-            return E_POINTER;
-        // A record without a name string answers like a failed copy.
-        *pVal = m_info.Name.Copy_nothrow();
-        return *pVal ? S_OK : E_OUTOFMEMORY;
-    }
-    VEMBRO_CATCH_RETURN()
-
-    STDMETHODIMP get_DefaultExtention(BSTR* pVal) noexcept override
-    try {
-        return TextOut_nothrow(m_info.DefaultExtention, pVal);
-    }
-    VEMBRO_CATCH_RETURN()
-
-    STDMETHODIMP get_Extentions(BSTR* pVal) noexcept override
-    try {
-        return TextOut_nothrow(m_info.Extentions, pVal);
-    }
-    VEMBRO_CATCH_RETURN()
-
-    STDMETHODIMP get_ID(short* pVal) noexcept override
-    try {
-        if (!pVal)
-            return E_POINTER;
-        *pVal = m_info.ID;
-        return S_OK;
-    }
-    VEMBRO_CATCH_RETURN()
-
-    STDMETHODIMP get_IsComplex(VARIANT_BOOL* pVal) noexcept override
-    try {
-        if (!pVal)
-            return E_POINTER;
-        *pVal = m_info.IsComplex ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
-    }
-    VEMBRO_CATCH_RETURN()
-
-    CFormatInfo m_info;
-
-private:
-    static HRESULT TextOut_nothrow(const std::string& text, BSTR* pVal) noexcept
     {
         if (!pVal)
             return E_POINTER;
-        *pVal = BstrFromAnsi_nothrow(text);
+        *pVal = CopyBytes_nothrow(m_name.get());
         return *pVal ? S_OK : E_OUTOFMEMORY;
     }
+    STDMETHODIMP get_DefaultExtention(BSTR* pVal) noexcept override { return TextOut_nothrow(m_strDefaultExtension, pVal); }
+    STDMETHODIMP get_Extentions(BSTR* pVal) noexcept override { return TextOut_nothrow(m_strExtensions, pVal); }
+    STDMETHODIMP get_ID(short* pVal) noexcept override
+    {
+        if (!pVal)
+            return E_POINTER;
+        *pVal = m_nID;
+        return S_OK;
+    }
+    STDMETHODIMP get_IsComplex(VARIANT_BOOL* pVal) noexcept override
+    {
+        if (!pVal)
+            return E_POINTER;
+        *pVal = m_bComplex ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    }
+
+private:
+    static HRESULT TextOut_nothrow(const std::wstring& text, BSTR* pVal) noexcept
+    {
+        if (!pVal)
+            return E_POINTER;
+        *pVal = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        return *pVal ? S_OK : E_OUTOFMEMORY;
+    }
+
+    unique_bstr m_name;
+    std::wstring m_strDefaultExtension;
+    std::wstring m_strExtensions;
+    short m_nID = -1;
+    bool m_bComplex = false;
 };
 
 } // namespace
 
-HRESULT CreateFileFormat(const CFormatInfo& info, ITolviFileFormat** out) noexcept
+HRESULT CreateFormatObject_nothrow(const FormatFields& fields, ITolviFileFormat** out) noexcept
 {
     return CreateAndQuery_nothrow<CComObject<CTolviFileFormat>>(
-        __uuidof(ITolviFileFormat), reinterpret_cast<void**>(out), [&](CTolviFileFormat& format) {
-            format.m_info = info;
-            return S_OK;
-        });
+        __uuidof(ITolviFileFormat), reinterpret_cast<void**>(out),
+        [&](CTolviFileFormat& format) { return format.Init_nothrow(fields); });
 }
 
 } // namespace vembro

@@ -2,6 +2,7 @@
 // kept; every format object is made from the store when it is asked for.
 #include "manager/FileFormats.h"
 
+#include "vembro/FormatObject.h"
 #include "vembro/VembroDispatch.h"
 #include "vembro/com/Object.h"
 #include "vembro/com/Strings.h"
@@ -105,5 +106,20 @@ HRESULT CreateFileFormats(const CFormatIDs& ids, ITolviFileFormats** out) noexce
             return S_OK;
         });
 }
+
+HRESULT CreateFileFormat(const CFormatInfo& info, ITolviFileFormat** out) noexcept
+try {
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    FormatFields fields;
+    fields.id = info.ID;
+    fields.name = info.Name.Get();
+    fields.defaultExtension = WideFromAnsi(info.DefaultExtention.data(), static_cast<int>(info.DefaultExtention.size()));
+    fields.extensions = WideFromAnsi(info.Extentions.data(), static_cast<int>(info.Extentions.size()));
+    fields.complex = info.IsComplex != FALSE;
+    return CreateFormatObject_nothrow(fields, out);
+}
+VEMBRO_CATCH_RETURN_OR(E_OUTOFMEMORY)
 
 } // namespace vembro

@@ -1,7 +1,8 @@
 #include "module/ComModule.h"
 
 #include "vembro/com/Module.h"
-#include "module/ClassFactory.h"
+#include "vembro/com/ClassFactory.h"
+#include "manager/Manager.h"
 #include "vembro/Vembro.h"
 
 namespace vembro {
@@ -11,7 +12,7 @@ CVembroModule g_Module;
 void CVembroModule::Term() noexcept
 {
     auto guard = m_csFactory.Lock();
-    CManagerClassFactory* factory = m_pFactory;
+    CClassFactory* factory = m_pFactory;
     m_pFactory = nullptr;
     if (factory)
         factory->Release();
@@ -29,8 +30,8 @@ HRESULT CVembroModule::GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) 
     if (!m_pFactory) {
         auto guard = m_csFactory.Lock();
         if (!m_pFactory) {
-            CManagerClassFactory* factory = nullptr;
-            HRESULT hr = CManagerClassFactory::Create(&factory);
+            CClassFactory* factory = nullptr;
+            HRESULT hr = CClassFactory::Create_nothrow(&CreateManager, &factory);
             if (FAILED(hr))
                 return hr;
             ::InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&m_pFactory), factory);

@@ -8,7 +8,7 @@
 
 namespace vembro {
 
-class CManagerClassFactory;
+class CClassFactory;
 
 class CVembroModule {
 public:
@@ -22,7 +22,7 @@ public:
 
 private:
     HINSTANCE m_hInstance = nullptr;
-    CManagerClassFactory* volatile m_pFactory = nullptr;
+    CClassFactory* volatile m_pFactory = nullptr;
     CriticalSection m_csFactory; // serialises the creation of the factory
 };
 

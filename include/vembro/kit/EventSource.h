@@ -59,8 +59,4 @@ private:
     DWORD m_dwNextCookie = 1;
 };
 
-// A new enumerator over the given points (E_OUTOFMEMORY when it cannot be made).
-HRESULT CreateConnectionPointEnum(IConnectionPoint* const* points, size_t count,
-                                  IEnumConnectionPoints** out) noexcept;
-
 } // namespace vembro::kit

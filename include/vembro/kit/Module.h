@@ -70,9 +70,6 @@ HRESULT RegisterComponent(const ComponentClass& cls, const wchar_t* modulePath) 
 // Removes what RegisterComponent wrote; absent keys are not an error.
 HRESULT UnregisterComponent(const ComponentClass& cls) noexcept;
 
-// The class object behind DllGetClassObject.
-HRESULT GetClassObject(const ComponentClass& cls, REFIID riid, void** ppv) noexcept;
-
 } // namespace vembro::kit
 
 #define VEMBRO_KIT_CLASSES(...)                                                      \

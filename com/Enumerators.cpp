@@ -1,4 +1,4 @@
-#include "events/Enumerators.h"
+#include "vembro/com/Enumerators.h"
 
 #include <utility>
 
