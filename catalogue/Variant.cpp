@@ -1,5 +1,9 @@
 #include "catalogue/Variant.h"
 
+#include <utility>
+
+#include "vembro/com/Resource.h"
+
 namespace vembro {
 
 namespace {
@@ -50,12 +54,11 @@ HRESULT NormalizeVariant(const VARIANT* src, VARIANT* dst) noexcept
     if (!src || !dst)
         return E_POINTER;
 
-    VARIANT work;
-    ::VariantInit(&work);
+    unique_variant work;
     bool changed = false;
-    HRESULT hr = S_OK;
 
     if (V_VT(src) & VT_BYREF) {
+        HRESULT hr = S_OK;
         if (V_VT(src) == (VT_BYREF | VT_VARIANT)) {
             if (!V_VARIANTREF(src))
                 return E_POINTER;
@@ -69,37 +72,29 @@ HRESULT NormalizeVariant(const VARIANT* src, VARIANT* dst) noexcept
             hr = ::VariantChangeType(&work, const_cast<VARIANT*>(src), 0,
                                      static_cast<VARTYPE>(V_VT(src) & ~VT_BYREF));
         }
-        if (FAILED(hr)) {
-            ::VariantClear(&work);
+        if (FAILED(hr))
             return hr;
-        }
         changed = true;
     }
 
     const VARIANT* current = changed ? &work : src;
-    VARTYPE widened = WidenedType(V_VT(current));
+    const VARTYPE widened = WidenedType(V_VT(current));
     if (widened != VT_EMPTY) {
-        VARIANT wide;
-        ::VariantInit(&wide);
-        hr = ::VariantChangeType(&wide, const_cast<VARIANT*>(current), 0, widened);
-        ::VariantClear(&work);
-        if (FAILED(hr)) {
-            ::VariantClear(&wide);
+        unique_variant wide;
+        const HRESULT hr = ::VariantChangeType(&wide, const_cast<VARIANT*>(current), 0, widened);
+        if (FAILED(hr))
             return hr;
-        }
-        work = wide;
+        work = std::move(wide);
         changed = true;
     }
 
     if (!changed)
         return CopyValue(dst, src);
 
-    hr = ::VariantClear(dst);
-    if (FAILED(hr)) {
-        ::VariantClear(&work);
+    const HRESULT hr = ::VariantClear(dst);
+    if (FAILED(hr))
         return hr;
-    }
-    *dst = work;
+    *dst = work.Detach();
     return S_OK;
 }
 

@@ -89,11 +89,9 @@ BOOL DeleteTempFile(const char* path) noexcept
     if (!path)
         return FALSE;
     // Sharing nothing: a file that somebody else still has open is left alone.
-    HANDLE file = ::CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return FALSE;
-    ::CloseHandle(file);
-    return TRUE;
+    unique_file file(
+        ::CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    return file ? TRUE : FALSE;
 }
 
 const char* CTempFile::Create()

@@ -78,12 +78,25 @@ inline unique_bstr MakeBstr(const wchar_t* text)
     return s;
 }
 
-// A VARIANT that clears itself.
+// A VARIANT that clears itself. Moving hands the value over bit for bit (a
+// VARIANT owns what it points to, so the source is left empty); copying is
+// explicit, through VariantCopy, because it can fail.
 class unique_variant : public VARIANT {
 public:
     unique_variant() noexcept { ::VariantInit(this); }
+    // Takes over a VARIANT that the caller owns.
+    explicit unique_variant(const VARIANT& adopt) noexcept : VARIANT(adopt) {}
     unique_variant(const unique_variant&) = delete;
     unique_variant& operator=(const unique_variant&) = delete;
+    unique_variant(unique_variant&& other) noexcept : VARIANT(other.Detach()) {}
+    unique_variant& operator=(unique_variant&& other) noexcept
+    {
+        if (this != &other) {
+            ::VariantClear(this);
+            static_cast<VARIANT&>(*this) = other.Detach();
+        }
+        return *this;
+    }
     ~unique_variant() { ::VariantClear(this); }
     void reset() noexcept { ::VariantClear(this); }
     VARIANT* put() noexcept
