@@ -111,29 +111,59 @@ void CheckComplete(const bench::RunResult& r, const char* what)
     }
 }
 
+// User and kernel time of every thread of this process (the components'
+// workers included), in seconds.
+double ProcessCpu()
+{
+    FILETIME created, exited, kernel, user;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto seconds = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
 // Both ways of running, round after round; who goes first alternates, so
 // that neither always inherits the other's caches or page faults.
 struct Paired {
     bench::Samples hand, chain, overhead; // overhead: chain / hand - 1, per round
+    bench::Samples handCpu, chainCpu;     // CPU time of the process during the run
     long handEvents = 0, chainEvents = 0;
+    std::string log; // every round, hand-written/chain seconds, h or c: who ran first
 
     template <class Hand, class Chain>
     void Run(int rounds, Hand&& hand, Chain&& chain)
     {
         for (int round = 0; round <= rounds; ++round) { // round 0 warms caches and loads
             bench::RunResult h, c;
+            double hCpu = 0, cCpu = 0;
+            auto runHand = [&] {
+                double t0 = ProcessCpu();
+                h = hand();
+                hCpu = ProcessCpu() - t0;
+            };
+            auto runChain = [&] {
+                double t0 = ProcessCpu();
+                c = chain();
+                cCpu = ProcessCpu() - t0;
+            };
             if (round % 2) {
-                c = chain();
-                h = hand();
+                runChain();
+                runHand();
             } else {
-                h = hand();
-                c = chain();
+                runHand();
+                runChain();
             }
             CheckComplete(c, "the chain");
             if (round == 0)
                 continue;
             this->hand.Add(h.seconds);
             this->chain.Add(c.seconds);
+            handCpu.Add(hCpu);
+            chainCpu.Add(cCpu);
+            char pair[48];
+            std::snprintf(pair, sizeof pair, " %s%.3f/%.3f", round % 2 ? "c" : "h", h.seconds, c.seconds);
+            log += pair;
             overhead.Add(c.seconds / h.seconds - 1.0);
             handEvents = h.progressPerSink;
             chainEvents = c.progressPerSink;
@@ -147,6 +177,9 @@ struct Paired {
         std::printf("  chain               %s s, %ld progress events\n", chain.Describe().c_str(), chainEvents);
         std::printf("  overhead per round  %s %% (target: median within 5 %%); of the medians %+.2f %%\n",
                     overhead.Describe("%+.2f", 100).c_str(), (chain.Median() / hand.Median() - 1) * 100);
+        std::printf("  CPU time of the process: hand-written %s s, chain %s s\n", handCpu.Describe().c_str(),
+                    chainCpu.Describe().c_str());
+        std::printf("  rounds, hand-written/chain s (h: hand-written first, c: chain first):%s\n", log.c_str());
     }
 };
 
