@@ -44,7 +44,11 @@ median_spread() { # numbers on stdin -> "median M (min .. max)"
 translate=() empty=()
 for round in $(seq 0 "$rounds"); do
     t0=$(ms)
-    "$WINE" "$build/cli/vembro.exe" translate samples/documents/guide.md out/bench/guide.txt </dev/null >/dev/null
+    if ! "$WINE" "$build/cli/vembro.exe" translate samples/documents/guide.md out/bench/guide.txt \
+        </dev/null >out/bench/translate.log 2>&1; then
+        cat out/bench/translate.log
+        exit 1
+    fi
     t1=$(ms)
     "$WINE" "$bench" noop </dev/null
     t2=$(ms)
