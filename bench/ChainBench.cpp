@@ -398,17 +398,17 @@ int Run(const std::wstring& mode, int argc, wchar_t** argv)
     if (mode == L"noop")
         return 0;
     if (mode == L"planning")
-        return bench::Planning(number(2, 7)), 0;
+        return bench::Planning(number(2, 9)), 0;
     if (mode == L"components")
-        return argc > 2 ? (Components(argv[2], number(3, 7)), 0) : Usage();
+        return argc > 2 ? (Components(argv[2], number(3, 9)), 0) : Usage();
     std::wstring dir = ExeDir();
     Step("registering Vembro.DLL", SelfRegister(dir + L"\\..\\Vembro.DLL", "DllRegisterServer"));
     if (mode == L"catalogue")
-        return bench::Catalogue(number(2, 7));
+        return bench::Catalogue(number(2, 9));
     if (mode == L"catalogue-load" || mode == L"catalogue-bare")
         return bench::CatalogueChild(mode == L"catalogue-load");
 
-    int mib = number(2, 256), rounds = number(3, 7);
+    int mib = number(2, 256), rounds = number(3, 9);
     Step("registering benchpass.dll", SelfRegister(dir + L"\\benchpass.dll", "DllRegisterServer"));
     int rc = 0;
     {
@@ -422,7 +422,7 @@ int Run(const std::wstring& mode, int argc, wchar_t** argv)
         else if (mode == L"memory")
             Memory(manager.Get(), mib);
         else if (mode == L"events")
-            Events(manager.Get(), number(2, 7));
+            Events(manager.Get(), number(2, 9));
         else
             rc = Usage();
     }
