@@ -158,27 +158,6 @@ void CreateAndReadFormats(const CLSID& clsid)
     ReadFormat(format.Get());
 }
 
-// This process's user and kernel time, in seconds. The wineserver, which
-// answers every registry call, is another process: its time is not in it.
-double ProcessCpu()
-{
-    FILETIME created, exited, kernel, user;
-    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto seconds = [](const FILETIME& t) {
-        return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
-    };
-    return seconds(kernel) + seconds(user);
-}
-
-VARIANT FormatArg(short id) noexcept
-{
-    VARIANT v;
-    ::VariantInit(&v);
-    V_VT(&v) = VT_I2;
-    V_I2(&v) = id;
-    return v;
-}
-
 } // namespace
 
 int Catalogue(int rounds)

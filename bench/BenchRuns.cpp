@@ -33,15 +33,6 @@ namespace {
 
 constexpr DWORD kRunTimeout = 10 * 60 * 1000;
 
-VARIANT FormatArg(short id) noexcept
-{
-    VARIANT v;
-    ::VariantInit(&v);
-    V_VT(&v) = VT_I2;
-    V_I2(&v) = id;
-    return v;
-}
-
 template <class Sink>
 ComPtr<Sink> MakeSink()
 {
@@ -168,6 +159,25 @@ double Now() noexcept
     LARGE_INTEGER c;
     ::QueryPerformanceCounter(&c);
     return static_cast<double>(c.QuadPart) / frequency;
+}
+
+VARIANT FormatArg(short id) noexcept
+{
+    VARIANT v;
+    ::VariantInit(&v);
+    V_VT(&v) = VT_I2;
+    V_I2(&v) = id;
+    return v;
+}
+
+double ProcessCpu() noexcept
+{
+    FILETIME created, exited, kernel, user;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto seconds = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
 }
 
 RunResult ChainFile(ITolviFTManager* manager, short source, short target, const wchar_t* in, const wchar_t* out,

@@ -45,6 +45,13 @@ double HandTempFiles();
 Microsoft::WRL::ComPtr<IStream> NewMemoryStream();
 void Rewind(IStream* s);
 
+// A format identifier as the manager takes it.
+VARIANT FormatArg(short id) noexcept;
+
 double Now() noexcept;
+// User and kernel time of every thread of this process (the components'
+// workers included), in seconds. The wineserver, which answers every
+// registry call, is another process: its time is not in it.
+double ProcessCpu() noexcept;
 
 } // namespace bench

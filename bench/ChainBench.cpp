@@ -111,18 +111,6 @@ void CheckComplete(const bench::RunResult& r, const char* what)
     }
 }
 
-// User and kernel time of every thread of this process (the components'
-// workers included), in seconds.
-double ProcessCpu()
-{
-    FILETIME created, exited, kernel, user;
-    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto seconds = [](const FILETIME& t) {
-        return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
-    };
-    return seconds(kernel) + seconds(user);
-}
-
 // Both ways of running, round after round; who goes first alternates, so
 // that neither always inherits the other's caches or page faults.
 struct Paired {
@@ -138,14 +126,14 @@ struct Paired {
             bench::RunResult h, c;
             double hCpu = 0, cCpu = 0;
             auto runHand = [&] {
-                double t0 = ProcessCpu();
+                double t0 = bench::ProcessCpu();
                 h = hand();
-                hCpu = ProcessCpu() - t0;
+                hCpu = bench::ProcessCpu() - t0;
             };
             auto runChain = [&] {
-                double t0 = ProcessCpu();
+                double t0 = bench::ProcessCpu();
                 c = chain();
-                cCpu = ProcessCpu() - t0;
+                cCpu = bench::ProcessCpu() - t0;
             };
             if (round % 2) {
                 runChain();
