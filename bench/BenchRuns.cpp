@@ -33,15 +33,6 @@ namespace {
 
 constexpr DWORD kRunTimeout = 10 * 60 * 1000;
 
-VARIANT FormatArg(short id) noexcept
-{
-    VARIANT v;
-    ::VariantInit(&v);
-    V_VT(&v) = VT_I2;
-    V_I2(&v) = id;
-    return v;
-}
-
 template <class Sink>
 ComPtr<Sink> MakeSink()
 {
@@ -70,8 +61,9 @@ void EnsureFinished(long state, const CLSID& clsid)
 
 // Runs one component step to its end, as a client that knows the component
 // would: connect, start, wait for the final state, disconnect.
+// Answers the progress events that the client's sink received.
 template <class Start>
-void RunConverter(const CLSID& clsid, Start&& start)
+long RunConverter(const CLSID& clsid, Start&& start)
 {
     ComPtr<ITolviFileConverter> conv;
     CHECK(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&conv)));
@@ -84,10 +76,11 @@ void RunConverter(const CLSID& clsid, Start&& start)
     long state = waiter.Wait(kRunTimeout);
     Disconnect(conv.Get(), IID_ITolviFileConverterEvents, cookie);
     EnsureFinished(state, clsid);
+    return waiter.ProgressCount();
 }
 
 template <class Start>
-void RunTranslator(const CLSID& clsid, Start&& start)
+long RunTranslator(const CLSID& clsid, Start&& start)
 {
     ComPtr<ITolviFileTranslator> tr;
     CHECK(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&tr)));
@@ -100,10 +93,11 @@ void RunTranslator(const CLSID& clsid, Start&& start)
     long state = waiter.Wait(kRunTimeout);
     Disconnect(tr.Get(), IID_ITolviFileTranslatorEvents, cookie);
     EnsureFinished(state, clsid);
+    return waiter.ProgressCount();
 }
 
 template <class Start>
-ChainResult RunChain(ITolviFTManager* manager, short source, short target, int sinks, Start&& start)
+RunResult RunChain(ITolviFTManager* manager, short source, short target, int sinks, Start&& start)
 {
     VARIANT s = FormatArg(source), t = FormatArg(target);
     ComPtr<ITolviFileTranslator> chain;
@@ -122,7 +116,7 @@ ChainResult RunChain(ITolviFTManager* manager, short source, short target, int s
         CHECK(Connect_nothrow(chain.Get(), IID_ITolviFileTranslatorEvents, sink.Get(), &cookie));
         connected.emplace_back(sink, cookie);
     }
-    ChainResult result;
+    RunResult result;
     double t0 = Now();
     HRESULT started = start(chain.Get(), static_cast<IDispatch*>(manager));
     if (FAILED(started)) {
@@ -167,7 +161,26 @@ double Now() noexcept
     return static_cast<double>(c.QuadPart) / frequency;
 }
 
-ChainResult ChainFile(ITolviFTManager* manager, short source, short target, const wchar_t* in, const wchar_t* out,
+VARIANT FormatArg(short id) noexcept
+{
+    VARIANT v;
+    ::VariantInit(&v);
+    V_VT(&v) = VT_I2;
+    V_I2(&v) = id;
+    return v;
+}
+
+double ProcessCpu() noexcept
+{
+    FILETIME created, exited, kernel, user;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto seconds = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
+RunResult ChainFile(ITolviFTManager* manager, short source, short target, const wchar_t* in, const wchar_t* out,
                       int sinks)
 {
     return RunChain(manager, source, target, sinks, [&](ITolviFileTranslator* chain, IDispatch* direction) {
@@ -176,58 +189,94 @@ ChainResult ChainFile(ITolviFTManager* manager, short source, short target, cons
     });
 }
 
-ChainResult ChainStream(ITolviFTManager* manager, short source, short target, IStream* in, IStream* out)
+RunResult ChainStream(ITolviFTManager* manager, short source, short target, IStream* in, IStream* out)
 {
     return RunChain(manager, source, target, 1, [&](ITolviFileTranslator* chain, IDispatch* direction) {
         return chain->TranslateStream(direction, in, out, vembro::MissingArgument());
     });
 }
 
-double HandFile(const wchar_t* in, const wchar_t* out)
+Steps PassThroughSteps() noexcept { return {kClsidConvAB, kClsidTransBC, kClsidConvCD}; }
+
+RunResult HandFile(const Steps& steps, const wchar_t* in, const wchar_t* out)
 {
+    RunResult result;
     double t0 = Now();
     std::wstring temp1 = TempPath(), temp2 = TempPath();
     auto src = vembro::MakeBstr(in), dst = vembro::MakeBstr(out);
     auto t1 = vembro::MakeBstr(temp1.c_str()), t2 = vembro::MakeBstr(temp2.c_str());
-    RunConverter(kClsidConvAB, [&](ITolviFileConverter* c) {
+    result.progressPerSink += RunConverter(steps.first, [&](ITolviFileConverter* c) {
         return c->ConvertFile(src.get(), t1.get(), vembro::MissingArgument());
     });
-    RunTranslator(kClsidTransBC, [&](ITolviFileTranslator* t) {
+    result.progressPerSink += RunTranslator(steps.middle, [&](ITolviFileTranslator* t) {
         ComPtr<IDispatch> direction;
         t->QueryInterface(IID_PPV_ARGS(&direction));
         return t->TranslateFile(direction.Get(), t1.get(), t2.get(), vembro::MissingArgument());
     });
-    RunConverter(kClsidConvCD, [&](ITolviFileConverter* c) {
+    result.progressPerSink += RunConverter(steps.last, [&](ITolviFileConverter* c) {
         return c->ConvertFile(t2.get(), dst.get(), vembro::MissingArgument());
     });
     ::DeleteFileW(temp1.c_str());
     ::DeleteFileW(temp2.c_str());
-    return Now() - t0;
+    result.seconds = Now() - t0;
+    result.finalState = FTSTATE_TRANSLATE_COMPLETE;
+    return result;
 }
 
-double HandStream(IStream* in, IStream* out)
+RunResult HandStream(const Steps& steps, IStream* in, IStream* out)
 {
+    RunResult result;
     double t0 = Now();
     ComPtr<IStream> first = NewMemoryStream();
-    RunConverter(kClsidConvAB, [&](ITolviFileConverter* c) {
+    result.progressPerSink += RunConverter(steps.first, [&](ITolviFileConverter* c) {
         return c->ConvertStream(in, first.Get(), vembro::MissingArgument());
     });
     Rewind(first.Get());
     ComPtr<IStream> second = NewMemoryStream();
-    RunTranslator(kClsidTransBC, [&](ITolviFileTranslator* t) {
+    result.progressPerSink += RunTranslator(steps.middle, [&](ITolviFileTranslator* t) {
         ComPtr<IDispatch> direction;
         t->QueryInterface(IID_PPV_ARGS(&direction));
         return t->TranslateStream(direction.Get(), first.Get(), second.Get(), vembro::MissingArgument());
     });
     first.Reset();
     Rewind(second.Get());
-    RunConverter(kClsidConvCD, [&](ITolviFileConverter* c) {
+    result.progressPerSink += RunConverter(steps.last, [&](ITolviFileConverter* c) {
         return c->ConvertStream(second.Get(), out, vembro::MissingArgument());
     });
+    // Freeing the intermediate data is part of the run, as it is in a chain.
+    second.Reset();
+    result.seconds = Now() - t0;
+    result.finalState = FTSTATE_TRANSLATE_COMPLETE;
+    return result;
+}
+
+double HandTempFiles()
+{
+    double t0 = Now();
+    std::wstring temp1 = TempPath(), temp2 = TempPath();
+    ::DeleteFileW(temp1.c_str());
+    ::DeleteFileW(temp2.c_str());
     return Now() - t0;
 }
 
-ChainResult DirectChatty(const wchar_t* in, const wchar_t* out)
+double ActivateSteps(const Steps& steps)
+{
+    double t0 = Now();
+    auto activate = [](const CLSID& clsid, const IID& itf, const IID& events, auto sink) {
+        ComPtr<IUnknown> component;
+        CHECK(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, itf,
+                                 reinterpret_cast<void**>(component.GetAddressOf())));
+        DWORD cookie = 0;
+        CHECK(Connect_nothrow(component.Get(), events, sink.Get(), &cookie));
+        Disconnect(component.Get(), events, cookie);
+    };
+    activate(steps.first, IID_ITolviFileConverter, IID_ITolviFileConverterEvents, MakeSink<CConverterSink>());
+    activate(steps.middle, IID_ITolviFileTranslator, IID_ITolviFileTranslatorEvents, MakeSink<CTranslatorSink>());
+    activate(steps.last, IID_ITolviFileConverter, IID_ITolviFileConverterEvents, MakeSink<CConverterSink>());
+    return Now() - t0;
+}
+
+RunResult DirectChatty(const wchar_t* in, const wchar_t* out)
 {
     ComPtr<ITolviFileConverter> conv;
     CHECK(::CoCreateInstance(kClsidChatty, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&conv)));
@@ -237,7 +286,7 @@ ChainResult DirectChatty(const wchar_t* in, const wchar_t* out)
     DWORD cookie = 0;
     CHECK(Connect_nothrow(conv.Get(), IID_ITolviFileConverterEvents, sink.Get(), &cookie));
     auto src = vembro::MakeBstr(in), dst = vembro::MakeBstr(out);
-    ChainResult result;
+    RunResult result;
     double t0 = Now();
     CHECK(conv->ConvertFile(src.get(), dst.get(), vembro::MissingArgument()));
     result.finalState = waiter.Wait(kRunTimeout);

@@ -36,10 +36,11 @@ BOOL CPairChains::GetChain(short src, short tgt, CChain& out) const
     return TRUE;
 }
 
+// Planning asks this for every candidate pair: a lookup, no copy.
 BOOL CPairChains::HasChain(short src, short tgt) const
 {
-    CChain scratch;
-    return GetChain(src, tgt, scratch);
+    const std::unique_ptr<CTgtChains>* targets = Lookup(src);
+    return targets && *targets && (*targets)->Lookup(tgt) != nullptr;
 }
 
 void CPairChains::GetSourceIDs(CFormatIDs& out) const

@@ -1,5 +1,9 @@
 #include "chains/RoutePlanner.h"
 
+#include <algorithm>
+#include <map>
+#include <vector>
+
 namespace vembro {
 
 namespace {
@@ -28,27 +32,60 @@ void PlanConverterThenTranslator(const CFormatPairs& converters, const CFormatPa
     }
 }
 
+// Pairs from one source known to have a route. A pair once routed stays
+// routed, so a set bit is final; a clear bit only means "not known yet".
+class CRoutedTargets {
+public:
+    CRoutedTargets() : m_bits(kKeys, false) {}
+    void Reset() { std::fill(m_bits.begin(), m_bits.end(), false); }
+    bool Known(short id) const { return m_bits[Index(id)]; }
+    void Mark(short id) { m_bits[Index(id)] = true; }
+
+private:
+    static constexpr size_t kKeys = 1u << 16;
+    static size_t Index(short id) { return static_cast<unsigned short>(id); }
+    std::vector<bool> m_bits;
+};
+
 // Phase 2: a converter after the routes that exist when their source is
 // reached; each is extended once, so no chain gets longer than three steps
-// or two converters in a row.
+// or two converters in a row. Every source meets most converter targets
+// many times over; the routed set answers those repeats without a table
+// lookup, and each converter's target list is made once.
 void PlanConverterAfterRoutes(const CFormatPairs& converters, const CFormatPairs& translators, CPairChains& chains)
 {
+    std::map<short, CFormatIDs> converterTargets;
+    auto targetsOf = [&](short x) -> const CFormatIDs& {
+        auto it = converterTargets.find(x);
+        if (it == converterTargets.end())
+            it = converterTargets.emplace(x, converters.GetTargetIDsSourceFirst(x)).first;
+        return it->second;
+    };
+    CRoutedTargets routed;
+    CChain extended; // reused: assigning keeps its storage
     CFormatIDs sources;
     GetRouteSourceIDs(translators, chains, sources);
     for (short s : sources.Items()) {
+        routed.Reset();
         CFormatIDs reached;
         GetRouteTargetIDs(translators, chains, s, reached);
         for (short x : reached.Items()) {
+            const CFormatIDs& targets = targetsOf(x);
+            if (targets.IsEmpty())
+                continue;
             CChain base;
             if (!chains.GetChain(s, x, base))
                 base = MakeChain({{s, x, CHAINITEM_TRANSLATOR}});
-            CFormatIDs targets = converters.GetTargetIDsSourceFirst(x);
             for (short v : targets.Items()) {
-                if (HasPlannedRoute(translators, chains, s, v))
+                if (routed.Known(v))
                     continue;
-                CChain extended = base;
-                extended.Add(CChainItem(x, v, CHAINITEM_CONVERTER));
-                chains.SetChain(s, v, extended);
+                if (!HasPlannedRoute(translators, chains, s, v)) {
+                    extended = base;
+                    extended.Add(CChainItem(x, v, CHAINITEM_CONVERTER));
+                    if (FAILED(chains.SetChain(s, v, extended)))
+                        continue; // not stored: the pair has no route yet
+                }
+                routed.Mark(v);
             }
         }
     }
