@@ -11,4 +11,5 @@ wine_start
 bash scripts/build.sh
 "$VEMBRO_PYTHON" scripts/check-dll.py out/i686/Vembro.DLL
 
+bash scripts/code-size.sh
 ctest --test-dir out/x86_64 --output-on-failure --timeout 120 </dev/null
