@@ -108,6 +108,8 @@ try {
     SetValue(HKEY_CLASSES_ROOT, cls.progId, nullptr, cls.description);
     SetValue(HKEY_CLASSES_ROOT, std::wstring(cls.progId) + L"\\CLSID", nullptr, clsid.c_str());
 
+    if (cls.kind == ComponentKind::Object)
+        return S_OK;
     if (cls.kind == ComponentKind::Converter) {
         SetValue(HKEY_LOCAL_MACHINE, std::wstring(kConverterCatalogue) + L"\\" + cls.progId, nullptr, nullptr);
         return S_OK;
@@ -130,7 +132,7 @@ try {
     if (cls.kind == ComponentKind::Converter) {
         DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kConverterCatalogue) + L"\\" + cls.progId);
         PruneEmptyCatalogue();
-    } else {
+    } else if (cls.kind == ComponentKind::Translator) {
         CATID catid = IID_ITolviFileTranslator2;
         auto cats = CategoryManager();
         // A class that was never registered has nothing to remove here.

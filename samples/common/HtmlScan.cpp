@@ -102,6 +102,51 @@ std::vector<HtmlToken> ScanHtml(const std::string& html)
     return tokens;
 }
 
+std::vector<HtmlAttribute> ScanAttributes(const std::string& tag)
+{
+    std::vector<HtmlAttribute> attributes;
+    auto space = [&](size_t i) { return std::isspace(static_cast<unsigned char>(tag[i])) != 0; };
+    size_t i = 1;
+    while (i < tag.size() && !space(i) && tag[i] != '>' && tag[i] != '/')
+        ++i; // the tag name
+    while (i < tag.size()) {
+        while (i < tag.size() && (space(i) || tag[i] == '/'))
+            ++i;
+        if (i >= tag.size() || tag[i] == '>')
+            break;
+        HtmlAttribute a;
+        while (i < tag.size() && !space(i) && tag[i] != '=' && tag[i] != '>' && !(tag[i] == '/' && tag[i + 1] == '>'))
+            a.name += static_cast<char>(std::tolower(static_cast<unsigned char>(tag[i++])));
+        size_t j = i;
+        while (j < tag.size() && space(j))
+            ++j;
+        if (j < tag.size() && tag[j] == '=') {
+            ++j;
+            while (j < tag.size() && space(j))
+                ++j;
+            a.begin = j;
+            if (j < tag.size() && (tag[j] == '"' || tag[j] == '\'')) {
+                size_t close = tag.find(tag[j], j + 1);
+                a.end = close == std::string::npos ? tag.size() : close + 1;
+                a.value = tag.substr(j + 1, (close == std::string::npos ? tag.size() : close) - j - 1);
+            } else {
+                a.end = j;
+                while (a.end < tag.size() && !space(a.end) && tag[a.end] != '>')
+                    ++a.end;
+                a.value = tag.substr(j, a.end - j);
+            }
+            i = a.end;
+        } else {
+            a.begin = a.end = i;
+        }
+        if (a.name.empty())
+            ++i; // a stray character: step over it
+        else
+            attributes.push_back(std::move(a));
+    }
+    return attributes;
+}
+
 std::string DecodeEntities(const std::string& text)
 {
     static const struct {
@@ -110,7 +155,9 @@ std::string DecodeEntities(const std::string& text)
     } named[] = {{"amp", '&'},     {"lt", '<'},      {"gt", '>'},      {"quot", '"'},   {"apos", '\''},
                  {"nbsp", 0xA0},   {"copy", 0xA9},   {"reg", 0xAE},    {"hellip", 0x2026}, {"mdash", 0x2014},
                  {"ndash", 0x2013}, {"lsquo", 0x2018}, {"rsquo", 0x2019}, {"ldquo", 0x201C}, {"rdquo", 0x201D},
-                 {"eacute", 0xE9}, {"euro", 0x20AC}};
+                 {"eacute", 0xE9}, {"euro", 0x20AC}, {"egrave", 0xE8}, {"agrave", 0xE0},
+                 {"ccedil", 0xE7}, {"laquo", 0xAB}, {"raquo", 0xBB}, {"trade", 0x2122}, {"middot", 0xB7},
+                 {"times", 0xD7}, {"bull", 0x2022}};
     std::string out;
     size_t i = 0;
     while (i < text.size()) {

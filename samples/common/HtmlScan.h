@@ -16,6 +16,17 @@ struct HtmlToken {
 
 std::vector<HtmlToken> ScanHtml(const std::string& html);
 
+// One attribute of a start tag: double-, single- or unquoted value, or none.
+struct HtmlAttribute {
+    std::string name;  // lower case
+    std::string value; // as written, without the quotes (entities not decoded)
+    size_t begin = 0;  // the value's span in the tag, quotes included;
+    size_t end = 0;    // begin == end for an attribute without a value
+};
+
+// The attributes of a start tag's raw text ("<img src=a.png alt='A cat'>").
+std::vector<HtmlAttribute> ScanAttributes(const std::string& tag);
+
 // Character references (&amp; &#233; &#xE9; and the common named ones) as
 // UTF-8; unknown references are kept as written.
 std::string DecodeEntities(const std::string& text);

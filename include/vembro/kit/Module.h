@@ -17,7 +17,9 @@
 
 namespace vembro::kit {
 
-enum class ComponentKind { Converter, Translator };
+// Object: a plain creatable class (class key and ProgID only), such as an
+// automation object that the DLL's clients create for its components.
+enum class ComponentKind { Converter, Translator, Object };
 
 struct ComponentClass {
     const CLSID* clsid;
@@ -43,6 +45,12 @@ template <class T>
 constexpr ComponentClass TranslatorClass(const CLSID& clsid, const wchar_t* progId, const wchar_t* description)
 {
     return {&clsid, progId, description, ComponentKind::Translator, &CreateComponent<T>};
+}
+
+template <class T>
+constexpr ComponentClass ObjectClass(const CLSID& clsid, const wchar_t* progId, const wchar_t* description)
+{
+    return {&clsid, progId, description, ComponentKind::Object, &CreateComponent<T>};
 }
 
 // The classes of this DLL (defined by VEMBRO_KIT_CLASSES).

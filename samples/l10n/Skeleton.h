@@ -1,0 +1,42 @@
+#pragma once
+// The skeleton that the extraction embeds in the XLIFF file: the HTML
+// document with each unit replaced by a marker made of private-use
+// characters, which no text that people read contains:
+//
+//   U+E000 id U+E001                      an attribute unit (quotes included)
+//   U+E000 id U+E002 codes U+E001         a block unit and the tags of its
+//                                         inline elements; codes are
+//                                         separated by U+E003, the opening
+//                                         and closing tag of one <g> by U+E004
+//   U+E000 "L" U+E001                     the value of <html lang>
+//   U+E000 "~" c U+E001                   a literal c from U+E000 to U+E004
+//
+// Codes may contain attribute-unit markers (an <img alt> inside a paragraph).
+#include <string>
+
+namespace samples::skeleton {
+
+inline constexpr wchar_t kBegin = 0xE000, kEnd = 0xE001, kCodes = 0xE002, kNextCode = 0xE003, kCloseCode = 0xE004;
+inline constexpr wchar_t kLanguage = L'L', kLiteral = L'~';
+
+inline bool IsMarkerChar(wchar_t c) noexcept
+{
+    return c >= kBegin && c <= kCloseCode;
+}
+
+// Appends document text, escaping the marker characters.
+inline void AppendLiteral(std::wstring& out, const std::wstring& text)
+{
+    for (wchar_t c : text) {
+        if (IsMarkerChar(c)) {
+            out += kBegin;
+            out += kLiteral;
+            out += c;
+            out += kEnd;
+        } else {
+            out += c;
+        }
+    }
+}
+
+} // namespace samples::skeleton
