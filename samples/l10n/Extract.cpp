@@ -74,12 +74,13 @@ public:
     {
         std::vector<Item> run;
         run.swap(m_run);
-        // Text without a letter (prices, times as digits, punctuation) is not for translating.
-        auto significant = [](const Item& item) {
+        // A run without a letter (prices, times in digits, punctuation) is not for translating.
+        auto significant = [](const Item& item) { return !item.tag && !IsBlank(item.text); };
+        auto lettered = [](const Item& item) {
             return !item.tag && std::any_of(item.text.begin(), item.text.end(), [](wchar_t c) { return iswalpha(c); });
         };
         auto first = std::find_if(run.begin(), run.end(), significant);
-        if (first == run.end()) {
+        if (std::none_of(run.begin(), run.end(), lettered)) {
             for (const Item& item : run)
                 Skeleton(item);
             return;

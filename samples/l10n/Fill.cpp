@@ -14,7 +14,7 @@ namespace {
 class Filler {
 public:
     Filler(IStream* in, IStream* out, const FillSettings& settings)
-        : m_in(in), m_reader(xml::OpenReader(in)), m_writer(xml::OpenWriter(out)), m_settings(settings)
+        : m_in(in), m_reader(in), m_writer(xml::OpenWriter(out)), m_settings(settings)
     {
         if (settings.memory.empty())
             vembro::ThrowHr(L10N_E_NO_MEMORY);
@@ -28,7 +28,7 @@ public:
         XmlNodeType type;
         bool root = true;
         int depth = 0;
-        while (xml::Next(m_reader.Get(), type)) {
+        while (m_reader.Next(type)) {
             xml::Node node = xml::Current(m_reader.Get());
             if (type == XmlNodeType_Element && root) {
                 const std::wstring* version = node.Find(L"version");
@@ -39,7 +39,7 @@ public:
             if (type == XmlNodeType_Element && node.local == L"file") {
                 StartFile(node);
             } else if (type == XmlNodeType_Element && node.local == L"trans-unit" && m_memory) {
-                Unit(xml::Capture(m_reader.Get()));
+                Unit(xml::Capture(m_reader));
                 Report(progress);
                 continue;
             }
@@ -119,10 +119,12 @@ private:
         xml::WriteAttribute(w, nullptr, L"state-qualifier", match.exact ? L"exact-match" : L"fuzzy-match");
         WriteSegment(w, target);
         xml::Check(w->WriteFullEndElement());
-        size_t end = nodes.size() - 1; // the unit's own end
+        // alt-trans comes last in a unit, before the indentation of its end tag.
+        size_t end = nodes.size() - 1;
+        if (end > afterSource && nodes[end - 1].type == XmlNodeType_Whitespace)
+            --end;
         xml::WriteAll(w, nodes, afterSource, end);
         if (!match.exact) {
-            // alt-trans comes last in a unit; the unit's closing indentation follows it.
             if (!indent.empty())
                 xml::Check(w->WriteString(indent.c_str()));
             xml::StartElement(w, L"alt-trans");
@@ -132,7 +134,7 @@ private:
             WriteSegmentElement(w, L"target", match.unit->target, m_target);
             xml::Check(w->WriteFullEndElement());
         }
-        xml::Write(w, nodes[end]);
+        xml::WriteAll(w, nodes, end, nodes.size());
     }
 
     void Report(vembro::kit::Progress& progress)
@@ -146,7 +148,7 @@ private:
     }
 
     IStream* m_in;
-    xml::ComPtr<IXmlReader> m_reader;
+    xml::Reader m_reader;
     xml::ComPtr<IXmlWriter> m_writer;
     const FillSettings& m_settings;
     ULONGLONG m_nSize = 0;

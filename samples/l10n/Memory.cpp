@@ -122,10 +122,10 @@ TranslationMemory::TranslationMemory(const std::wstring& path, const std::wstrin
 void TranslationMemory::Load(const std::wstring& path, const std::wstring& targetLanguage)
 {
     auto file = vembro::kit::OpenInputFile(path.c_str());
-    auto reader = xml::OpenReader(file.Get());
+    xml::Reader reader(file.Get());
     XmlNodeType type;
     bool root = true;
-    while (xml::Next(reader.Get(), type)) {
+    while (reader.Next(type)) {
         if (type != XmlNodeType_Element)
             continue;
         xml::Node node = xml::Current(reader.Get());
@@ -139,7 +139,7 @@ void TranslationMemory::Load(const std::wstring& path, const std::wstring& targe
         } else if (node.local == L"tu") {
             if (m_sourceLanguage.empty() || targetLanguage.empty())
                 vembro::ThrowHr(L10N_E_NO_LANGUAGE);
-            xml::Nodes nodes = xml::Capture(reader.Get());
+            xml::Nodes nodes = xml::Capture(reader);
             const Segment* source = nullptr;
             const Segment* target = nullptr;
             std::vector<Segment> segments;

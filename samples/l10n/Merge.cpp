@@ -85,16 +85,16 @@ std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator)
 
 class Merger {
 public:
-    explicit Merger(IStream* in) : m_reader(xml::OpenReader(in)) {}
+    explicit Merger(IStream* in) : m_reader(in) {}
 
     void ReadHeader()
     {
-        xml::Node root = NextElement();
+        xml::Node root = NextElement(L10N_E_NOT_XLIFF12);
         const std::wstring* version = root.Find(L"version");
         if (root.local != L"xliff" || !version || *version != L"1.2")
             vembro::ThrowHr(L10N_E_NOT_XLIFF12);
         for (;;) {
-            xml::Node node = NextElement();
+            xml::Node node = NextElement(L10N_E_NO_SKELETON);
             if (node.local == L"file") {
                 m_language = Attribute(node, L"target-language");
                 if (m_language.empty())
@@ -103,7 +103,7 @@ public:
                     if (a.local == L"encoding" && !a.prefix.empty())
                         m_bUtf16 = a.value == L"utf-16";
             } else if (node.local == L"internal-file") {
-                xml::Nodes nodes = xml::Capture(m_reader.Get());
+                xml::Nodes nodes = xml::Capture(m_reader);
                 m_skeleton = xml::TextOf(nodes, 0);
                 return;
             } else if (node.local == L"body" || node.local == L"external-file") {
@@ -127,13 +127,14 @@ private:
         return value ? *value : std::wstring();
     }
 
-    xml::Node NextElement()
+    // atEnd: the failure when the document has no more elements.
+    xml::Node NextElement(HRESULT atEnd)
     {
         XmlNodeType type;
-        while (xml::Next(m_reader.Get(), type))
+        while (m_reader.Next(type))
             if (type == XmlNodeType_Element)
                 return xml::Current(m_reader.Get());
-        vembro::ThrowHr(L10N_E_NO_SKELETON);
+        vembro::ThrowHr(atEnd);
     }
 
     // The unit's content to merge, reading on through the units until it comes.
@@ -141,10 +142,11 @@ private:
     {
         auto found = m_units.find(id);
         while (found == m_units.end()) {
-            xml::Node node = NextElement();
+            // A unit that the skeleton names and the file lacks.
+            xml::Node node = NextElement(L10N_E_MALFORMED_XML);
             if (node.local != L"trans-unit")
                 continue;
-            xml::Nodes nodes = xml::Capture(m_reader.Get());
+            xml::Nodes nodes = xml::Capture(m_reader);
             Segment source, target;
             for (size_t i = 1; i + 1 < nodes.size(); i = xml::EndOf(nodes, i) + 1) {
                 if (nodes[i].type == XmlNodeType_Element && nodes[i].local == L"source")
@@ -229,7 +231,7 @@ private:
         }
     }
 
-    xml::ComPtr<IXmlReader> m_reader;
+    xml::Reader m_reader;
     std::wstring m_skeleton, m_language;
     bool m_bUtf16 = false;
     std::map<std::wstring, Segment> m_units;

@@ -99,13 +99,11 @@ std::wstring Text(IXmlReader* reader, HRESULT (STDMETHODCALLTYPE IXmlReader::*ge
 
 } // namespace
 
-ComPtr<IXmlReader> OpenReader(IStream* in)
+Reader::Reader(IStream* in)
 {
-    ComPtr<IXmlReader> reader;
-    vembro::ThrowIfFailed(Lite().createReader(__uuidof(IXmlReader), reinterpret_cast<void**>(reader.GetAddressOf()), nullptr));
-    vembro::ThrowIfFailed(reader->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Prohibit));
-    vembro::ThrowIfFailed(reader->SetInput(in));
-    return reader;
+    vembro::ThrowIfFailed(Lite().createReader(__uuidof(IXmlReader), reinterpret_cast<void**>(m_reader.GetAddressOf()), nullptr));
+    vembro::ThrowIfFailed(m_reader->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Prohibit));
+    vembro::ThrowIfFailed(m_reader->SetInput(in));
 }
 
 ComPtr<IXmlWriter> OpenWriter(IStream* out)
@@ -115,13 +113,21 @@ ComPtr<IXmlWriter> OpenWriter(IStream* out)
     return writer;
 }
 
-bool Next(IXmlReader* reader, XmlNodeType& type)
+bool Reader::Next(XmlNodeType& type)
 {
-    HRESULT hr = reader->Read(&type);
-    if (hr == S_OK)
+    HRESULT hr = m_reader->Read(&type);
+    if (hr == S_OK) {
+        if (type == XmlNodeType_Element && !m_reader->IsEmptyElement())
+            ++m_nDepth;
+        else if (type == XmlNodeType_EndElement)
+            --m_nDepth;
         return true;
-    if (hr == S_FALSE)
+    }
+    if (hr == S_FALSE) {
+        if (m_nDepth != 0)
+            vembro::ThrowHr(L10N_E_MALFORMED_XML);
         return false;
+    }
     const auto code = static_cast<unsigned long>(hr);
     if ((code >= MX_E_ENCODING && code <= MX_E_ENCODINGSIGNATURE) || code == WC_E_ENCNAME)
         vembro::ThrowHr(L10N_E_UNKNOWN_ENCODING);
@@ -165,17 +171,17 @@ Node Current(IXmlReader* reader)
     return node;
 }
 
-Nodes Capture(IXmlReader* reader)
+Nodes Capture(Reader& reader)
 {
-    Nodes nodes{Current(reader)};
+    Nodes nodes{Current(reader.Get())};
     if (nodes.front().empty)
         return nodes;
     int depth = 1;
     XmlNodeType type;
     while (depth > 0) {
-        if (!Next(reader, type))
+        if (!reader.Next(type))
             vembro::ThrowHr(L10N_E_MALFORMED_XML);
-        nodes.push_back(Current(reader));
+        nodes.push_back(Current(reader.Get()));
         if (type == XmlNodeType_Element && !nodes.back().empty)
             ++depth;
         else if (type == XmlNodeType_EndElement)

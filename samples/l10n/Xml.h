@@ -15,13 +15,23 @@ namespace samples::xml {
 using Microsoft::WRL::ComPtr;
 
 // A reader on `in` that refuses DTDs; the encoding comes from the document.
-ComPtr<IXmlReader> OpenReader(IStream* in);
+class Reader {
+public:
+    explicit Reader(IStream* in);
+    // Reads the next node; false at the end of the document. A reader
+    // failure becomes L10N_E_UNKNOWN_ENCODING or L10N_E_MALFORMED_XML, and
+    // so does a document that ends inside an element (which some versions
+    // of the reader report as a normal end).
+    bool Next(XmlNodeType& type);
+    IXmlReader* Get() const noexcept { return m_reader.Get(); }
+
+private:
+    ComPtr<IXmlReader> m_reader;
+    int m_nDepth = 0;
+};
 // A writer of UTF-8 with an XML declaration and indentation.
 ComPtr<IXmlWriter> OpenWriter(IStream* out);
 
-// Reads the next node; false at the end of the document. A reader failure
-// becomes L10N_E_UNKNOWN_ENCODING or L10N_E_MALFORMED_XML.
-bool Next(IXmlReader* reader, XmlNodeType& type);
 // Throws the writer's failure.
 void Check(HRESULT hr);
 
@@ -44,7 +54,7 @@ using Nodes = std::vector<Node>;
 // The reader's current node, attributes included.
 Node Current(IXmlReader* reader);
 // The current element and everything up to its end, reading on.
-Nodes Capture(IXmlReader* reader);
+Nodes Capture(Reader& reader);
 // Index of the EndElement that closes the element at `start` (start itself
 // for an empty element or any other node).
 size_t EndOf(const Nodes& nodes, size_t start) noexcept;
