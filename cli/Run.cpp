@@ -172,8 +172,10 @@ void PutByName(IDispatch* object, const wchar_t* name, const std::wstring& value
     V_BSTR(&argument) = ::SysAllocString(value.c_str());
     DISPID named = DISPID_PROPERTYPUT;
     DISPPARAMS params{&argument, &named, 1, 1};
-    Check(object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr),
-          (what + " = \"" + Utf8(value) + "\"").c_str());
+    HRESULT hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr);
+    if (hr == E_INVALIDARG)
+        throw UsageError("\"" + Utf8(value) + "\" is not a language tag (BCP 47, such as fr or fr-CA)");
+    Check(hr, (what + " = \"" + Utf8(value) + "\"").c_str());
 }
 
 // The Direction of the localisation components, or the client's own

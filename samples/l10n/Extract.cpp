@@ -331,8 +331,10 @@ void ExtractXliff(IStream* in, IStream* out, vembro::kit::Progress& progress, co
     xml::StartElement(w, L"header");
     xml::StartElement(w, L"skl");
     xml::StartElement(w, L"internal-file");
-    xml::WriteAttribute(w, nullptr, L"form", L"application/x-vembro-skeleton");
-    xml::Check(w->WriteString(extractor.SkeletonText().c_str()));
+    xml::WriteAttribute(w, nullptr, L"form", L"base64");
+    const std::wstring& skeleton = extractor.SkeletonText();
+    std::string encoded = skeleton::Base64(vembro::kit::Utf8FromWide(skeleton.data(), skeleton.size()));
+    xml::Check(w->WriteString(vembro::kit::WideFromUtf8("\n" + encoded).c_str()));
     xml::Check(w->WriteFullEndElement());
     xml::Check(w->WriteFullEndElement());
     xml::Check(w->WriteFullEndElement());

@@ -187,18 +187,25 @@ bool TranslationMemory::Find(const Segment& source, int threshold, Match& match)
         match = {&m_units[exact->second], 100, true};
         return true;
     }
-    // Count shared words through the index, rarest words first; words that
-    // most units have add cost and no discrimination, so they are skipped
-    // once rarer words have found candidates.
+    // A unit within the threshold differs from the sentence by at most
+    // dMax = n * (100 - threshold) / threshold token edits, and each edit
+    // loses at most one of the sentence's distinct tokens; so it shares one
+    // of the dMax + 1 rarest of them. Only their postings are read, and of
+    // those only the rare ones once candidates exist: words that most units
+    // have add cost and no discrimination.
     std::vector<std::wstring> tokens = TokensOf(key);
+    static const std::vector<uint32_t> none;
     std::vector<const std::vector<uint32_t>*> lists;
     std::unordered_set<std::wstring> seen;
     for (const auto& token : tokens) {
+        if (!seen.insert(token).second)
+            continue;
         auto found = m_postings.find(token);
-        if (found != m_postings.end() && seen.insert(token).second)
-            lists.push_back(&found->second);
+        lists.push_back(found == m_postings.end() ? &none : &found->second);
     }
     std::sort(lists.begin(), lists.end(), [](auto* a, auto* b) { return a->size() < b->size(); });
+    size_t prefix = tokens.size() * static_cast<size_t>(100 - threshold) / static_cast<size_t>(threshold) + 1;
+    lists.resize(std::min(lists.size(), prefix));
     const size_t common = std::max<size_t>(2000, m_units.size() / 20);
     std::unordered_map<uint32_t, int> shared;
     for (const auto* list : lists) {

@@ -105,6 +105,13 @@ public:
             } else if (node.local == L"internal-file") {
                 xml::Nodes nodes = xml::Capture(m_reader);
                 m_skeleton = xml::TextOf(nodes, 0);
+                const std::wstring* form = node.Find(L"form");
+                std::string bytes;
+                if (form && *form == L"base64") {
+                    if (!FromBase64(m_skeleton, bytes) || !vembro::kit::IsValidUtf8(bytes, false))
+                        vembro::ThrowHr(L10N_E_NO_SKELETON);
+                    m_skeleton = vembro::kit::WideFromUtf8(bytes);
+                }
                 return;
             } else if (node.local == L"body" || node.local == L"external-file") {
                 vembro::ThrowHr(L10N_E_NO_SKELETON);

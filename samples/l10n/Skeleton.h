@@ -16,6 +16,15 @@
 
 namespace samples::skeleton {
 
+// The skeleton travels as base64 of its UTF-8 (<internal-file form="base64">):
+// it is mostly markup, which as XML text would be escaped reference by
+// reference, and some XML readers garble or fail on character data of many
+// megabytes with references or multi-byte characters in it.
+std::string Base64(const std::string& bytes);
+// Characters outside the alphabet (line breaks) are skipped; false when
+// the text is not base64.
+bool FromBase64(const std::wstring& text, std::string& bytes);
+
 inline constexpr wchar_t kBegin = 0xE000, kEnd = 0xE001, kCodes = 0xE002, kNextCode = 0xE003, kCloseCode = 0xE004;
 inline constexpr wchar_t kLanguage = L'L', kLiteral = L'~';
 

@@ -97,13 +97,103 @@ std::wstring Text(IXmlReader* reader, HRESULT (STDMETHODCALLTYPE IXmlReader::*ge
     return SUCCEEDED(hr) && text ? std::wstring(text, length) : std::wstring();
 }
 
+// Hands the reader its input in reads that end between UTF-8 characters:
+// some versions of the reader garble a character that a read cuts in two
+// (seen as U+FFFD U+FFFD every few kilobytes of a large document). UTF-16
+// input, marked by its byte order mark, passes through as it is.
+class WholeCharacters final : public ISequentialStream {
+public:
+    explicit WholeCharacters(IStream* in) : m_in(in) {}
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (!::IsEqualIID(riid, IID_IUnknown) && !::IsEqualIID(riid, IID_ISequentialStream))
+            return E_NOINTERFACE;
+        *ppv = static_cast<ISequentialStream*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override { return static_cast<ULONG>(::InterlockedIncrement(&m_nRef)); }
+    STDMETHODIMP_(ULONG) Release() noexcept override
+    {
+        LONG n = ::InterlockedDecrement(&m_nRef);
+        if (n == 0)
+            delete this;
+        return static_cast<ULONG>(n);
+    }
+    STDMETHODIMP Write(const void*, ULONG, ULONG*) noexcept override { return STG_E_ACCESSDENIED; }
+
+    // Lets go of the input; later reads find its end.
+    void Close() noexcept { m_in.Reset(); }
+
+    STDMETHODIMP Read(void* pv, ULONG cb, ULONG* pcbRead) noexcept override
+    {
+        if (pcbRead)
+            *pcbRead = 0;
+        if (!pv)
+            return STG_E_INVALIDPOINTER;
+        auto* out = static_cast<unsigned char*>(pv);
+        ULONG n = 0;
+        while (n < cb && n < m_carry.size()) {
+            out[n] = m_carry[n];
+            ++n;
+        }
+        m_carry.erase(0, n);
+        ULONG got = 0;
+        HRESULT hr = n < cb && m_in ? m_in->Read(out + n, cb - n, &got) : S_FALSE;
+        if (FAILED(hr))
+            return hr;
+        n += got;
+        if (m_bFirst && n >= 2 && ((out[0] == 0xFF && out[1] == 0xFE) || (out[0] == 0xFE && out[1] == 0xFF)))
+            m_bUtf8 = false;
+        m_bFirst = false;
+        if (m_bUtf8 && got > 0 && n == cb && cb > 4) {
+            // Keep back the start of a character whose last bytes are still to come.
+            ULONG lead = n;
+            while (lead > n - 4 && (out[lead - 1] & 0xC0) == 0x80)
+                --lead;
+            if (lead > 0 && out[lead - 1] >= 0xC0) {
+                unsigned char first = out[lead - 1];
+                ULONG length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : 2;
+                if (n - (lead - 1) < length) {
+                    m_carry.assign(reinterpret_cast<char*>(out + lead - 1), n - (lead - 1));
+                    n = lead - 1;
+                }
+            }
+        }
+        if (pcbRead)
+            *pcbRead = n;
+        return n == 0 ? hr : S_OK; // the end as the stream itself reports it
+    }
+
+private:
+    LONG volatile m_nRef = 1;
+    ComPtr<IStream> m_in;
+    std::string m_carry;
+    bool m_bFirst = true;
+    bool m_bUtf8 = true;
+};
+
 } // namespace
 
 Reader::Reader(IStream* in)
 {
     vembro::ThrowIfFailed(Lite().createReader(__uuidof(IXmlReader), reinterpret_cast<void**>(m_reader.GetAddressOf()), nullptr));
     vembro::ThrowIfFailed(m_reader->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Prohibit));
-    vembro::ThrowIfFailed(m_reader->SetInput(in));
+    m_input.Attach(new WholeCharacters(in));
+    vembro::ThrowIfFailed(m_reader->SetInput(m_input.Get()));
+}
+
+Reader::~Reader()
+{
+    // Some versions of the reader keep a reference to their input after a
+    // parse error; the document's stream (an open file) is let go here
+    // whatever the reader does.
+    m_reader->SetInput(nullptr);
+    static_cast<WholeCharacters*>(m_input.Get())->Close();
 }
 
 ComPtr<IXmlWriter> OpenWriter(IStream* out)

@@ -18,6 +18,9 @@ using Microsoft::WRL::ComPtr;
 class Reader {
 public:
     explicit Reader(IStream* in);
+    ~Reader();
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
     // Reads the next node; false at the end of the document. A reader
     // failure becomes L10N_E_UNKNOWN_ENCODING or L10N_E_MALFORMED_XML, and
     // so does a document that ends inside an element (which some versions
@@ -27,6 +30,7 @@ public:
 
 private:
     ComPtr<IXmlReader> m_reader;
+    ComPtr<ISequentialStream> m_input; // the document, read in whole characters
     int m_nDepth = 0;
 };
 // A writer of UTF-8 with an XML declaration and indentation.

@@ -233,6 +233,7 @@ TEST_F(L10nTranslator, BadInputFailsWithItsCodeAndLeavesNoTarget)
     vembro::unique_bstr bin = vembro::MakeBstr(in.c_str()), bout = vembro::MakeBstr(out.c_str());
     for (const auto& c : cases) {
         TempDir::Write(in, c.xliff);
+        EXPECT_EQ(c.xliff, TempDir::Read(in));
         ASSERT_EQ(S_OK, Put(L"Memory", c.memory ? (*c.memory ? dir.Path(c.memory).c_str() : L"") : memory.c_str()));
         ASSERT_EQ(S_OK, Put(L"TargetLanguage", c.target));
         EXPECT_EQ(c.expected, translator->SyncTranslateFile(direction.Get(), bin.get(), bout.get(),
