@@ -50,9 +50,17 @@ size_t FindNoCase(const std::string& text, const std::string& lowerNeedle, size_
 
 } // namespace
 
-std::vector<HtmlToken> ScanHtml(const std::string& html)
+void ScanHtml(const std::string& html, const std::function<void(HtmlToken&&)>& visit)
 {
-    std::vector<HtmlToken> tokens;
+    // Text runs that a stray '<' interrupts are handed on as one token.
+    HtmlToken text{HtmlToken::Text, {}, {}};
+    auto addText = [&](size_t from, size_t to) { text.raw.append(html, from, to - from); };
+    auto emit = [&](HtmlToken&& token) {
+        if (!text.raw.empty())
+            visit(std::move(text));
+        text = {HtmlToken::Text, {}, {}};
+        visit(std::move(token));
+    };
     size_t pos = 0;
     while (pos < html.size()) {
         size_t lt = html.find('<', pos);
@@ -62,43 +70,43 @@ std::vector<HtmlToken> ScanHtml(const std::string& html)
         if (!tagStart) {
             // A '<' that starts no tag is text.
             size_t next = lt == std::string::npos ? html.size() : lt + 1;
-            if (!tokens.empty() && tokens.back().kind == HtmlToken::Text && !tokens.back().script)
-                tokens.back().raw += html.substr(pos, next - pos);
-            else
-                tokens.push_back({HtmlToken::Text, html.substr(pos, next - pos), {}});
+            addText(pos, next);
             pos = next;
             continue;
         }
-        if (lt > pos) {
-            if (!tokens.empty() && tokens.back().kind == HtmlToken::Text && !tokens.back().script)
-                tokens.back().raw += html.substr(pos, lt - pos);
-            else
-                tokens.push_back({HtmlToken::Text, html.substr(pos, lt - pos), {}});
-        }
+        addText(pos, lt);
         size_t end;
         if (html.compare(lt, 4, "<!--") == 0) {
             size_t close = html.find("-->", lt + 4);
             end = close == std::string::npos ? html.size() : close + 3;
-            tokens.push_back({HtmlToken::Other, html.substr(lt, end - lt), {}});
+            emit({HtmlToken::Other, html.substr(lt, end - lt), {}});
         } else if (html[lt + 1] == '!' || html[lt + 1] == '?') {
             end = TagEnd(html, lt);
-            tokens.push_back({HtmlToken::Other, html.substr(lt, end - lt), {}});
+            emit({HtmlToken::Other, html.substr(lt, end - lt), {}});
         } else {
             end = TagEnd(html, lt);
             std::string raw = html.substr(lt, end - lt);
             bool closing = html[lt + 1] == '/';
-            HtmlToken tag{closing ? HtmlToken::EndTag : HtmlToken::StartTag, raw, TagName(raw)};
-            tokens.push_back(tag);
-            if (!closing && (tag.name == "script" || tag.name == "style")) {
-                size_t close = FindNoCase(html, "</" + tag.name, end);
+            std::string name = TagName(raw);
+            emit({closing ? HtmlToken::EndTag : HtmlToken::StartTag, std::move(raw), name});
+            if (!closing && (name == "script" || name == "style")) {
+                size_t close = FindNoCase(html, "</" + name, end);
                 size_t stop = close == std::string::npos ? html.size() : close;
                 if (stop > end)
-                    tokens.push_back({HtmlToken::Text, html.substr(end, stop - end), {}, true});
+                    visit({HtmlToken::Text, html.substr(end, stop - end), {}, true});
                 end = stop;
             }
         }
         pos = end;
     }
+    if (!text.raw.empty())
+        visit(std::move(text));
+}
+
+std::vector<HtmlToken> ScanHtml(const std::string& html)
+{
+    std::vector<HtmlToken> tokens;
+    ScanHtml(html, [&](HtmlToken&& token) { tokens.push_back(std::move(token)); });
     return tokens;
 }
 

@@ -2,6 +2,7 @@
 // A forgiving HTML tokenizer for the samples: text, start and end tags, and
 // everything else (comments, doctype) kept byte for byte, so that a document
 // rebuilt from its tokens is the original.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@ struct HtmlToken {
 };
 
 std::vector<HtmlToken> ScanHtml(const std::string& html);
+// The same, one token at a time, without holding them all.
+void ScanHtml(const std::string& html, const std::function<void(HtmlToken&&)>& visit);
 
 // One attribute of a start tag: double-, single- or unquoted value, or none.
 struct HtmlAttribute {

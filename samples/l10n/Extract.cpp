@@ -46,11 +46,38 @@ bool IsBlank(const std::wstring& text)
     return std::all_of(text.begin(), text.end(), [](wchar_t c) { return iswspace(c) || c == 0xA0; });
 }
 
+// A unit keeps its <source> content as XML already: a document has many,
+// and pieces with their attributes would take many times the text's room.
 struct Unit {
     int id;
     std::wstring resname;
-    Segment source;
+    std::wstring source;
 };
+
+// Text as XML character data. Characters that XML cannot carry (controls
+// other than tab and line breaks) are not text in any encoding read here.
+void AppendXmlText(std::wstring& out, const std::wstring& text)
+{
+    for (wchar_t c : text) {
+        if (c == L'&')
+            out += L"&amp;";
+        else if (c == L'<')
+            out += L"&lt;";
+        else if (c == L'>')
+            out += L"&gt;";
+        else if ((c < 0x20 && c != L'\t' && c != L'\n' && c != L'\r') || c == 0xFFFE || c == 0xFFFF)
+            vembro::ThrowHr(L10N_E_UNKNOWN_ENCODING);
+        else
+            out += c;
+    }
+}
+
+void AppendInline(std::wstring& out, const wchar_t* element, int id, const std::wstring& ctype, bool empty)
+{
+    out += L'<';
+    out += element;
+    out += L" id=\"" + std::to_wstring(id) + L"\" ctype=\"" + ctype + (empty ? L"\"/>" : L"\">");
+}
 
 class Extractor {
 public:
@@ -115,20 +142,18 @@ public:
         for (size_t i = begin; i < end; ++i) {
             const Item& item = run[i];
             if (!item.tag) {
-                unit.source.push_back({Piece::Text, item.text, {}, {}, 0, false});
+                AppendXmlText(unit.source, item.text);
                 continue;
             }
             bool paired = partner[i] >= static_cast<int>(begin) && partner[i] < static_cast<int>(end);
             if (paired && item.end) {
                 codes[static_cast<size_t>(idOf[static_cast<size_t>(partner[i])]) - 1] += kCloseCode + item.code;
-                unit.source.push_back({Piece::Close, {}, L"g", {}, idOf[static_cast<size_t>(partner[i])], true});
+                unit.source += L"</g>";
                 continue;
             }
             codes.push_back(item.code);
             idOf[i] = static_cast<int>(codes.size());
-            std::vector<xml::Attribute> attributes{{L"", L"id", std::to_wstring(idOf[i])},
-                                                   {L"", L"ctype", CtypeOf(item.name, paired)}};
-            unit.source.push_back({paired ? Piece::Open : Piece::Empty, {}, paired ? L"g" : L"x", attributes, idOf[i], paired});
+            AppendInline(unit.source, paired ? L"g" : L"x", idOf[i], CtypeOf(item.name, paired), !paired);
         }
         m_skeleton += kBegin + std::to_wstring(unit.id) + kCodes;
         for (size_t k = 0; k < codes.size(); ++k)
@@ -233,7 +258,8 @@ private:
                 m_language = value;
                 code += kLanguage;
             } else {
-                m_units.push_back({m_nextId, WideFromUtf8(a.name), {{Piece::Text, value, {}, {}, 0, false}}});
+                m_units.push_back({m_nextId, WideFromUtf8(a.name), {}});
+                AppendXmlText(m_units.back().source, value);
                 code += std::to_wstring(m_nextId++);
             }
             code += kEnd;
@@ -304,15 +330,16 @@ void ExtractXliff(IStream* in, IStream* out, vembro::kit::Progress& progress, co
     std::wstring encoding;
     std::string html = HtmlAsUtf8(vembro::kit::ReadAll(in, progress), encoding);
     Extractor extractor;
-    auto tokens = ScanHtml(html);
-    html.clear();
-    for (size_t i = 0; i < tokens.size(); ++i) {
-        extractor.Add(tokens[i]);
-        if (i % 512 == 0)
-            progress.Report(50 + static_cast<long>(25 * i / tokens.size()), 100);
-    }
+    size_t scanned = 0, count = 0;
+    ScanHtml(html, [&](HtmlToken&& token) {
+        scanned += token.raw.size();
+        extractor.Add(token);
+        if (++count % 512 == 0)
+            progress.Report(50 + static_cast<long>(25 * scanned / html.size()), 100);
+    });
     extractor.Flush();
-    tokens.clear();
+    html.clear();
+    html.shrink_to_fit();
 
     auto writer = xml::OpenWriter(out);
     IXmlWriter* w = writer.Get();
@@ -349,7 +376,9 @@ void ExtractXliff(IStream* in, IStream* out, vembro::kit::Progress& progress, co
             xml::WriteAttribute(w, nullptr, L"resname", units[i].resname);
         xml::WriteAttribute(w, L"xml", L"space", L"preserve");
         newline(L"\n        ");
-        WriteSegmentElement(w, L"source", units[i].source, {});
+        xml::StartElement(w, L"source");
+        xml::Check(w->WriteRaw(units[i].source.c_str()));
+        xml::Check(w->WriteFullEndElement());
         newline(L"\n      ");
         xml::Check(w->WriteFullEndElement());
         if (i % 64 == 0)

@@ -85,10 +85,10 @@ TEST(L10nRoundTrip, InlineMarkupBecomesXliffElements)
     std::string xliff = Apply(Extract, kPage);
     EXPECT_NE(std::string::npos,
               xliff.find("<source>Read <g id=\"1\" ctype=\"bold\">this</g> x &lt; y\xC2\xA0<g id=\"2\" ctype=\"link\">"
-                         "here</g><x id=\"3\" ctype=\"lb\" />then <x id=\"4\" ctype=\"image\" /> stop.</source>"))
+                         "here</g><x id=\"3\" ctype=\"lb\"/>then <x id=\"4\" ctype=\"image\"/> stop.</source>"))
         << xliff;
     EXPECT_NE(std::string::npos, xliff.find("resname=\"title\" xml:space=\"preserve\">\n        <source>More &amp; more"));
-    EXPECT_NE(std::string::npos, xliff.find("<source>Two <x id=\"1\" ctype=\"x-html-i\" />three</source>"));
+    EXPECT_NE(std::string::npos, xliff.find("<source>Two <x id=\"1\" ctype=\"x-html-i\"/>three</source>"));
     EXPECT_EQ(std::string::npos, xliff.find("<source>4.50")); // no letter, no unit
     EXPECT_EQ(std::string::npos, xliff.find("<source>Hello")); // script
     EXPECT_NE(std::string::npos, xliff.find("source-language=\"en\""));
