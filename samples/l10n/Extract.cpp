@@ -166,6 +166,7 @@ public:
     }
 
     const std::wstring& SkeletonText() const noexcept { return m_skeleton; }
+    void DropSkeleton() noexcept { std::wstring().swap(m_skeleton); }
     const std::vector<Unit>& Units() const noexcept { return m_units; }
     const std::wstring& Language() const noexcept { return m_language; }
 
@@ -359,9 +360,14 @@ void ExtractXliff(IStream* in, IStream* out, vembro::kit::Progress& progress, co
     xml::StartElement(w, L"skl");
     xml::StartElement(w, L"internal-file");
     xml::WriteAttribute(w, nullptr, L"form", L"base64");
-    const std::wstring& skeleton = extractor.SkeletonText();
-    std::string encoded = skeleton::Base64(vembro::kit::Utf8FromWide(skeleton.data(), skeleton.size()));
-    xml::Check(w->WriteString(vembro::kit::WideFromUtf8("\n" + encoded).c_str()));
+    std::string skeleton = vembro::kit::Utf8FromWide(extractor.SkeletonText().data(), extractor.SkeletonText().size());
+    extractor.DropSkeleton();
+    newline(L"\n");
+    const size_t kChunk = 57 * 1024; // whole lines of base64
+    for (size_t at = 0; at < skeleton.size(); at += kChunk) {
+        std::string encoded = skeleton::Base64(skeleton.substr(at, kChunk));
+        xml::Check(w->WriteString(std::wstring(encoded.begin(), encoded.end()).c_str()));
+    }
     xml::Check(w->WriteFullEndElement());
     xml::Check(w->WriteFullEndElement());
     xml::Check(w->WriteFullEndElement());
