@@ -387,8 +387,10 @@ void ExtractXliff(IStream* in, IStream* out, vembro::kit::Progress& progress, co
         xml::Check(w->WriteFullEndElement());
         newline(L"\n      ");
         xml::Check(w->WriteFullEndElement());
-        if (i % 64 == 0)
+        if (i % 1024 == 0) {
             progress.Report(75 + static_cast<long>(25 * i / units.size()), 100);
+            xml::Check(w->Flush()); // the writer would otherwise hold the document
+        }
     }
     newline(L"\n    ");
     xml::Check(w->WriteFullEndElement()); // body

@@ -40,6 +40,8 @@ public:
                 StartFile(node);
             } else if (type == XmlNodeType_Element && node.local == L"trans-unit" && m_memory) {
                 Unit(xml::Capture(m_reader));
+                if (++m_nUnits % 256 == 0)
+                    xml::Check(m_writer->Flush()); // the writer would otherwise hold the document
                 Report(progress);
                 continue;
             }
@@ -152,6 +154,7 @@ private:
     xml::ComPtr<IXmlWriter> m_writer;
     const FillSettings& m_settings;
     ULONGLONG m_nSize = 0;
+    unsigned long m_nUnits = 0;
     std::unique_ptr<TranslationMemory> m_memory;
     std::wstring m_source, m_target;
 };
