@@ -7,7 +7,6 @@
 #include "com/Error.h"
 #include "common/HtmlScan.h"
 #include "l10n/Errors.h"
-#include "l10n/Segment.h"
 #include "l10n/Skeleton.h"
 #include "l10n/Xml.h"
 #include "vembro/kit/Data.h"

@@ -103,15 +103,7 @@ public:
                     if (a.local == L"encoding" && !a.prefix.empty())
                         m_bUtf16 = a.value == L"utf-16";
             } else if (node.local == L"internal-file") {
-                xml::Nodes nodes = xml::Capture(m_reader);
-                m_skeleton = xml::TextOf(nodes, 0);
-                const std::wstring* form = node.Find(L"form");
-                std::string bytes;
-                if (form && *form == L"base64") {
-                    if (!FromBase64(m_skeleton, bytes) || !vembro::kit::IsValidUtf8(bytes, false))
-                        vembro::ThrowHr(L10N_E_NO_SKELETON);
-                    m_skeleton = vembro::kit::WideFromUtf8(bytes);
-                }
+                ReadSkeleton(node);
                 return;
             } else if (node.local == L"body" || node.local == L"external-file") {
                 vembro::ThrowHr(L10N_E_NO_SKELETON);
@@ -128,6 +120,33 @@ public:
     }
 
 private:
+    // The skeleton, decoded piece by piece as the reader delivers it: it is
+    // about as large as the document.
+    void ReadSkeleton(const xml::Node& file)
+    {
+        const std::wstring* form = file.Find(L"form");
+        bool base64 = form && *form == L"base64";
+        Base64Decoder decoder;
+        std::string bytes;
+        XmlNodeType type;
+        while (!file.empty && m_reader.Next(type) && type != XmlNodeType_EndElement) {
+            if (type != XmlNodeType_Text && type != XmlNodeType_CDATA && type != XmlNodeType_Whitespace)
+                vembro::ThrowHr(L10N_E_NO_SKELETON); // the skeleton is text alone
+            const WCHAR* text = nullptr;
+            UINT length = 0;
+            xml::Check(m_reader.Get()->GetValue(&text, &length));
+            if (!base64)
+                m_skeleton.append(text, length);
+            else if (!decoder.Feed(text, length, bytes))
+                vembro::ThrowHr(L10N_E_NO_SKELETON);
+        }
+        if (base64) {
+            if (!vembro::kit::IsValidUtf8(bytes, false))
+                vembro::ThrowHr(L10N_E_NO_SKELETON);
+            m_skeleton = vembro::kit::WideFromUtf8(bytes);
+        }
+    }
+
     static std::wstring Attribute(const xml::Node& node, const wchar_t* name)
     {
         const std::wstring* value = node.Find(name);

@@ -25,30 +25,29 @@ std::string Base64(const std::string& bytes)
     return out;
 }
 
-bool FromBase64(const std::wstring& text, std::string& bytes)
+bool Base64Decoder::Feed(const wchar_t* text, size_t length, std::string& bytes)
 {
-    bytes.clear();
-    unsigned long group = 0;
-    int bits = 0;
-    for (wchar_t c : text) {
+    for (size_t i = 0; i < length; ++i) {
+        wchar_t c = text[i];
+        if (c == L'\n' || c == L'\r' || c == L' ' || c == L'\t')
+            continue;
+        if (c == L'=')
+            m_bEnded = true;
+        if (m_bEnded)
+            continue;
         int value = c >= L'A' && c <= L'Z'   ? c - L'A'
                     : c >= L'a' && c <= L'z' ? c - L'a' + 26
                     : c >= L'0' && c <= L'9' ? c - L'0' + 52
                     : c == L'+'              ? 62
                     : c == L'/'              ? 63
                                              : -1;
-        if (c == L'=')
-            break;
-        if (value < 0) {
-            if (c == L'\n' || c == L'\r' || c == L' ' || c == L'\t')
-                continue;
+        if (value < 0)
             return false;
-        }
-        group = (group << 6) | static_cast<unsigned long>(value);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            bytes += static_cast<char>((group >> bits) & 0xFF);
+        m_group = ((m_group << 6) | static_cast<unsigned long>(value)) & 0xFFFFFF;
+        m_nBits += 6;
+        if (m_nBits >= 8) {
+            m_nBits -= 8;
+            bytes += static_cast<char>((m_group >> m_nBits) & 0xFF);
         }
     }
     return true;

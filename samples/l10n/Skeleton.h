@@ -21,9 +21,17 @@ namespace samples::skeleton {
 // reference, and some XML readers garble or fail on character data of many
 // megabytes with references or multi-byte characters in it.
 std::string Base64(const std::string& bytes);
-// Characters outside the alphabet (line breaks) are skipped; false when
-// the text is not base64.
-bool FromBase64(const std::wstring& text, std::string& bytes);
+// Decodes base64 as it arrives, in pieces of any size. Line breaks and
+// spaces are skipped; false when the text is not base64.
+class Base64Decoder {
+public:
+    bool Feed(const wchar_t* text, size_t length, std::string& bytes);
+
+private:
+    unsigned long m_group = 0;
+    int m_nBits = 0;
+    bool m_bEnded = false; // after '='
+};
 
 inline constexpr wchar_t kBegin = 0xE000, kEnd = 0xE001, kCodes = 0xE002, kNextCode = 0xE003, kCloseCode = 0xE004;
 inline constexpr wchar_t kLanguage = L'L', kLiteral = L'~';
