@@ -17,6 +17,9 @@ struct RunOptions {
     bool quiet = false;               // no progress bar
     std::optional<long> priority;
     std::vector<std::pair<std::string, std::string>> properties;
+    // The localisation components' Direction object ("VembroSamples.Direction"),
+    // made when any of these is given.
+    std::wstring sourceLanguage, targetLanguage, memory;
 };
 
 int ListFormats(Catalogue& catalogue, bool conversion, bool translation);

@@ -34,6 +34,16 @@ const KnownCode kKnown[] = {
     {HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), "HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)", nullptr},
     {HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), "HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)", nullptr},
     {STG_E_FILENOTFOUND, "STG_E_FILENOTFOUND", nullptr},
+    // The localisation sample components' own codes (samples/l10n/Errors.h).
+    {static_cast<HRESULT>(0x80040301), "L10N_E_MALFORMED_XML", "the XML document is not well formed"},
+    {static_cast<HRESULT>(0x80040302), "L10N_E_NOT_XLIFF12", "the document is not XLIFF 1.2"},
+    {static_cast<HRESULT>(0x80040303), "L10N_E_MEMORY_UNREADABLE", "the translation memory is missing or is not a readable TMX file"},
+    {static_cast<HRESULT>(0x80040304), "L10N_E_LANGUAGE_NOT_IN_MEMORY", "the translation memory has no units in this pair of languages"},
+    {static_cast<HRESULT>(0x80040305), "L10N_E_UNKNOWN_ENCODING", "the document is in an encoding the components do not read"},
+    {static_cast<HRESULT>(0x80040306), "L10N_E_NO_SKELETON", "the XLIFF file has no usable embedded skeleton to merge into"},
+    {static_cast<HRESULT>(0x80040307), "L10N_E_NO_LANGUAGE", "no source or target language: give --source-lang / --target-lang"},
+    {static_cast<HRESULT>(0x80040308), "L10N_E_NO_MEMORY", "no translation memory: give --memory or the property MEMORY"},
+    {static_cast<HRESULT>(0x80040309), "L10N_E_NO_XMLLITE", "the system's XML reader and writer (xmllite.dll) cannot be loaded"},
 };
 
 std::string SystemMessage(HRESULT hr)

@@ -31,6 +31,12 @@ const char kUsage[] =
     "  --property NAME=VALUE   a property for the translator (repeatable)\n"
     "  --quiet             no progress bar\n"
     "\n"
+    "options of translate for the localisation components (they pass a\n"
+    "VembroSamples.Direction object to the translator):\n"
+    "  --source-lang TAG   language of the document (BCP 47, e.g. en)\n"
+    "  --target-lang TAG   language to translate into (e.g. fr)\n"
+    "  --memory FILE       TMX translation memory\n"
+    "\n"
     "FMT is a format name as the components report it (\"UTF-8 Text\") or its ID (102).\n"
     "Ctrl+C during a run stops it. Exit codes: 0 done, 1 failed, 2 bad arguments, 130 stopped.\n";
 
@@ -74,6 +80,12 @@ RunOptions ParseRun(Args& args, bool translate)
             o.stream = true;
         else if (a == L"--quiet")
             o.quiet = true;
+        else if (a == L"--source-lang" && translate)
+            o.sourceLanguage = args.Next("language after --source-lang");
+        else if (a == L"--target-lang" && translate)
+            o.targetLanguage = args.Next("language after --target-lang");
+        else if (a == L"--memory" && translate)
+            o.memory = args.Next("file after --memory");
         else if (a == L"--priority") {
             std::string n = args.NextUtf8("number after --priority");
             char* end = nullptr;

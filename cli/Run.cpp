@@ -160,6 +160,51 @@ ComPtr<IStream> FileStream(const std::wstring& path, bool write)
     return stream;
 }
 
+// Sets a property of an automation object by name.
+void PutByName(IDispatch* object, const wchar_t* name, const std::wstring& value)
+{
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    std::string what = "Direction." + Utf8(name);
+    Check(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), what.c_str());
+    vembro::unique_variant argument;
+    V_VT(&argument) = VT_BSTR;
+    V_BSTR(&argument) = ::SysAllocString(value.c_str());
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params{&argument, &named, 1, 1};
+    HRESULT hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr);
+    if (hr == E_INVALIDARG)
+        throw UsageError("\"" + Utf8(value) + "\" is not a language tag (BCP 47, such as fr or fr-CA)");
+    Check(hr, (what + " = \"" + Utf8(value) + "\"").c_str());
+}
+
+// The Direction of the localisation components, or the client's own
+// description of the pair when no localisation option was given.
+ComPtr<IDispatch> DirectionFor(const RunOptions& o, const FormatRef& source, const FormatRef& target)
+{
+    if (o.sourceLanguage.empty() && o.targetLanguage.empty() && o.memory.empty())
+        return MakeDirection(source.id, target.id);
+    CLSID clsid;
+    HRESULT hr = ::CLSIDFromProgID(L"VembroSamples.Direction", &clsid);
+    if (FAILED(hr))
+        throw Failure("CLSIDFromProgID(VembroSamples.Direction)", hr,
+                      "  --source-lang, --target-lang and --memory need the localisation components: regsvr32 l10n.dll");
+    ComPtr<IDispatch> direction;
+    Check(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&direction)),
+          "CoCreateInstance(VembroSamples.Direction)");
+    if (!o.sourceLanguage.empty())
+        PutByName(direction.Get(), L"SourceLanguage", o.sourceLanguage);
+    if (!o.targetLanguage.empty())
+        PutByName(direction.Get(), L"TargetLanguage", o.targetLanguage);
+    if (!o.memory.empty()) {
+        // The components may run with another current folder than ours.
+        wchar_t full[MAX_PATH];
+        DWORD n = ::GetFullPathNameW(o.memory.c_str(), MAX_PATH, full, nullptr);
+        PutByName(direction.Get(), L"Memory", n && n < MAX_PATH ? std::wstring(full) : o.memory);
+    }
+    return direction;
+}
+
 // Runs `start` (which starts or performs the run) and waits for its end.
 // Returns the run's result; E_ABORT when it was stopped.
 template <class Start, class ErrorOf>
@@ -227,7 +272,7 @@ int Translate(Catalogue& catalogue, const RunOptions& o, const FormatRef& source
     RunMonitor monitor(!o.quiet, false);
     auto sink = MakeTranslatorSink(monitor);
     Connection connection(translator.Get(), IID_ITolviFileTranslatorEvents, sink.Get());
-    auto direction = MakeDirection(source.id, target.id);
+    auto direction = DirectionFor(o, source, target);
     vembro::unique_bstr in(::SysAllocString(o.input.c_str())), out(::SysAllocString(o.output.c_str()));
     ComPtr<ITolviFileTranslator2> sync;
     if (o.sync)

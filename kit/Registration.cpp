@@ -113,7 +113,7 @@ HRESULT RegisterComponent(const ComponentClass& cls, const wchar_t* modulePath) 
 try {
     ComScope com;
     ThrowIfFailed(RegistrarFor(cls, modulePath).Register_nothrow(ScriptFor(cls)));
-    if (cls.kind == ComponentKind::Converter)
+    if (cls.kind != ComponentKind::Translator)
         return S_OK;
     auto cats = CategoryManager();
     CATEGORYINFO info{};

@@ -4,8 +4,11 @@
 # prefix, registers Vembro.DLL and the sample components with regsvr32 and
 # translates samples/documents/guide.md from Markdown to plain text:
 # Markdown -> HTML (converter), HTML -> pseudo-localised HTML (translator),
-# HTML -> UTF-8 text (converter). The x86_64 build is what runs under the
-# 64-bit Wine here; out/i686/ holds the same DLLs for 32-bit Windows.
+# HTML -> UTF-8 text (converter). Then it localises an English HTML page
+# into French from a translation memory: HTML -> XLIFF (converter), XLIFF ->
+# XLIFF filled from samples/documents/site.fr.tmx (translator), XLIFF -> HTML
+# (converter). The x86_64 build is what runs under the 64-bit Wine here;
+# out/i686/ holds the same DLLs for 32-bit Windows.
 #
 # The samples are unregistered again at the end so that the prefix stays as
 # the tests expect it; VEMBRO_KEEP_REGISTERED=1 leaves them installed.
@@ -18,7 +21,7 @@ source scripts/env.sh
 
 build=out/x86_64
 dlls=("$build/Vembro.DLL" "$build/samples/utf16text.dll" "$build/samples/markdown.dll"
-      "$build/samples/htmltext.dll" "$build/samples/pseudoloc.dll")
+      "$build/samples/htmltext.dll" "$build/samples/pseudoloc.dll" "$build/samples/l10n.dll")
 vembro() { "$WINE" "$build/cli/vembro.exe" "$@" </dev/null; }
 section() { printf '\n== %s\n' "$*"; }
 
@@ -32,7 +35,7 @@ trap finish EXIT
 wine_start
 
 section "Registering Vembro.DLL and the sample components (regsvr32)"
-for dll in "${dlls[@]}"; do
+for dll in "${dlls[@]:0:5}"; do
     "$WINE" regsvr32 /s "$dll" </dev/null
     echo "  registered $dll"
 done
@@ -53,3 +56,24 @@ vembro translate samples/documents/guide.md out/main/guide.txt
 
 section "The result: $PWD/out/main/guide.txt"
 cat out/main/guide.txt
+
+# The pseudo-localiser translates HTML to HTML by itself, and planning gives
+# a pair that one translator handles to that translator: for the
+# localisation chain it makes way for the localisation components.
+section "Localisation components instead of the pseudo-localiser (regsvr32 /u pseudoloc.dll, regsvr32 l10n.dll)"
+"$WINE" regsvr32 /s /u "$build/samples/pseudoloc.dll" </dev/null
+"$WINE" regsvr32 /s "$build/samples/l10n.dll" </dev/null
+echo "  unregistered $build/samples/pseudoloc.dll"
+echo "  registered $build/samples/l10n.dll"
+
+section "The planned route (vembro route HTML HTML)"
+vembro route HTML HTML
+
+page=samples/documents/site/index.html
+memory=samples/documents/site.fr.tmx
+section "Localising (vembro translate --target-lang fr --memory $memory $page out/main/index.fr.html)"
+rm -f out/main/index.fr.html
+vembro translate --target-lang fr --memory "$memory" "$page" out/main/index.fr.html
+
+section "The result: $PWD/out/main/index.fr.html"
+cat out/main/index.fr.html

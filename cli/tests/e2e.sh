@@ -11,6 +11,11 @@ source "$src/scripts/env.sh"
 docs="$src/samples/documents"
 dlls=("$build/samples/utf16text.dll" "$build/samples/markdown.dll" "$build/samples/htmltext.dll"
       "$build/samples/pseudoloc.dll" "$build/Vembro.DLL")
+# The localisation cases install the localisation components in place of the
+# pseudo-localiser, which would otherwise be the translator for HTML -> HTML.
+case "$case_name" in
+l10n-*) dlls[3]="$build/samples/l10n.dll" ;;
+esac
 work=$(mktemp -d)
 cleanup() {
     wine_run regsvr32 /s /u "${dlls[@]}" </dev/null >/dev/null 2>&1
@@ -131,6 +136,59 @@ missing-input)
     expect_rc 2
     expect_in err.log "cannot find absent.md"
     [ -e absent.txt ] && fail "absent.txt was written"
+    ;;
+l10n-chain)
+    vembro translate --target-lang fr --memory "$docs/site.fr.tmx" "$docs/site/index.html" index.fr.html
+    expect_rc 0
+    expect_in index.fr.html '<html lang="fr">'
+    expect_in index.fr.html '<p>Notre levain repose <strong>vingt-quatre heures</strong> avant d'"'"'aller au four.</p>'
+    expect_in index.fr.html 'alt="Trois pains au levain sur une planche en bois"'
+    expect_in index.fr.html 'console.log("Welcome")'
+    expect_in index.fr.html '<p>© 2026 Harbour Lights Bakery · 12 Quay Street</p>'
+    # The three steps by hand give the same page, and the XLIFF in between
+    # carries the states of the matches.
+    vembro convert "$docs/site/index.html" index.xlf
+    expect_rc 0
+    vembro translate --sync --property FUZZY=90 --target-lang fr --memory "$docs/site.fr.tmx" index.xlf index.fr.xlf
+    expect_rc 0
+    expect_in index.fr.xlf 'state="needs-review-translation" state-qualifier="fuzzy-match"'
+    expect_in index.fr.xlf '<alt-trans match-quality="92" origin="memory">'
+    vembro convert index.fr.xlf index2.fr.html
+    expect_rc 0
+    expect_same index2.fr.html index.fr.html
+    ;;
+l10n-script)
+    # A script client: JScript through the manager and the Direction object.
+    printf '%s\n' 'var a = WScript.Arguments, d = new ActiveXObject("VembroSamples.Direction");' \
+        'd.TargetLanguage = "fr"; d.Memory = a(2);' \
+        'new ActiveXObject("Vembro.FileTranslateManager").Translator(104, 104).SyncTranslateFile(d, a(0), a(1));' > run.js
+    wine_run cscript //nologo run.js "$docs/site/menu.html" menu.fr.html "$docs/site.fr.tmx" \
+        </dev/null >out.log 2>err.log || fail "cscript failed"
+    expect_in menu.fr.html '<li>Pain au chocolat</li>'
+    ;;
+l10n-bad-input)
+    printf '<?xml version="1.0"?><xliff version="1.2"><file original="a" source-language="en"><body>'\
+'<trans-unit id="1"><source>Bread</target></trans-unit></body></file></xliff>' > bad.xlf
+    vembro translate --target-lang fr --memory "$docs/site.fr.tmx" bad.xlf out.xlf
+    expect_rc 1
+    expect_in err.log "0x80040301 L10N_E_MALFORMED_XML"
+    printf '<?xml version="1.0"?><xliff version="2.0" srcLang="en"><file id="f"/></xliff>' > v2.xlf
+    vembro translate --target-lang fr --memory "$docs/site.fr.tmx" v2.xlf out.xlf
+    expect_rc 1
+    expect_in err.log "0x80040302 L10N_E_NOT_XLIFF12"
+    vembro convert "$docs/site/index.html" index.xlf
+    vembro translate --target-lang de --memory "$docs/site.fr.tmx" index.xlf out.xlf
+    expect_rc 1
+    expect_in err.log "0x80040304 L10N_E_LANGUAGE_NOT_IN_MEMORY"
+    printf '<tmx version="1.4"><body><tu>' > broken.tmx
+    vembro translate --target-lang fr --memory broken.tmx index.xlf out.xlf
+    expect_rc 1
+    expect_in err.log "0x80040303 L10N_E_MEMORY_UNREADABLE"
+    printf '<html><head><meta charset="koi8-r"></head><body><p>Hi</p></body></html>' > koi.html
+    vembro translate --sync --target-lang fr --memory "$docs/site.fr.tmx" koi.html out.html
+    expect_rc 1
+    expect_in err.log "0x80040305 L10N_E_UNKNOWN_ENCODING"
+    [ -e out.xlf ] || [ -e out.html ] && fail "a failed run left its target"
     ;;
 *)
     fail "unknown case $case_name"

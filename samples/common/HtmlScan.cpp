@@ -50,9 +50,17 @@ size_t FindNoCase(const std::string& text, const std::string& lowerNeedle, size_
 
 } // namespace
 
-std::vector<HtmlToken> ScanHtml(const std::string& html)
+void ScanHtml(const std::string& html, const std::function<void(HtmlToken&&)>& visit)
 {
-    std::vector<HtmlToken> tokens;
+    // Text runs that a stray '<' interrupts are handed on as one token.
+    HtmlToken text{HtmlToken::Text, {}, {}};
+    auto addText = [&](size_t from, size_t to) { text.raw.append(html, from, to - from); };
+    auto emit = [&](HtmlToken&& token) {
+        if (!text.raw.empty())
+            visit(std::move(text));
+        text = {HtmlToken::Text, {}, {}};
+        visit(std::move(token));
+    };
     size_t pos = 0;
     while (pos < html.size()) {
         size_t lt = html.find('<', pos);
@@ -62,44 +70,89 @@ std::vector<HtmlToken> ScanHtml(const std::string& html)
         if (!tagStart) {
             // A '<' that starts no tag is text.
             size_t next = lt == std::string::npos ? html.size() : lt + 1;
-            if (!tokens.empty() && tokens.back().kind == HtmlToken::Text && !tokens.back().script)
-                tokens.back().raw += html.substr(pos, next - pos);
-            else
-                tokens.push_back({HtmlToken::Text, html.substr(pos, next - pos), {}});
+            addText(pos, next);
             pos = next;
             continue;
         }
-        if (lt > pos) {
-            if (!tokens.empty() && tokens.back().kind == HtmlToken::Text && !tokens.back().script)
-                tokens.back().raw += html.substr(pos, lt - pos);
-            else
-                tokens.push_back({HtmlToken::Text, html.substr(pos, lt - pos), {}});
-        }
+        addText(pos, lt);
         size_t end;
         if (html.compare(lt, 4, "<!--") == 0) {
             size_t close = html.find("-->", lt + 4);
             end = close == std::string::npos ? html.size() : close + 3;
-            tokens.push_back({HtmlToken::Other, html.substr(lt, end - lt), {}});
+            emit({HtmlToken::Other, html.substr(lt, end - lt), {}});
         } else if (html[lt + 1] == '!' || html[lt + 1] == '?') {
             end = TagEnd(html, lt);
-            tokens.push_back({HtmlToken::Other, html.substr(lt, end - lt), {}});
+            emit({HtmlToken::Other, html.substr(lt, end - lt), {}});
         } else {
             end = TagEnd(html, lt);
             std::string raw = html.substr(lt, end - lt);
             bool closing = html[lt + 1] == '/';
-            HtmlToken tag{closing ? HtmlToken::EndTag : HtmlToken::StartTag, raw, TagName(raw)};
-            tokens.push_back(tag);
-            if (!closing && (tag.name == "script" || tag.name == "style")) {
-                size_t close = FindNoCase(html, "</" + tag.name, end);
+            std::string name = TagName(raw);
+            emit({closing ? HtmlToken::EndTag : HtmlToken::StartTag, std::move(raw), name});
+            if (!closing && (name == "script" || name == "style")) {
+                size_t close = FindNoCase(html, "</" + name, end);
                 size_t stop = close == std::string::npos ? html.size() : close;
                 if (stop > end)
-                    tokens.push_back({HtmlToken::Text, html.substr(end, stop - end), {}, true});
+                    visit({HtmlToken::Text, html.substr(end, stop - end), {}, true});
                 end = stop;
             }
         }
         pos = end;
     }
+    if (!text.raw.empty())
+        visit(std::move(text));
+}
+
+std::vector<HtmlToken> ScanHtml(const std::string& html)
+{
+    std::vector<HtmlToken> tokens;
+    ScanHtml(html, [&](HtmlToken&& token) { tokens.push_back(std::move(token)); });
     return tokens;
+}
+
+std::vector<HtmlAttribute> ScanAttributes(const std::string& tag)
+{
+    std::vector<HtmlAttribute> attributes;
+    auto space = [&](size_t i) { return std::isspace(static_cast<unsigned char>(tag[i])) != 0; };
+    size_t i = 1;
+    while (i < tag.size() && !space(i) && tag[i] != '>' && tag[i] != '/')
+        ++i; // the tag name
+    while (i < tag.size()) {
+        while (i < tag.size() && (space(i) || tag[i] == '/'))
+            ++i;
+        if (i >= tag.size() || tag[i] == '>')
+            break;
+        HtmlAttribute a;
+        while (i < tag.size() && !space(i) && tag[i] != '=' && tag[i] != '>' && !(tag[i] == '/' && tag[i + 1] == '>'))
+            a.name += static_cast<char>(std::tolower(static_cast<unsigned char>(tag[i++])));
+        size_t j = i;
+        while (j < tag.size() && space(j))
+            ++j;
+        if (j < tag.size() && tag[j] == '=') {
+            ++j;
+            while (j < tag.size() && space(j))
+                ++j;
+            a.begin = j;
+            if (j < tag.size() && (tag[j] == '"' || tag[j] == '\'')) {
+                size_t close = tag.find(tag[j], j + 1);
+                a.end = close == std::string::npos ? tag.size() : close + 1;
+                a.value = tag.substr(j + 1, (close == std::string::npos ? tag.size() : close) - j - 1);
+            } else {
+                a.end = j;
+                while (a.end < tag.size() && !space(a.end) && tag[a.end] != '>')
+                    ++a.end;
+                a.value = tag.substr(j, a.end - j);
+            }
+            i = a.end;
+        } else {
+            a.begin = a.end = i;
+        }
+        if (a.name.empty())
+            ++i; // a stray character: step over it
+        else
+            attributes.push_back(std::move(a));
+    }
+    return attributes;
 }
 
 std::string DecodeEntities(const std::string& text)
@@ -110,7 +163,9 @@ std::string DecodeEntities(const std::string& text)
     } named[] = {{"amp", '&'},     {"lt", '<'},      {"gt", '>'},      {"quot", '"'},   {"apos", '\''},
                  {"nbsp", 0xA0},   {"copy", 0xA9},   {"reg", 0xAE},    {"hellip", 0x2026}, {"mdash", 0x2014},
                  {"ndash", 0x2013}, {"lsquo", 0x2018}, {"rsquo", 0x2019}, {"ldquo", 0x201C}, {"rdquo", 0x201D},
-                 {"eacute", 0xE9}, {"euro", 0x20AC}};
+                 {"eacute", 0xE9}, {"euro", 0x20AC}, {"egrave", 0xE8}, {"agrave", 0xE0},
+                 {"ccedil", 0xE7}, {"laquo", 0xAB}, {"raquo", 0xBB}, {"trade", 0x2122}, {"middot", 0xB7},
+                 {"times", 0xD7}, {"bull", 0x2022}};
     std::string out;
     size_t i = 0;
     while (i < text.size()) {

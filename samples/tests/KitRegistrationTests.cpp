@@ -11,9 +11,10 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-// {5B0C2B1E-3C35-4F7A-9E0B-7D2E8A51C001} and ...C002: used by these tests only.
+// {5B0C2B1E-3C35-4F7A-9E0B-7D2E8A51C001}, ...C002 and ...C003: used by these tests only.
 const CLSID kTestConverter = {0x5b0c2b1e, 0x3c35, 0x4f7a, {0x9e, 0x0b, 0x7d, 0x2e, 0x8a, 0x51, 0xc0, 0x01}};
 const CLSID kTestTranslator = {0x5b0c2b1e, 0x3c35, 0x4f7a, {0x9e, 0x0b, 0x7d, 0x2e, 0x8a, 0x51, 0xc0, 0x02}};
+const CLSID kTestObject = {0x5b0c2b1e, 0x3c35, 0x4f7a, {0x9e, 0x0b, 0x7d, 0x2e, 0x8a, 0x51, 0xc0, 0x03}};
 
 HRESULT NotCreatable(REFIID, void** ppv) noexcept
 {
@@ -25,6 +26,8 @@ const vembro::kit::ComponentClass kConverter{&kTestConverter, L"VembroKitTest.Co
                                              vembro::kit::ComponentKind::Converter, &NotCreatable};
 const vembro::kit::ComponentClass kTranslator{&kTestTranslator, L"VembroKitTest.Translator", L"Kit test translator",
                                               vembro::kit::ComponentKind::Translator, &NotCreatable};
+const vembro::kit::ComponentClass kObject{&kTestObject, L"VembroKitTest.Object", L"Kit test object",
+                                          vembro::kit::ComponentKind::Object, &NotCreatable};
 
 std::wstring ReadValue(HKEY root, const std::wstring& path, const wchar_t* name)
 {
@@ -120,6 +123,20 @@ TEST(KitRegistration, TranslatorJoinsTheTranslatorCategory)
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"VembroKitTest.Translator"));
     // So does the category with its last translator.
     EXPECT_EQ(othersInCategory, KeyExists(HKEY_CLASSES_ROOT, kCategoryKey));
+}
+
+TEST(KitRegistration, PlainObjectGetsItsProgIdOnly)
+{
+    ASSERT_EQ(S_OK, vembro::kit::RegisterComponent(kObject, L"C:\\components\\obj.dll"));
+    CLSID fromProgId{};
+    EXPECT_EQ(S_OK, ::CLSIDFromProgID(L"VembroKitTest.Object", &fromProgId));
+    EXPECT_TRUE(::IsEqualCLSID(kTestObject, fromProgId));
+    EXPECT_NE(S_OK, InTranslatorCategory(kTestObject));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(vembro::kConverterCatalogue) + L"\\VembroKitTest.Object"));
+
+    ASSERT_EQ(S_OK, vembro::kit::UnregisterComponent(kObject));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"VembroKitTest.Object"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID\\{5B0C2B1E-3C35-4F7A-9E0B-7D2E8A51C003}"));
 }
 
 TEST(KitRegistration, UnregisteringWhatWasNeverThereSucceeds)

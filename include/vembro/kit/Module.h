@@ -21,7 +21,9 @@ namespace vembro::kit {
 template <class Derived> class Converter;
 template <class Derived> class Translator;
 
-enum class ComponentKind { Converter, Translator };
+// Object: a plain creatable class (class key and ProgID only), such as an
+// automation object that the DLL's clients create for its components.
+enum class ComponentKind { Converter, Translator, Object };
 
 struct ComponentClass {
     const CLSID* clsid;
@@ -56,6 +58,12 @@ constexpr ComponentClass TranslatorClass(const CLSID& clsid, const wchar_t* prog
                   "vembro::kit::Progress& progress)'");
     static_assert(std::is_base_of_v<Translator<T>, T>, "a translator class derives from vembro::kit::Translator<itself>");
     return {&clsid, progId, description, ComponentKind::Translator, &CreateComponent<T>};
+}
+
+template <class T>
+constexpr ComponentClass ObjectClass(const CLSID& clsid, const wchar_t* progId, const wchar_t* description)
+{
+    return {&clsid, progId, description, ComponentKind::Object, &CreateComponent<T>};
 }
 
 // The classes of this DLL (defined by VEMBRO_KIT_CLASSES).
