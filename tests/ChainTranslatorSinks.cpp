@@ -33,7 +33,8 @@ protected:
     {
         CComObjectNoLock<Sink>* sink = nullptr;
         vembro::ThrowIfFailed(CComObjectNoLock<Sink>::CreateInstance(&sink));
-        sink->m_pOwner = owner;
+        if (owner)
+            sink->m_pOwner = std::make_shared<vembro::CItemOwner>(owner);
         return ComPtr<CComObjectNoLock<Sink>>(sink);
     }
 };
