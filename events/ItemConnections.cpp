@@ -14,8 +14,11 @@ namespace {
 template <class Sink>
 HRESULT CreateSink(const std::shared_ptr<CItemOwner>& owner, ComPtr<IUnknown>& sink) noexcept
 {
-    CComObjectNoLock<Sink>* p = nullptr;
-    if (FAILED(CComObjectNoLock<Sink>::CreateInstance(&p)))
+    // Each sink holds the module: a component may call one (its worker
+    // still firing) after the chain translator has gone, and the code it
+    // runs must still be loaded then.
+    CComObject<Sink>* p = nullptr;
+    if (FAILED(CComObject<Sink>::CreateInstance(&p)))
         return E_OUTOFMEMORY;
     p->m_pOwner = owner;
     return p->QueryInterface(IID_PPV_ARGS(&sink));

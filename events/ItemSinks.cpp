@@ -1,5 +1,6 @@
 #include "events/ItemSinks.h"
 
+#include "chains/TempFiles.h"
 #include "translator/ChainFileTranslator.h"
 
 namespace vembro {
@@ -13,6 +14,23 @@ CTolviChainFileTranslator* CItemOwner::Acquire() noexcept
 void CItemOwner::Release(CTolviChainFileTranslator* owner) noexcept
 {
     static_cast<ITolviFileTranslator2*>(owner)->Release();
+}
+
+CItemOwner::~CItemOwner()
+{
+    for (const auto& file : m_files)
+        DeleteTempFile(file.c_str());
+}
+
+void CItemOwner::KeepFiles(std::vector<std::string> files) noexcept
+{
+    {
+        auto lock = m_cs.Lock();
+        m_files.swap(files);
+    }
+    // The run before: its components have had a whole run's time to finish.
+    for (const auto& file : files)
+        DeleteTempFile(file.c_str());
 }
 
 void CItemOwner::Clear() noexcept

@@ -8,6 +8,8 @@
 // the owner for its duration, or does nothing once the owner is going.
 #include <windows.h>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "com/Dispatch.h"
 #include "com/Object.h"
@@ -20,15 +22,24 @@ class CTolviChainFileTranslator;
 class CItemOwner {
 public:
     explicit CItemOwner(CTolviChainFileTranslator* owner) noexcept : m_pOwner(owner) {}
+    // Deletes the files handed over by KeepFiles.
+    ~CItemOwner();
     // The owner with a reference for the caller, or null once it is going.
     CTolviChainFileTranslator* Acquire() noexcept;
     static void Release(CTolviChainFileTranslator* owner) noexcept;
     // Called by the owner when its count has reached zero.
     void Clear() noexcept;
+    // The intermediate files of the run that has just ended, which a
+    // component that reported its end too early may still write: deleted
+    // again when the next run ends, or when the last sink lets go of this
+    // link (every component has released its sink). Those of the run before
+    // are deleted again now.
+    void KeepFiles(std::vector<std::string> files) noexcept;
 
 private:
     CriticalSection m_cs;
     CTolviChainFileTranslator* m_pOwner;
+    std::vector<std::string> m_files;
 };
 
 // Runs `call` on the owner, holding a reference, unless it is gone.

@@ -58,11 +58,33 @@ void CTolviChainFileTranslator::FinalRelease() noexcept
     m_spOwnerLink->Clear();
     ComPtr<ITolviFileConverter> converter;
     ComPtr<ITolviFileTranslator> translator;
-    {
+    bool running = false;
+    bool windingDown = false;
+    std::vector<std::string> files;
+    try {
         auto lock = m_csRun.Lock();
         converter.Swap(m_spConverter);
         translator.Swap(m_spTranslator);
+        running = m_nCurItem >= 0;
+        if (running && m_bFileMode)
+            files = {m_Temp1.Path(), m_Temp2.Path()};
+        // A component that was stopped may still be winding down (writing)
+        // after it has reported the end: it keeps its sink, and with it the
+        // link that deletes the last run's files again, until it lets go.
+        windingDown = running || m_bStopRequested;
+    } catch (...) {
+        // no memory for the names: the files go with the members only
     }
+    if (running) {
+        // Let go in the middle of a run: the component is told to stop.
+        m_spOwnerLink->KeepFiles(std::move(files));
+        if (converter)
+            converter->Stop(MissingArgument());
+        else if (translator)
+            translator->Stop(MissingArgument());
+    }
+    if (windingDown)
+        return;
     if (converter)
         UnadviseItem(1, converter.Get());
     if (translator)
@@ -242,6 +264,7 @@ bool CTolviChainFileTranslator::EndRun(ULONG runId, HRESULT hr, LONG first, LONG
 {
     ComPtr<IDispatch> direction;
     ComPtr<IUnknown> targetStream;
+    std::vector<std::string> files;
     {
         auto lock = m_csRun.Lock();
         if (m_nRunId != runId || (m_nCurItem < 0 && !allowIdle))
@@ -262,6 +285,12 @@ bool CTolviChainFileTranslator::EndRun(ULONG runId, HRESULT hr, LONG first, LONG
         }
         direction.Swap(m_spDirection);
         targetStream.Swap(m_spTargetStream);
+        try {
+            if (m_bFileMode)
+                files = {m_Temp1.Path(), m_Temp2.Path()};
+        } catch (...) {
+            // no memory for the names: deleted once only
+        }
         m_strTarget.clear();
         m_Stream1.Close();
         m_Stream2.Close();
@@ -281,6 +310,7 @@ bool CTolviChainFileTranslator::EndRun(ULONG runId, HRESULT hr, LONG first, LONG
     // every lock, and before the final state is fired.
     direction.Reset();
     targetStream.Reset();
+    m_spOwnerLink->KeepFiles(std::move(files));
     if (first >= 0)
         m_Events.Fire_StateChange(first);
     if (second >= 0)

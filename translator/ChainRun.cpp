@@ -259,8 +259,11 @@ void CTolviChainFileTranslator::OnItemState(int fromConverter, LONG state) noexc
         lock.Release();
         if (translator)
             translator->get_Error(&code);
-        // A code of 0 ends the run without an error state.
-        EndRun(runId, code, FAILED(code) ? FTSTATE_ERROR : -1);
+        // A component in its error state has failed whatever its Error
+        // says: ending on a code of 0 would give the clients no final state.
+        if (SUCCEEDED(code))
+            code = E_FAIL;
+        EndRun(runId, code, FTSTATE_ERROR);
         return;
     }
     default:
@@ -358,8 +361,10 @@ STDMETHODIMP CTolviChainFileTranslator::Stop(VARIANT) noexcept
         } else {
             // During a run, no component means that the first one is being
             // activated: the activation sees the request and ends the run
-            // (the intermediate files are still in use until then).
-            if (!running)
+            // (the intermediate files are still in use until then). After a
+            // run, a Stop that comes late must not end it a second time in
+            // its client's eyes; only an object that has never run stops.
+            if (!running && runId == 0)
                 EndRun(runId, S_OK, FTSTATE_STOPPED, -1, true);
             return S_OK;
         }

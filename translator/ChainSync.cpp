@@ -15,7 +15,7 @@ using Lock = CSLock<CTolviChainFileTranslator>;
 
 namespace {
 // What a synchronous call returns when a component reported FTSTATE_STOPPED
-// (or FTSTATE_ERROR with a code of 0) from inside its synchronous call: that
+// from inside its synchronous call (or a Stop between two steps): that
 // report has already ended the run, so the target is incomplete, and a
 // synchronous caller, who usually looks at nothing but the result, must not
 // take it for a success. The clients have seen the stop itself; no further
