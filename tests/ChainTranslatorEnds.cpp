@@ -103,6 +103,18 @@ TEST_P(StopAnsweredByFinishing, EndsTheRunStoppedAndLeavesTheObjectReady)
 INSTANTIATE_TEST_SUITE_P(CompleteOrReady, StopAnsweredByFinishing,
                          ::testing::Values(long{FTSTATE_TRANSLATE_COMPLETE}, long{FTSTATE_READY}));
 
+TEST_F(ChainTranslatorEnds, LateStopAfterARunThatHoldsNoComponentChangesNothing)
+{
+    Behaviour uncreatable;
+    uncreatable.createResult = E_OUTOFMEMORY;
+    Install({}, {}, uncreatable);
+    Make(ThreeSteps());
+    EXPECT_EQ(S_OK, TranslateFile()); // the last step cannot be made: the run ends in error
+    EXPECT_EQ(S_OK, T()->Stop(Var::Missing()));
+    EXPECT_EQ((Lines{"State(2)", "State(6)"}), m_sink->Events());
+    EXPECT_EQ(FTSTATE_ERROR, State());
+}
+
 TEST_F(ChainTranslatorEnds, StopAndPropertiesReachAStepWhoseStartCallBlocks)
 {
     Behaviour first;
