@@ -51,12 +51,16 @@ public:
         m_cookie = cookie;
     }
     bool UnadvisedInside() const { return m_unadvised; }
+    // Reached directly from every thread instead of through a proxy.
+    void FreeThreaded() { ::CoCreateFreeThreadedMarshaler(static_cast<IUnknown*>(this), &m_ftm); }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override
     {
         if (!ppv)
             return E_POINTER;
         *ppv = nullptr;
+        if (riid == IID_IMarshal && m_ftm)
+            return m_ftm->QueryInterface(riid, ppv);
         if (riid != IID_IUnknown && riid != IID_IDispatch && riid != IID_ITolviFileTranslatorEvents)
             return E_NOINTERFACE;
         AddRef();
@@ -119,6 +123,7 @@ private:
     vembro::unique_handle m_done;
     ComPtr<IConnectionPoint> m_point;
     DWORD m_cookie = 0;
+    ComPtr<IUnknown> m_ftm;
     std::atomic<bool> m_unadvised{false};
 };
 
@@ -323,7 +328,7 @@ void Tally::Print() const
     std::printf("  runs: %ld (%ld file, %ld stream; %ld synchronous; %ld/%ld/%ld/%ld of 1/2/2/3 steps)\n",
                 runs.load(), files.load(), streams.load(), syncRuns.load(), steps[0].load(), steps[1].load(),
                 steps[2].load(), steps[3].load());
-    std::printf("  ended: %ld complete, %ld stopped, %ld failed, %ld synchronous calls that returned with no final state\n",
+    std::printf("  ended: %ld complete, %ld stopped, %ld failed, %ld calls that ended their run by returning, with no final state\n",
                 completed.load(), stopped.load(), failed.load(), endedSilently.load());
     std::printf("  faults: %ld Stop calls, %ld translators released mid-run, %ld sinks with a dead apartment, "
                 "%ld Unadvise calls from inside an event\n",
@@ -332,9 +337,9 @@ void Tally::Print() const
                 endedTwice.load(), notEnded.load(), startRefused.load());
 }
 
-Client::Client(int id, bool sta, int runs, bool deadSinks, const std::vector<ClientPlan>& plans, Tally& tally,
+Client::Client(int id, bool sta, int runs, Options options, const std::vector<ClientPlan>& plans, Tally& tally,
                std::function<void(int)> onRun)
-    : m_id(id), m_sta(sta), m_runs(runs), m_deadSinks(deadSinks), m_plans(plans), m_tally(tally), m_onRun(std::move(onRun)),
+    : m_id(id), m_sta(sta), m_runs(runs), m_options(options), m_plans(plans), m_tally(tally), m_onRun(std::move(onRun)),
       m_in(TempFolder() + "..\\soak_in_" + std::to_string(id) + ".txt"),
       m_out(TempFolder() + "..\\soak_out_" + std::to_string(id) + ".txt"), m_thread(sta, [this] { Main(); })
 {
@@ -387,7 +392,7 @@ void Client::RunOnce(ITolviFTManager* manager, unsigned seed)
     // refuses never ends: only a chain can end such a run.
     const bool deaf = plan.abandons || (shape == 3 && plan.mustStop);
     const bool abandon = !sync && (deaf || rng() % 16 == 0);
-    const bool deadSink = m_deadSinks && !m_sta && rng() % 16 == 0;
+    const bool deadSink = m_options.deadSinks && !m_sta && rng() % 16 == 0;
     const bool unadviseInside = rng() % 8 == 0;
     {
         auto lock = m_cs.Lock();
@@ -404,6 +409,8 @@ void Client::RunOnce(ITolviFTManager* manager, unsigned seed)
     ComPtr<ITolviFileTranslator> translator;
     CheckHr("Translator", Translator(manager, source, target, &translator));
     ComPtr<Sink> sink = vembro::TakeOver(new Sink());
+    if (!m_options.marshalledSinks)
+        sink->FreeThreaded();
     ComPtr<IConnectionPoint> point = PointOf(translator.Get());
     DWORD cookie = 0;
     CheckHr("Advise", point->Advise(sink.Get(), &cookie));
@@ -442,7 +449,10 @@ void Client::RunOnce(ITolviFTManager* manager, unsigned seed)
     }
     if (started == E_UNEXPECTED)
         ++m_tally.startRefused;
-    if (stop) {
+    // A component handed out alone that refuses to start tells nobody: its
+    // run ends with the call, as a synchronous one does.
+    const bool endedByCall = sync || (FAILED(started) && shape == 3);
+    if (stop && !endedByCall) {
         Wait(sink->Done(), m_sta, rng() % 4);
         translator->Stop(missing);
         ++m_tally.stopsSent;
@@ -450,7 +460,7 @@ void Client::RunOnce(ITolviFTManager* manager, unsigned seed)
     if (abandon) {
         Wait(sink->Done(), m_sta, deaf ? 20 : 0);
         ++m_tally.abandoned;
-    } else if (!sync) {
+    } else if (!endedByCall) {
         Wait(sink->Done(), m_sta, INFINITE);
     }
     sink->UnadviseOnEnd(nullptr, 0); // it must not keep the translator alive
@@ -467,7 +477,7 @@ void Client::RunOnce(ITolviFTManager* manager, unsigned seed)
         for (long s : states)
             finals += IsFinal(s) ? 1 : 0;
         const long last = states.empty() ? -1 : states.back();
-        if (sync) {
+        if (endedByCall) {
             // 6 may come before the 5 that ends a failed synchronous run;
             // a run its component ended may show only its report or nothing.
             long fives = 0;

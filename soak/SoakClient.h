@@ -74,6 +74,15 @@ struct Tally {
     bool Clean() const { return endedTwice == 0 && notEnded == 0 && startRefused == 0; }
 };
 
+struct Options {
+    // Single-threaded clients' sinks reached through the type-library
+    // marshaller (else they aggregate the free-threaded marshaler).
+    bool marshalledSinks = false;
+    // Some runs also get a client sink whose apartment has ended (implies
+    // marshalled sinks).
+    bool deadSinks = false;
+};
+
 struct ClientPlan {
     size_t family;
     const char* name;
@@ -85,8 +94,7 @@ struct ClientPlan {
 class Client {
 public:
     // onRun is told the number of runs done after each one.
-    // deadSinks: some runs also get a client sink whose apartment has ended.
-    Client(int id, bool sta, int runs, bool deadSinks, const std::vector<ClientPlan>& plans, Tally& tally,
+    Client(int id, bool sta, int runs, Options options, const std::vector<ClientPlan>& plans, Tally& tally,
            std::function<void(int)> onRun);
     // Lets the thread leave its apartment, and waits for it.
     ~Client();
@@ -102,7 +110,7 @@ private:
     int m_id;
     bool m_sta;
     int m_runs;
-    bool m_deadSinks;
+    Options m_options;
     const std::vector<ClientPlan>& m_plans;
     Tally& m_tally;
     std::function<void(int)> m_onRun;

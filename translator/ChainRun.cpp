@@ -368,11 +368,13 @@ STDMETHODIMP CTolviChainFileTranslator::Stop(VARIANT) noexcept
                 EndRun(runId, S_OK, FTSTATE_STOPPED, -1, true);
             return S_OK;
         }
+        // A failing Stop ends the run it was meant for, never one that has
+        // already ended (the component of the last run is still held).
         if (FAILED(hr))
-            EndRun(runId, hr, FTSTATE_ERROR, -1, true);
+            EndRun(runId, hr, FTSTATE_ERROR);
         return hr;
     } catch (...) {
-        EndRun(runId, E_FAIL, FTSTATE_ERROR, -1, true);
+        EndRun(runId, E_FAIL, FTSTATE_ERROR);
         return E_FAIL;
     }
 }
