@@ -115,6 +115,19 @@ TEST_F(ChainTranslatorEnds, LateStopAfterARunThatHoldsNoComponentChangesNothing)
     EXPECT_EQ(FTSTATE_ERROR, State());
 }
 
+TEST_F(ChainTranslatorEnds, FailingStopAfterTheRunReturnsItsCodeAndEndsNothing)
+{
+    Behaviour refuses;
+    refuses.stopResult = E_ACCESSDENIED;
+    Install({}, {}, refuses);
+    Make(ThreeSteps());
+    EXPECT_EQ(S_OK, TranslateFile());
+    EXPECT_EQ(E_ACCESSDENIED, T()->Stop(Var::Missing())); // reaches C2D, still held
+    EXPECT_EQ((Lines{"State(2)", "State(5)"}), m_sink->Events());
+    EXPECT_EQ(FTSTATE_TRANSLATE_COMPLETE, State());
+    EXPECT_EQ(0, Error());
+}
+
 TEST_F(ChainTranslatorEnds, StopAndPropertiesReachAStepWhoseStartCallBlocks)
 {
     Behaviour first;
