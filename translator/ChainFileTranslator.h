@@ -89,7 +89,9 @@ private:
                 bool fromLoop = false) noexcept;
     // The run in progress (0 when none) and whether `step` is still its current one.
     bool IsStepOf(ULONG runId, int step) noexcept;
-    // The run's start (TranslateFile, TranslateStream, Sync*) under both locks.
+    // The run's start (TranslateFile, TranslateStream, Sync*), called in the
+    // same hold of m_csRun as the run's set-up: a Stop on an object that has
+    // never run must find either no run or the whole of this one.
     ULONG BeginRun(bool sync) noexcept;
 
     HRESULT ActivateItem(int step) noexcept;

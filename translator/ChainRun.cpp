@@ -43,8 +43,8 @@ try {
     m_bFileMode = TRUE;
     m_spDirection = Direction;
     m_strTarget.swap(target);
-    runLock.Release();
     const ULONG runId = BeginRun(false);
+    runLock.Release();
     lock.Unlock();
 
     m_Events.Fire_StateChange(FTSTATE_TRANSLATE);
@@ -71,8 +71,8 @@ try {
     m_pCurStream = &m_Stream1;
     m_spDirection = Direction;
     m_spTargetStream = Target;
-    runLock.Release();
     const ULONG runId = BeginRun(false);
+    runLock.Release();
     lock.Unlock();
 
     m_Events.Fire_StateChange(FTSTATE_TRANSLATE);

@@ -162,8 +162,8 @@ try {
     m_strLastInput = firstTarget;
     m_spDirection = Direction;
     m_strTarget.swap(target);
-    runLock.Release();
     const ULONG runId = BeginRun(true);
+    runLock.Release();
     lock.Unlock();
 
     m_Events.Fire_StateChange(FTSTATE_TRANSLATE);
@@ -197,8 +197,8 @@ try {
     m_bFileMode = FALSE;
     m_pCurStream = &m_Stream1;
     m_spTargetStream = Target;
-    runLock.Release();
     const ULONG runId = BeginRun(true);
+    runLock.Release();
     lock.Unlock();
 
     m_Events.Fire_StateChange(FTSTATE_TRANSLATE);
