@@ -202,6 +202,25 @@ TEST_F(ChainTranslatorEnds, EventInFlightKeepsTheTranslatorAliveAfterTheClientLe
     EXPECT_EQ(0, m_inst->LiveObjects());
 }
 
+TEST_F(ChainTranslatorEnds, FileWrittenAfterTheClientLetGoIsDeletedOnceTheComponentIsDone)
+{
+    Behaviour late;
+    late.worker = true;
+    late.gate = fakes::Gate::Work; // writes only once the translator is gone
+    Install(late);
+    Make(ThreeSteps());
+    const std::string folder = TempFolder();
+    const Lines before = TempFilesIn(folder);
+
+    ASSERT_EQ(S_OK, TranslateFile());
+    Disconnect(T(), m_cookie);
+    m_translator.Reset();
+    ::SetEvent(m_gate.get());
+    WaitIdle();
+    EXPECT_EQ((Lines{"A2B.Gate(open)"}), CallsOf({".Gate("}));
+    EXPECT_EQ(Lines{}, NewTempFiles(folder, before));
+}
+
 TEST_F(ChainTranslatorEnds, SynchronousRunEndedByItsComponentIsBusyUntilItReturns)
 {
     Install(Behaviour{}, Behaviour{}, [] {

@@ -229,6 +229,8 @@ HRESULT FakeComponent::RunSync(const Job& job)
 HRESULT FakeComponent::Perform(const Job& job)
 {
     const Behaviour& b = Does();
+    if (b.gate == Gate::Work)
+        WaitAtGate(m_config.name);
     bool completes = b.finish == Finish::Complete || b.finish == Finish::Ready;
     HRESULT hr = completes ? job.Copy_nothrow(m_config.name) : S_OK;
     for (const auto& p : b.progress)

@@ -75,7 +75,7 @@ enum class Finish {
 
 // Where a fake waits for the test's gate, the named event kGateName (at most
 // kGateTimeoutMs), writing "<name>.Gate(open)" or "<name>.Gate(timeout)".
-enum class Gate { None, Create, Start };
+enum class Gate { None, Create, Start, Work };
 inline constexpr wchar_t kGateName[] = L"Local\\VembroTests.Gate";
 inline constexpr DWORD kGateTimeoutMs = 3000;
 
@@ -101,7 +101,7 @@ struct Behaviour {
     bool propertyEvents = false;         // translators: fire PropertyChange for every put_Property
     bool unlisted = false;               // registered as a class, but not in the catalogue or category
     long stopReport = 4;                 // what Stop reports: FTSTATE_STOPPED, or 5 / 0 (it finished), -1 nothing
-    Gate gate = Gate::None;              // in the class factory, or in the start call before it returns
+    Gate gate = Gate::None;              // in the class factory, in the start call, or before the work
 };
 
 
