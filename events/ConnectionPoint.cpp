@@ -71,12 +71,15 @@ try {
     events.Reset(); // from here on the stream holds the connection
 
     DWORD cookie = 0;
+    DWORD stale = 0; // never left behind by a connection, but never overwritten either
     {
         auto lock = m_vec.m_cs.Lock();
         cookie = m_vec.Add(stream);
+        stale = m_anchors.Take(cookie);
         if (cookie != 0 && m_anchors.Set(cookie, anchor))
             anchor = 0; // recorded; revoked when the connection ends
     }
+    CSinkAnchors::Revoke(stale);
     CSinkAnchors::Revoke(anchor);
     if (cookie == 0) {
         CComDynamicUnkArrayEx::ReleaseSlot(stream);
@@ -136,10 +139,12 @@ try {
                 continue;
             }
             // A failed re-marshal still lets this enumeration reach the sink;
-            // only the following ones lose it.
+            // only the following ones lose it, and so does its anchor.
             IStream* fresh = nullptr;
             if (SUCCEEDED(::CoMarshalInterThreadInterfaceInStream(IID_ITolviFileTranslatorEvents, sink.Get(), &fresh)))
                 slot = fresh;
+            else
+                dropped.push_back(m_anchors.Take(cookie));
             entries.push_back(ConnectionEntry{std::move(sink), cookie});
         }
     }

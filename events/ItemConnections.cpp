@@ -1,5 +1,7 @@
 // How a chain translator connects its inner sinks to the component of the
 // running step, and filters and scales what they report.
+#include <utility>
+
 #include "catalogue/SLock.h"
 #include "events/ItemSinks.h"
 #include "translator/ChainFileTranslator.h"
@@ -10,10 +12,13 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 template <class Sink>
-HRESULT CreateSink(CTolviChainFileTranslator* owner, ComPtr<IUnknown>& sink) noexcept
+HRESULT CreateSink(const std::shared_ptr<CItemOwner>& owner, ComPtr<IUnknown>& sink) noexcept
 {
-    CComObjectNoLock<Sink>* p = nullptr;
-    if (FAILED(CComObjectNoLock<Sink>::CreateInstance(&p)))
+    // Each sink holds the module: a component may call one (its worker
+    // still firing) after the chain translator has gone, and the code it
+    // runs must still be loaded then.
+    CComObject<Sink>* p = nullptr;
+    if (FAILED(CComObject<Sink>::CreateInstance(&p)))
         return E_OUTOFMEMORY;
     p->m_pOwner = owner;
     return p->QueryInterface(IID_PPV_ARGS(&sink));
@@ -37,8 +42,8 @@ HRESULT CTolviChainFileTranslator::AdviseItem(int fromConverter, IUnknown* compo
     if (fromConverter != 0 && fromConverter != 1)
         return E_INVALIDARG;
     ComPtr<IUnknown> sink;
-    HRESULT hr = fromConverter ? CreateSink<CTolviFileConverterEvents>(this, sink)
-                               : CreateSink<CTolviFileTranslatorEvents>(this, sink);
+    HRESULT hr = fromConverter ? CreateSink<CTolviFileConverterEvents>(m_spOwnerLink, sink)
+                               : CreateSink<CTolviFileTranslatorEvents>(m_spOwnerLink, sink);
     if (FAILED(hr))
         return hr;
     ComPtr<IConnectionPoint> point;
@@ -49,6 +54,7 @@ HRESULT CTolviChainFileTranslator::AdviseItem(int fromConverter, IUnknown* compo
     hr = point->Advise(sink.Get(), &cookie);
     if (FAILED(hr))
         return hr;
+    auto lock = m_csRun.Lock();
     (fromConverter ? m_dwConverterCookie : m_dwTranslatorCookie) = cookie;
     return S_OK;
 }
@@ -57,20 +63,37 @@ HRESULT CTolviChainFileTranslator::UnadviseItem(int fromConverter, IUnknown* com
 {
     if (!component)
         return E_POINTER;
-    DWORD& cookie = fromConverter ? m_dwConverterCookie : m_dwTranslatorCookie;
+    DWORD cookie = 0;
+    {
+        auto lock = m_csRun.Lock();
+        cookie = std::exchange(fromConverter ? m_dwConverterCookie : m_dwTranslatorCookie, 0);
+    }
     if (cookie == 0)
         return S_OK;
     ComPtr<IConnectionPoint> point;
     HRESULT hr = FindItemConnectionPoint(component, fromConverter, point);
     if (SUCCEEDED(hr))
         hr = point->Unadvise(cookie);
-    cookie = 0;
     return hr;
 }
 
-LONG CTolviChainFileTranslator::CurrentItemOf(int fromConverter) noexcept
+bool CTolviChainFileTranslator::TryAddRef() noexcept
 {
-    CSLock<CTolviChainFileTranslator> lock(this);
+    for (LONG count = m_dwRef; count > 0; count = m_dwRef) {
+        if (::InterlockedCompareExchange(&m_dwRef, count + 1, count) == count)
+            return true;
+    }
+    return false;
+}
+
+// Under m_csRun, not the object lock: a report that arrives on another
+// thread while a step is being started (the object lock held) must not wait
+// for it, since the start call may itself be waiting for that thread.
+LONG CTolviChainFileTranslator::CurrentItemOf(int fromConverter, ULONG* runId) noexcept
+{
+    auto lock = m_csRun.Lock();
+    if (runId)
+        *runId = m_nRunId;
     const LONG i = m_nCurItem;
     if (i < 0 || i >= m_Chain.GetSize())
         return -1;

@@ -1,8 +1,43 @@
 #include "events/ItemSinks.h"
 
+#include "chains/TempFiles.h"
 #include "translator/ChainFileTranslator.h"
 
 namespace vembro {
+
+CTolviChainFileTranslator* CItemOwner::Acquire() noexcept
+{
+    auto lock = m_cs.Lock();
+    return m_pOwner && m_pOwner->TryAddRef() ? m_pOwner : nullptr;
+}
+
+void CItemOwner::Release(CTolviChainFileTranslator* owner) noexcept
+{
+    static_cast<ITolviFileTranslator2*>(owner)->Release();
+}
+
+CItemOwner::~CItemOwner()
+{
+    for (const auto& file : m_files)
+        DeleteTempFile(file.c_str());
+}
+
+void CItemOwner::KeepFiles(std::vector<std::string> files) noexcept
+{
+    {
+        auto lock = m_cs.Lock();
+        m_files.swap(files);
+    }
+    // The run before: its components have had a whole run's time to finish.
+    for (const auto& file : files)
+        DeleteTempFile(file.c_str());
+}
+
+void CItemOwner::Clear() noexcept
+{
+    auto lock = m_cs.Lock();
+    m_pOwner = nullptr;
+}
 
 const QIEntry* CTolviFileConverterEvents::QITable() noexcept
 {
@@ -17,15 +52,13 @@ const QIEntry* CTolviFileConverterEvents::QITable() noexcept
 
 STDMETHODIMP CTolviFileConverterEvents::ProgressChange(LONG Progress, LONG MaxProgress) noexcept
 {
-    if (m_pOwner)
-        m_pOwner->OnItemProgress(1, Progress, MaxProgress);
+    CallOwner(m_pOwner, [&](CTolviChainFileTranslator* o) { o->OnItemProgress(1, Progress, MaxProgress); });
     return S_OK;
 }
 
 STDMETHODIMP CTolviFileConverterEvents::StateChange(LONG State) noexcept
 {
-    if (m_pOwner)
-        m_pOwner->OnItemState(1, State);
+    CallOwner(m_pOwner, [&](CTolviChainFileTranslator* o) { o->OnItemState(1, State); });
     return S_OK;
 }
 
@@ -45,15 +78,13 @@ STDMETHODIMP CTolviFileTranslatorEvents::PropertyChange(VARIANT, VARIANT) noexce
 
 STDMETHODIMP CTolviFileTranslatorEvents::StateChange(LONG State) noexcept
 {
-    if (m_pOwner)
-        m_pOwner->OnItemState(0, State);
+    CallOwner(m_pOwner, [&](CTolviChainFileTranslator* o) { o->OnItemState(0, State); });
     return S_OK;
 }
 
 STDMETHODIMP CTolviFileTranslatorEvents::ProgressChange(LONG Progress, LONG MaxProgress) noexcept
 {
-    if (m_pOwner)
-        m_pOwner->OnItemProgress(0, Progress, MaxProgress);
+    CallOwner(m_pOwner, [&](CTolviChainFileTranslator* o) { o->OnItemProgress(0, Progress, MaxProgress); });
     return S_OK;
 }
 

@@ -45,7 +45,7 @@ try {
 VEMBRO_CATCH_RETURN()
 
 bool PropertyBag::GetLong(const wchar_t* name, long& value) noexcept
-{
+try {
     auto lock = m_cs.Lock();
     auto it = m_values.find(name);
     if (it == m_values.end())
@@ -55,6 +55,8 @@ bool PropertyBag::GetLong(const wchar_t* name, long& value) noexcept
         return false;
     value = V_I4(&number);
     return true;
+} catch (...) {
+    return false; // the key could not be made: as good as absent
 }
 
 std::wstring PropertyBag::GetText(const wchar_t* name, const wchar_t* defaultText)

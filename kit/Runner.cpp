@@ -122,17 +122,21 @@ DWORD WINAPI Runner::ThreadMain(void* param) noexcept
     ::FreeLibraryAndExitThread(module, 0);
 }
 
+// Once Stop has been asked for, the run ends stopped whatever the author's
+// code made of the signal: caught and turned into an error of its own,
+// swallowed, or let through.
 HRESULT Runner::Execute(const Work& work) noexcept
 {
+    HRESULT hr = S_OK;
     try {
         Progress progress(this);
         work(progress);
-        return m_bStopRequested ? kStoppedResult : S_OK;
     } catch (const StopSignal&) {
-        return kStoppedResult;
+        hr = kStoppedResult;
     } catch (...) {
-        return ResultFromCaughtException();
+        hr = ResultFromCaughtException();
     }
+    return m_bStopRequested ? kStoppedResult : hr;
 }
 
 void Runner::Finish(HRESULT hr) noexcept

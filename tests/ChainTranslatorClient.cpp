@@ -73,6 +73,9 @@ STDMETHODIMP ClientSink::QueryInterface(REFIID riid, void** ppv) noexcept
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;
+    if (::IsEqualIID(riid, IID_ITolviFileTranslatorEvents) && m_eventQueries >= 0 &&
+        ::InterlockedDecrement(&m_eventQueries) < 0)
+        return E_NOINTERFACE;
     if (::IsEqualIID(riid, IID_IUnknown) || ::IsEqualIID(riid, IID_IDispatch) ||
         ::IsEqualIID(riid, IID_ITolviFileTranslatorEvents)) {
         AddRef();

@@ -30,6 +30,9 @@ public:
     void Clear();
     // Runs inside every delivery, after the event has been recorded.
     void OnEvent(std::function<void(const std::string&)> hook);
+    // From now on only `n` more queries for the event interface succeed (the
+    // platform's unmarshalling and re-marshalling each make one).
+    void LimitEventQueries(LONG n) { m_eventQueries = n; }
     // Waits until `count` events have arrived; false on timeout.
     bool WaitForEvents(size_t count, DWORD timeoutMs = 10000) const;
 
@@ -51,6 +54,7 @@ private:
     void Record(const std::string& event);
 
     LONG volatile m_ref = 1;
+    LONG volatile m_eventQueries = -1; // -1: unlimited
     Microsoft::WRL::ComPtr<IUnknown> m_spMarshaler;
     mutable vembro::CriticalSection m_cs;
     Lines m_events;

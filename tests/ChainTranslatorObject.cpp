@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ChainTranslatorClient.h"
+#include "support/ComChecks.h"
 #include "vembro/com/Module.h"
 #include "support/Fakes.h"
 #include "translator/ChainFactory.h"
@@ -118,10 +119,13 @@ TEST_F(ChainTranslatorObject, EmptyChainRefusesEverythingWithUnexpected)
     ComPtr<IStream> in = MakeStream("x"), out = MakeStream();
     auto source = Bstr("in.a"), target = Bstr("out.d");
 
+    // Out-pointers are cleared on every failure.
     LONG value = 0x5EED;
     EXPECT_EQ(E_UNEXPECTED, t->get_State(&value));
+    EXPECT_EQ(0, value);
+    value = 0x5EED;
     EXPECT_EQ(E_UNEXPECTED, t->get_Error(&value));
-    EXPECT_EQ(0x5EED, value);
+    EXPECT_EQ(0, value);
     ITolviFileFormat* format = reinterpret_cast<ITolviFileFormat*>(0x1234);
     EXPECT_EQ(E_UNEXPECTED, t->get_SourceFormat(&format));
     EXPECT_EQ(nullptr, format);
@@ -180,7 +184,23 @@ TEST_F(ChainTranslatorObject, TranslateTextIsNotImplementedWhateverItIsGiven)
     BSTR result = reinterpret_cast<BSTR>(0x1234);
     auto text = Bstr("text");
     EXPECT_EQ(E_NOTIMPL, t->TranslateText(MakeDirection().Get(), text.get(), &result));
+    EXPECT_EQ(nullptr, result);
     EXPECT_EQ(E_NOTIMPL, MakeTranslator(vembro::CChain())->TranslateText(nullptr, nullptr, nullptr));
+}
+
+TEST_F(ChainTranslatorObject, SinkLostAtReMarshallingKeepsNoReference)
+{
+    ComPtr<ITolviFileTranslator> t = MakeTranslator(MakeChain({CChainItem(1, 2, CHAINITEM_CONVERTER)}));
+    ComPtr<ClientSink> sink = ClientSink::Create();
+    const ULONG alone = comtest::RefCount(sink.Get());
+    Connect(t.Get(), sink.Get());
+    sink->LimitEventQueries(1); // the next unmarshalling works, the re-marshalling after it does not
+    EXPECT_EQ(S_OK, t->Stop(Var::Missing()));
+    EXPECT_EQ(Lines{"State(4)"}, sink->Events());
+    // The connection is gone for good, and with it every reference it held.
+    EXPECT_EQ(alone, comtest::RefCount(sink.Get()));
+    EXPECT_EQ(S_OK, t->Stop(Var::Missing()));
+    EXPECT_EQ(Lines{"State(4)"}, sink->Events());
 }
 
 TEST_F(ChainTranslatorObject, StopOnANewObjectEndsWithStopped)

@@ -227,7 +227,7 @@ TEST_F(ChainTranslatorRun, ConverterErrorIsAlwaysFail)
     EXPECT_EQ(E_FAIL, Error());
 }
 
-TEST_F(ChainTranslatorRun, TranslatorErrorWithoutACodeEndsTheRunSilently)
+TEST_F(ChainTranslatorRun, TranslatorErrorWithoutACodeEndsTheRunAsAFailure)
 {
     Behaviour fails = Finishing(Finish::Error);
     fails.errorCode = S_OK;
@@ -235,13 +235,13 @@ TEST_F(ChainTranslatorRun, TranslatorErrorWithoutACodeEndsTheRunSilently)
     Make(ThreeSteps());
     EXPECT_EQ(S_OK, TranslateFile());
     WaitIdle();
-    EXPECT_EQ((Lines{"State(2)"}), m_sink->Events());
-    EXPECT_EQ(S_OK, Error());
+    EXPECT_EQ((Lines{"State(2)", "State(6)"}), m_sink->Events());
+    EXPECT_EQ(E_FAIL, Error());
     EXPECT_EQ(Lines{}, m_inst->Journal("C2D."));
     // No run is in progress any more.
     m_sink->Clear();
     EXPECT_EQ(S_OK, TranslateFile());
-    EXPECT_EQ((Lines{"State(2)"}), m_sink->Events());
+    EXPECT_EQ((Lines{"State(2)", "State(6)"}), m_sink->Events());
 }
 
 TEST_F(ChainTranslatorRun, LateReportOfAFinishedRunIsIgnored)

@@ -29,20 +29,21 @@ protected:
         return object;
     }
     template <class Sink>
-    static ComPtr<CComObjectNoLock<Sink>> MakeSink(CTolviChainFileTranslator* owner)
+    static ComPtr<CComObject<Sink>> MakeSink(CTolviChainFileTranslator* owner)
     {
-        CComObjectNoLock<Sink>* sink = nullptr;
-        vembro::ThrowIfFailed(CComObjectNoLock<Sink>::CreateInstance(&sink));
-        sink->m_pOwner = owner;
-        return ComPtr<CComObjectNoLock<Sink>>(sink);
+        CComObject<Sink>* sink = nullptr;
+        vembro::ThrowIfFailed(CComObject<Sink>::CreateInstance(&sink));
+        if (owner)
+            sink->m_pOwner = std::make_shared<vembro::CItemOwner>(owner);
+        return ComPtr<CComObject<Sink>>(sink);
     }
 };
 
-TEST_F(ChainTranslatorSinks, SinksAnswerTheirEventInterfaceAndHoldNoModuleLock)
+TEST_F(ChainTranslatorSinks, SinksAnswerTheirEventInterfaceAndHoldTheModule)
 {
     auto converterSink = MakeSink<CTolviFileConverterEvents>(nullptr);
     auto translatorSink = MakeSink<CTolviFileTranslatorEvents>(nullptr);
-    EXPECT_EQ(0, vembro::ModuleLockCount());
+    EXPECT_EQ(2, vembro::ModuleLockCount());
     ComPtr<IUnknown> unknown;
     EXPECT_EQ(S_OK, converterSink->QueryInterface(IID_ITolviFileConverterEvents, &unknown));
     EXPECT_EQ(S_OK, converterSink->QueryInterface(IID_IDispatch, &unknown));

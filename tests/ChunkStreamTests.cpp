@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ComChecks.h"
 #include "vembro/com/Module.h"
 #include "translator/ChunkStream.h"
 
@@ -243,7 +244,9 @@ TEST_F(ChunkStreamTest, ArgumentChecksAndUnsupportedOperations)
     EXPECT_EQ(0u, SizeOf(s.Get()));
     EXPECT_EQ(STG_E_INVALIDPOINTER, s->Stat(nullptr, STATFLAG_NONAME));
     STATSTG st;
+    st.pwcsName = static_cast<LPOLESTR>(comtest::kPoison);
     EXPECT_EQ(STG_E_INVALIDFLAG, s->Stat(&st, 7));
+    EXPECT_EQ(nullptr, st.pwcsName);
     ULARGE_INTEGER a{}, b{};
     EXPECT_EQ(STG_E_INVALIDFUNCTION, s->LockRegion(a, b, LOCK_WRITE));
     EXPECT_EQ(STG_E_INVALIDFUNCTION, s->UnlockRegion(a, b, LOCK_WRITE));

@@ -3,13 +3,12 @@
 #include "translator/ChainFileTranslator.h"
 
 #include "catalogue/FormatsInfo.h"
-#include "catalogue/SLock.h"
 #include "catalogue/Variant.h"
 #include "manager/FileFormats.h"
 
 namespace vembro {
 
-using Lock = CSLock<CTolviChainFileTranslator>;
+using Microsoft::WRL::ComPtr;
 
 namespace {
 bool IsPriorityName(const VARIANT& name) noexcept
@@ -34,7 +33,10 @@ bool PriorityFromVariant(const VARIANT& value, LONG& priority) noexcept
 }
 } // namespace
 
-CTolviChainFileTranslator::CTolviChainFileTranslator() : m_Events(static_cast<IConnectionPointContainer*>(this)) {}
+CTolviChainFileTranslator::CTolviChainFileTranslator()
+    : m_Events(static_cast<IConnectionPointContainer*>(this)), m_spOwnerLink(std::make_shared<CItemOwner>(this))
+{
+}
 
 const QIEntry* CTolviChainFileTranslator::QITable() noexcept
 {
@@ -51,8 +53,42 @@ const QIEntry* CTolviChainFileTranslator::QITable() noexcept
 
 void CTolviChainFileTranslator::FinalRelease() noexcept
 {
-    ReleaseCurrentConverter();
-    ReleaseCurrentTranslator();
+    // No sink call can start from here on, and none is in progress (each
+    // holds a reference), so no step can install a component any more.
+    m_spOwnerLink->Clear();
+    ComPtr<ITolviFileConverter> converter;
+    ComPtr<ITolviFileTranslator> translator;
+    bool running = false;
+    bool windingDown = false;
+    std::vector<std::string> files;
+    try {
+        auto lock = m_csRun.Lock();
+        converter.Swap(m_spConverter);
+        translator.Swap(m_spTranslator);
+        running = m_nCurItem >= 0;
+        if (running && m_bFileMode)
+            files = {m_Temp1.Path(), m_Temp2.Path()};
+        // A component that was stopped may still be winding down (writing)
+        // after it has reported the end: it keeps its sink, and with it the
+        // link that deletes the last run's files again, until it lets go.
+        windingDown = running || m_bStopRequested;
+    } catch (...) {
+        // no memory for the names: the files go with the members only
+    }
+    if (running) {
+        // Let go in the middle of a run: the component is told to stop.
+        m_spOwnerLink->KeepFiles(std::move(files));
+        if (converter)
+            converter->Stop(MissingArgument());
+        else if (translator)
+            translator->Stop(MissingArgument());
+    }
+    if (windingDown)
+        return;
+    if (converter)
+        UnadviseItem(1, converter.Get());
+    if (translator)
+        UnadviseItem(0, translator.Get());
 }
 
 HRESULT CTolviChainFileTranslator::SetChainOf(const CChain& chain) noexcept
@@ -112,27 +148,26 @@ try {
     ThrowIfFailed(NormalizeVariant(&Prop, &name));
     ThrowIfFailed(NormalizeVariant(&newVal, &value));
 
+    // Neither path waits for a step: the component pointer and the store
+    // change under m_csRun, and the component is called without it.
+    auto lock = m_csRun.Lock();
+    ComPtr<ITolviFileTranslator> translator = m_spTranslator;
     if (IsPriorityName(name)) {
         LONG priority = 0;
         if (!PriorityFromVariant(value, priority))
             return E_INVALIDARG;
-        Lock lock(this);
         m_nPriority = priority;
-        if (m_spTranslator)
-            m_spTranslator->put_Property(Prop, newVal);
-        else
+        if (!translator) {
             m_Properties.SetValue(name, value);
+            return S_OK;
+        }
+        lock.Release();
+        translator->put_Property(Prop, newVal);
         return S_OK;
     }
-
-    // The lock only guards the hand-over of the component pointer and the
-    // store against a step change on a component's thread; a running
-    // component is called without it.
-    Lock lock(this);
-    Microsoft::WRL::ComPtr<ITolviFileTranslator> translator = m_spTranslator;
     if (!translator)
         return m_Properties.SetValue(name, value);
-    lock.Unlock();
+    lock.Release();
     return translator->put_Property(Prop, newVal);
 }
 VEMBRO_CATCH_RETURN()
@@ -145,7 +180,7 @@ try {
     if (!HasChain())
         return E_UNEXPECTED;
 
-    Lock lock(this);
+    auto lock = m_csRun.Lock();
     unique_variant answer;
     *static_cast<VARIANT*>(&answer) = MissingArgument();
     unique_variant name;
@@ -159,8 +194,9 @@ try {
         V_VT(&answer) = VT_I4;
         V_I4(&answer) = m_nPriority;
         hr = S_OK;
-    } else if (m_spTranslator) {
-        return m_spTranslator->get_Property(Prop, pVal);
+    } else if (ComPtr<ITolviFileTranslator> translator = m_spTranslator) {
+        lock.Release();
+        return translator->get_Property(Prop, pVal);
     } else {
         hr = m_Properties.GetValue(name, &answer);
     }
@@ -173,9 +209,10 @@ STDMETHODIMP CTolviChainFileTranslator::get_State(LONG* pVal) noexcept
 {
     if (!pVal)
         return E_POINTER;
+    *pVal = 0;
     if (!HasChain())
         return E_UNEXPECTED;
-    Lock lock(this);
+    auto lock = m_csRun.Lock();
     *pVal = m_nState;
     return S_OK;
 }
@@ -184,47 +221,101 @@ STDMETHODIMP CTolviChainFileTranslator::get_Error(LONG* pVal) noexcept
 {
     if (!pVal)
         return E_POINTER;
+    *pVal = 0;
     if (!HasChain())
         return E_UNEXPECTED;
-    Lock lock(this);
+    auto lock = m_csRun.Lock();
     *pVal = m_hrError;
     return S_OK;
 }
 
 void CTolviChainFileTranslator::SetState(LONG state) noexcept
 {
-    Lock lock(this);
-    m_nState = state;
-    lock.Unlock();
+    {
+        auto lock = m_csRun.Lock();
+        m_nState = state;
+    }
     m_Events.Fire_StateChange(state);
 }
 
-void CTolviChainFileTranslator::ReleaseRunResources() noexcept
+ULONG CTolviChainFileTranslator::BeginRun(bool sync) noexcept
 {
-    // Under the lock, so that a step change on a component's thread never
-    // sees half of it; nothing here calls out except stream releases.
-    Lock lock(this);
-    m_spDirection.Reset();
-    m_spTargetStream.Reset();
-    m_strTarget.clear();
-    m_Stream1.Close();
-    m_Stream2.Close();
-    m_Temp1.Delete();
-    m_Temp2.Delete();
-    m_nCurItem = -1;
-    m_pCurStream = nullptr;
-    m_strLastInput.clear();
+    auto lock = m_csRun.Lock();
+    m_nCurItem = 0;
+    m_bSyncRun = sync;
+    m_bSyncEnded = false;
+    m_bStopRequested = false;
+    m_nState = FTSTATE_TRANSLATE;
+    if (sync)
+        m_hrError = S_OK;
+    if (++m_nRunId == 0)
+        m_nRunId = 1;
+    return m_nRunId;
 }
 
-void CTolviChainFileTranslator::EndRun(HRESULT hr) noexcept
+bool CTolviChainFileTranslator::IsStepOf(ULONG runId, int step) noexcept
 {
-    ReleaseRunResources();
+    auto lock = m_csRun.Lock();
+    return m_nRunId == runId && m_nCurItem == step;
+}
+
+bool CTolviChainFileTranslator::EndRun(ULONG runId, HRESULT hr, LONG first, LONG second, bool allowIdle,
+                                       bool fromLoop) noexcept
+{
+    ComPtr<IDispatch> direction;
+    ComPtr<IUnknown> targetStream;
+    std::vector<std::string> files;
     {
-        Lock lock(this);
+        auto lock = m_csRun.Lock();
+        if (m_nRunId != runId || (m_nCurItem < 0 && !allowIdle))
+            return false;
+        if (m_nCurItem >= 0 && m_bSyncRun && !fromLoop) {
+            // The synchronous loop owns its end: a failure is left for it to
+            // raise, anything else marks the run as ended by this report.
+            if (SUCCEEDED(hr))
+                m_bSyncEnded = true;
+            else
+                m_hrError = hr;
+            if (first >= 0)
+                m_nState = first;
+            lock.Release();
+            if (first >= 0)
+                m_Events.Fire_StateChange(first);
+            return false;
+        }
+        direction.Swap(m_spDirection);
+        targetStream.Swap(m_spTargetStream);
+        try {
+            if (m_bFileMode)
+                files = {m_Temp1.Path(), m_Temp2.Path()};
+        } catch (...) {
+            // no memory for the names: deleted once only
+        }
+        m_strTarget.clear();
+        m_Stream1.Close();
+        m_Stream2.Close();
+        m_Temp1.Delete();
+        m_Temp2.Delete();
+        m_nCurItem = -1;
+        m_pCurStream = nullptr;
+        m_strLastInput.clear();
+        m_bSyncRun = false;
         m_hrError = hr;
+        if (second >= 0)
+            m_nState = second;
+        else if (first >= 0)
+            m_nState = first;
     }
-    if (FAILED(hr))
-        SetState(FTSTATE_ERROR);
+    // The caller's objects may live in another apartment: released outside
+    // every lock, and before the final state is fired.
+    direction.Reset();
+    targetStream.Reset();
+    m_spOwnerLink->KeepFiles(std::move(files));
+    if (first >= 0)
+        m_Events.Fire_StateChange(first);
+    if (second >= 0)
+        m_Events.Fire_StateChange(second);
+    return true;
 }
 
 } // namespace vembro

@@ -7,6 +7,7 @@
 #include <ocidl.h>
 #include <wrl/client.h>
 #include <atomic>
+#include <memory>
 #include <string>
 
 #include "chains/Chain.h"
@@ -14,6 +15,7 @@
 #include "vembro/VembroDispatch.h"
 #include "vembro/com/Object.h"
 #include "events/ConnectionPoint.h"
+#include "events/ItemSinks.h"
 #include "translator/MemoryStream.h"
 #include "translator/PropertyArray.h"
 #include "vembro/Vembro.h"
@@ -64,35 +66,72 @@ public:
     HRESULT AdviseItem(int fromConverter, IUnknown* component) noexcept;
     HRESULT UnadviseItem(int fromConverter, IUnknown* component) noexcept;
     bool IsCurrentItem(int fromConverter) noexcept;
+    // A reference for an inner sink's call, unless the object is already
+    // going away (its count has reached zero).
+    bool TryAddRef() noexcept;
     void OnItemProgress(int fromConverter, LONG progress, LONG maxProgress) noexcept;
     void OnItemState(int fromConverter, LONG state) noexcept;
 
 private:
-    // The index of the running step when it is of the kind of the sink, else -1.
-    LONG CurrentItemOf(int fromConverter) noexcept;
+    // The index of the running step when it is of the kind of the sink, else
+    // -1; `runId` receives the run it belongs to.
+    LONG CurrentItemOf(int fromConverter, ULONG* runId = nullptr) noexcept;
 
     void SetState(LONG state) noexcept;
-    void EndRun(HRESULT hr) noexcept;
-    // EndRun without the result and the state: what every end of a run frees.
-    void ReleaseRunResources() noexcept;
+    // Ends run `runId` if it is still the one in progress (or, with
+    // allowIdle, when no run has started since): its resources, m_nCurItem,
+    // m_hrError and the state change in one step under m_csRun, so that no
+    // new run can see half of it; then `first` and `second` are fired (-1:
+    // nothing). A synchronous run is never ended from outside its own loop
+    // (fromLoop): the ending is recorded for the loop and fired. Answers
+    // whether this call ended the run.
+    bool EndRun(ULONG runId, HRESULT hr, LONG first, LONG second = -1, bool allowIdle = false,
+                bool fromLoop = false) noexcept;
+    // The run in progress (0 when none) and whether `step` is still its current one.
+    bool IsStepOf(ULONG runId, int step) noexcept;
+    // The run's start (TranslateFile, TranslateStream, Sync*), called in the
+    // same hold of m_csRun as the run's set-up: a Stop on an object that has
+    // never run must find either no run or the whole of this one.
+    ULONG BeginRun(bool sync) noexcept;
 
     HRESULT ActivateItem(int step) noexcept;
-    HRESULT RunFileItem(int step, const char* source, const char* target, const VARIANT& info) noexcept;
-    HRESULT RunStreamItem(int step, IUnknown* source, IUnknown* target, const VARIANT& info) noexcept;
-    void StepToNextItem() noexcept;
+    HRESULT RunFileItem(ULONG runId, int step, const char* source, const char* target, const VARIANT& info) noexcept;
+    HRESULT RunStreamItem(ULONG runId, int step, IUnknown* source, IUnknown* target, const VARIANT& info) noexcept;
+    // After activation: false when the run has ended or was stopped meanwhile
+    // (a stop then ends it here, once); the step is then not started.
+    bool MayStart(ULONG runId, int step) noexcept;
+    void StepToNextItem(ULONG runId, int finished) noexcept;
     void ReleaseCurrentConverter() noexcept;
     void ReleaseCurrentTranslator() noexcept;
     bool HasChain() const noexcept { return !m_Chain.IsEmpty(); }
 
     // The synchronous loop over the steps; returns when the run is over.
-    enum class SyncEnd { Complete, EndedByEvent };
+    enum class SyncEnd { Complete, EndedByEvent, Stopped };
+    Microsoft::WRL::ComPtr<ITolviFileConverter> CurrentConverter() noexcept;
+    Microsoft::WRL::ComPtr<ITolviFileTranslator> CurrentTranslator(
+        Microsoft::WRL::ComPtr<IDispatch>* direction = nullptr) noexcept;
     SyncEnd RunSyncFileSteps(IDispatch* direction, BSTR source, const std::string& firstTarget);
     SyncEnd RunSyncStreamSteps(IDispatch* direction, IUnknown* source, IStream* firstTarget);
-    HRESULT FinishSyncRun(SyncEnd end, HRESULT raised, bool clearSyncFlagFirst) noexcept;
+    // Between two synchronous steps: raises a recorded failure, answers
+    // whether the run was ended by a component's report.
+    bool SyncStepEnded(int step);
+    HRESULT FinishSyncRun(ULONG runId, SyncEnd end, HRESULT raised) noexcept;
 
     // Constructed first and destroyed last: the client sinks outlive every
     // other member.
     CProxyITolviFileTranslatorEvents m_Events;
+    // What the inner sinks reach this object through; cleared first when
+    // the object goes away.
+    std::shared_ptr<CItemOwner> m_spOwnerLink;
+    // Guards the run's fields (m_nState, m_hrError, m_nCurItem, m_nRunId,
+    // the component pointers and cookies, the run's resources, m_nPriority)
+    // for moments only: nothing is called out while it is held. The object
+    // lock m_cs is taken outside it and only serialises the starts of runs
+    // and the steps from one item to the next, so Stop, the properties,
+    // State and Error never wait for a component's start call.
+    CriticalSection m_csRun;
+    ULONG m_nRunId = 0;     // the latest run started; 0 before the first
+    bool m_bSyncEnded = false; // a component's report ended the synchronous run
 
     std::atomic<bool> m_bStopRequested{false};
     LONG m_nState = FTSTATE_READY;

@@ -13,8 +13,10 @@ namespace vembro {
 using Microsoft::WRL::ComPtr;
 using Lock = CSLock<CTolviChainFileTranslator>;
 
-STDMETHODIMP CTolviChainFileTranslator::TranslateText(IDispatch*, BSTR, BSTR*) noexcept
+STDMETHODIMP CTolviChainFileTranslator::TranslateText(IDispatch*, BSTR, BSTR* Result) noexcept
 {
+    if (Result)
+        *Result = nullptr;
     return E_NOTIMPL;
 }
 
@@ -31,6 +33,7 @@ try {
     std::string target = AnsiFromBstr(Target);
 
     Lock lock(this);
+    auto runLock = m_csRun.Lock();
     if (m_nCurItem >= 0)
         return E_UNEXPECTED;
     if (!m_Temp1.Create())
@@ -40,13 +43,12 @@ try {
     m_bFileMode = TRUE;
     m_spDirection = Direction;
     m_strTarget.swap(target);
-    m_nCurItem = 0;
-    m_bSyncRun = false;
-    m_bStopRequested = false;
+    const ULONG runId = BeginRun(false);
+    runLock.Release();
     lock.Unlock();
 
-    SetState(FTSTATE_TRANSLATE);
-    return RunFileItem(0, source.c_str(), firstTarget.c_str(), MissingArgument());
+    m_Events.Fire_StateChange(FTSTATE_TRANSLATE);
+    return RunFileItem(runId, 0, source.c_str(), firstTarget.c_str(), MissingArgument());
 }
 VEMBRO_CATCH_RETURN()
 
@@ -59,6 +61,7 @@ try {
         return E_UNEXPECTED;
 
     Lock lock(this);
+    auto runLock = m_csRun.Lock();
     if (m_nCurItem >= 0)
         return E_UNEXPECTED;
     if (FAILED(m_Stream1.Create_nothrow()))
@@ -68,24 +71,23 @@ try {
     m_pCurStream = &m_Stream1;
     m_spDirection = Direction;
     m_spTargetStream = Target;
-    m_nCurItem = 0;
-    m_bSyncRun = false;
-    m_bStopRequested = false;
+    const ULONG runId = BeginRun(false);
+    runLock.Release();
     lock.Unlock();
 
-    SetState(FTSTATE_TRANSLATE);
-    return RunStreamItem(0, Source, firstTarget.Get(), MissingArgument());
+    m_Events.Fire_StateChange(FTSTATE_TRANSLATE);
+    return RunStreamItem(runId, 0, Source, firstTarget.Get(), MissingArgument());
 }
 VEMBRO_CATCH_RETURN()
 
-// The component pointers change under the lock, so that Stop and the
-// property calls, which may come from any thread, always find a whole one;
-// the components themselves are called without it.
+// The component pointers change under m_csRun, so that Stop and the
+// property calls, which may come from any thread, always find a whole one
+// without waiting for a step; the components are called without it.
 void CTolviChainFileTranslator::ReleaseCurrentConverter() noexcept
 {
     ComPtr<ITolviFileConverter> converter;
     {
-        Lock lock(this);
+        auto lock = m_csRun.Lock();
         converter.Swap(m_spConverter);
     }
     if (converter)
@@ -96,11 +98,25 @@ void CTolviChainFileTranslator::ReleaseCurrentTranslator() noexcept
 {
     ComPtr<ITolviFileTranslator> translator;
     {
-        Lock lock(this);
+        auto lock = m_csRun.Lock();
         translator.Swap(m_spTranslator);
     }
     if (translator)
         UnadviseItem(0, translator.Get());
+}
+
+ComPtr<ITolviFileConverter> CTolviChainFileTranslator::CurrentConverter() noexcept
+{
+    auto lock = m_csRun.Lock();
+    return m_spConverter;
+}
+
+ComPtr<ITolviFileTranslator> CTolviChainFileTranslator::CurrentTranslator(ComPtr<IDispatch>* direction) noexcept
+{
+    auto lock = m_csRun.Lock();
+    if (direction)
+        *direction = m_spDirection;
+    return m_spTranslator;
 }
 
 HRESULT CTolviChainFileTranslator::ActivateItem(int step) noexcept
@@ -117,7 +133,7 @@ try {
             return hr;
         LONG priority;
         {
-            Lock lock(this);
+            auto lock = m_csRun.Lock();
             m_spTranslator = translator;
             priority = m_nPriority;
         }
@@ -137,7 +153,7 @@ try {
         HRESULT hr = AdviseItem(1, converter.Get());
         if (FAILED(hr))
             return hr;
-        Lock lock(this);
+        auto lock = m_csRun.Lock();
         m_spConverter = converter;
         return S_OK;
     }
@@ -147,161 +163,195 @@ try {
 }
 VEMBRO_CATCH_RETURN()
 
-HRESULT CTolviChainFileTranslator::RunFileItem(int step, const char* source, const char* target,
+bool CTolviChainFileTranslator::MayStart(ULONG runId, int step) noexcept
+{
+    if (!IsStepOf(runId, step))
+        return false; // ended meanwhile (a failing Stop, a component's report)
+    // A Stop that found no component yet (it came during the activation)
+    // ends the run here; one that found it has reached it, and its report
+    // ends the run. Either way the step is not started.
+    if (m_bStopRequested) {
+        EndRun(runId, S_OK, FTSTATE_STOPPED);
+        return false;
+    }
+    return true;
+}
+
+HRESULT CTolviChainFileTranslator::RunFileItem(ULONG runId, int step, const char* source, const char* target,
                                                const VARIANT& info) noexcept
 {
     if (!source || !target)
         return E_INVALIDARG;
-    if (m_bStopRequested)
-        return Stop(MissingArgument());
     try {
         ThrowIfFailed(ActivateItem(step));
+        if (!MayStart(runId, step))
+            return S_OK;
         unique_bstr in = BstrFromAnsi(source);
         unique_bstr out = BstrFromAnsi(target);
         // Local references: a component that reports completion from inside
         // its start call makes the next step release it before it returns.
         HRESULT hr;
-        if (m_Chain.GetAt(step).m_nType == CHAINITEM_TRANSLATOR) {
-            ComPtr<ITolviFileTranslator> translator = m_spTranslator;
-            ComPtr<IDispatch> direction = m_spDirection;
-            hr = translator->TranslateFile(direction.Get(), in.get(), out.get(), info);
-        } else {
-            ComPtr<ITolviFileConverter> converter = m_spConverter;
-            hr = converter->ConvertFile(in.get(), out.get(), info);
-        }
+        ComPtr<IDispatch> direction;
+        if (m_Chain.GetAt(step).m_nType == CHAINITEM_TRANSLATOR)
+            hr = ThrowIfNull(CurrentTranslator(&direction).Get())->TranslateFile(direction.Get(), in.get(), out.get(), info);
+        else
+            hr = ThrowIfNull(CurrentConverter().Get())->ConvertFile(in.get(), out.get(), info);
         return ThrowIfFailed(hr);
     } catch (...) {
         HRESULT hr = ResultFromCaughtException(E_FAIL);
-        EndRun(hr);
+        EndRun(runId, hr, FTSTATE_ERROR);
         return hr;
     }
 }
 
-HRESULT CTolviChainFileTranslator::RunStreamItem(int step, IUnknown* source, IUnknown* target,
+HRESULT CTolviChainFileTranslator::RunStreamItem(ULONG runId, int step, IUnknown* source, IUnknown* target,
                                                  const VARIANT& info) noexcept
 {
-    if (m_bStopRequested)
-        return Stop(MissingArgument());
     try {
         ThrowIfFailed(ActivateItem(step));
+        if (!MayStart(runId, step))
+            return S_OK;
         HRESULT hr;
-        if (m_Chain.GetAt(step).m_nType == CHAINITEM_TRANSLATOR) {
-            ComPtr<ITolviFileTranslator> translator = m_spTranslator;
-            ComPtr<IDispatch> direction = m_spDirection;
-            hr = translator->TranslateStream(direction.Get(), source, target, info);
-        } else {
-            ComPtr<ITolviFileConverter> converter = m_spConverter;
-            hr = converter->ConvertStream(source, target, info);
-        }
+        ComPtr<IDispatch> direction;
+        if (m_Chain.GetAt(step).m_nType == CHAINITEM_TRANSLATOR)
+            hr = ThrowIfNull(CurrentTranslator(&direction).Get())->TranslateStream(direction.Get(), source, target, info);
+        else
+            hr = ThrowIfNull(CurrentConverter().Get())->ConvertStream(source, target, info);
         return ThrowIfFailed(hr);
     } catch (...) {
         HRESULT hr = ResultFromCaughtException(E_FAIL);
-        EndRun(hr);
+        EndRun(runId, hr, FTSTATE_ERROR);
         return hr;
     }
 }
 
 void CTolviChainFileTranslator::OnItemState(int fromConverter, LONG state) noexcept
 {
-    if (!IsCurrentItem(fromConverter))
+    ULONG runId = 0;
+    const LONG item = CurrentItemOf(fromConverter, &runId);
+    if (item < 0)
         return;
     switch (state) {
     case FTSTATE_READY:
     case FTSTATE_TRANSLATE_COMPLETE:
-        break;
+        if (m_bSyncRun)
+            return; // the synchronous loop starts its steps itself
+        // A component that answers Stop by finishing has still stopped: the
+        // run ends here rather than stepping on into a Stop that the
+        // finished component would answer to nobody.
+        if (m_bStopRequested) {
+            EndRun(runId, S_OK, FTSTATE_STOPPED);
+            return;
+        }
+        StepToNextItem(runId, item);
+        return;
     case FTSTATE_SUSPEND:
-        SetState(FTSTATE_SUSPEND);
+        if (IsStepOf(runId, item))
+            SetState(FTSTATE_SUSPEND);
         return;
     case FTSTATE_STOPPED:
-        EndRun(S_OK);
-        SetState(FTSTATE_STOPPED);
+        EndRun(runId, S_OK, FTSTATE_STOPPED);
         return;
     case FTSTATE_ERROR: {
         LONG code = E_FAIL;
-        Lock lock(this);
+        auto lock = m_csRun.Lock();
         ComPtr<ITolviFileTranslator> translator = m_spTranslator;
-        lock.Unlock();
+        lock.Release();
         if (translator)
             translator->get_Error(&code);
-        // A code of 0 ends the run without an error state.
-        EndRun(code);
+        // A component in its error state has failed whatever its Error
+        // says: ending on a code of 0 would give the clients no final state.
+        if (SUCCEEDED(code))
+            code = E_FAIL;
+        EndRun(runId, code, FTSTATE_ERROR);
         return;
     }
     default:
         // A component's own working states are never relayed.
         return;
     }
-    if (m_bSyncRun)
-        return; // the synchronous loop starts its steps itself
-    StepToNextItem();
 }
 
-void CTolviChainFileTranslator::StepToNextItem() noexcept
+void CTolviChainFileTranslator::StepToNextItem(ULONG runId, int finished) noexcept
 try {
+    // The object lock makes the step atomic against other steps and starts;
+    // m_csRun is taken only to read and change the run's fields.
     Lock lock(this);
-    // A Stop or an error on another thread may have ended the run between the
-    // test of the reporting step and this lock; nothing is left to step then.
-    if (m_nCurItem < 0)
+    auto runLock = m_csRun.Lock();
+    // A Stop, an error or a second report may have ended the run or moved
+    // it on between the test of the reporting step and this lock.
+    if (m_nRunId != runId || m_nCurItem != finished)
         return;
     const int step = ++m_nCurItem;
     const int last = m_Chain.GetSize() - 1;
     if (step > last) {
+        runLock.Release();
         lock.Unlock();
-        EndRun(S_OK);
-        SetState(FTSTATE_TRANSLATE_COMPLETE);
+        EndRun(runId, S_OK, FTSTATE_TRANSLATE_COMPLETE);
         return;
     }
     if (m_bFileMode) {
-        if (step == last) {
-            const std::string source = m_strLastInput;
-            const std::string target = m_strTarget;
-            RunFileItem(step, source.c_str(), target.c_str(), MissingArgument());
-            return;
+        std::string source = m_strLastInput;
+        std::string target = m_strTarget;
+        if (step != last) {
+            if (!m_Temp2.Create()) {
+                runLock.Release();
+                lock.Unlock();
+                EndRun(runId, E_UNEXPECTED, FTSTATE_ERROR);
+                return;
+            }
+            m_strLastInput = m_Temp2.Path();
+            source = m_Temp1.Path();
+            target = m_Temp2.Path();
         }
-        if (!m_Temp2.Create()) {
-            lock.Unlock();
-            EndRun(E_UNEXPECTED);
-            return;
-        }
-        m_strLastInput = m_Temp2.Path();
-        const std::string source = m_Temp1.Path();
-        const std::string target = m_Temp2.Path();
-        RunFileItem(step, source.c_str(), target.c_str(), MissingArgument());
+        runLock.Release();
+        RunFileItem(runId, step, source.c_str(), target.c_str(), MissingArgument());
         return;
     }
 
     m_pCurStream->Rewind();
+    ComPtr<IUnknown> source;
+    ComPtr<IUnknown> target;
     if (step == last) {
-        ComPtr<IStream> source = m_pCurStream->Stream();
-        ComPtr<IUnknown> target = m_spTargetStream;
-        RunStreamItem(step, source.Get(), target.Get(), MissingArgument());
-        return;
+        source = m_pCurStream->Stream();
+        target = m_spTargetStream;
+    } else {
+        if (FAILED(m_Stream2.Create_nothrow())) {
+            runLock.Release();
+            lock.Unlock();
+            EndRun(runId, E_OUTOFMEMORY, FTSTATE_ERROR);
+            return;
+        }
+        m_pCurStream = &m_Stream2;
+        source = m_Stream1.Stream();
+        target = m_Stream2.Stream();
     }
-    if (FAILED(m_Stream2.Create_nothrow())) {
-        lock.Unlock();
-        EndRun(E_OUTOFMEMORY);
-        return;
-    }
-    m_pCurStream = &m_Stream2;
-    ComPtr<IStream> source = m_Stream1.Stream();
-    ComPtr<IStream> target = m_Stream2.Stream();
-    RunStreamItem(step, source.Get(), target.Get(), MissingArgument());
+    runLock.Release();
+    RunStreamItem(runId, step, source.Get(), target.Get(), MissingArgument());
 } catch (...) {
     // Only copying a file name can fail here; the run cannot go on.
-    EndRun(ResultFromCaughtException(E_FAIL));
+    EndRun(runId, ResultFromCaughtException(E_FAIL), FTSTATE_ERROR);
 }
 
+// Takes no object lock: it must reach the running component even while a
+// step holds that lock in a start call, or while an event is being
+// delivered from under it to the very client that calls Stop.
 STDMETHODIMP CTolviChainFileTranslator::Stop(VARIANT) noexcept
 {
     if (!HasChain())
         return E_UNEXPECTED;
     m_bStopRequested = true;
-    // The lock only hands over the component pointers; the component's Stop
-    // is called without it, since it may report from inside the call.
-    Lock lock(this);
-    ComPtr<ITolviFileConverter> converter = m_spConverter;
-    ComPtr<ITolviFileTranslator> translator = m_spTranslator;
-    lock.Unlock();
+    ComPtr<ITolviFileConverter> converter;
+    ComPtr<ITolviFileTranslator> translator;
+    ULONG runId;
+    bool running;
+    {
+        auto lock = m_csRun.Lock();
+        converter = m_spConverter;
+        translator = m_spTranslator;
+        runId = m_nRunId;
+        running = m_nCurItem >= 0;
+    }
     try {
         HRESULT hr;
         if (converter) {
@@ -309,15 +359,22 @@ STDMETHODIMP CTolviChainFileTranslator::Stop(VARIANT) noexcept
         } else if (translator) {
             hr = translator->Stop(MissingArgument());
         } else {
-            EndRun(S_OK);
-            SetState(FTSTATE_STOPPED);
+            // During a run, no component means that the first one is being
+            // activated: the activation sees the request and ends the run
+            // (the intermediate files are still in use until then). After a
+            // run, a Stop that comes late must not end it a second time in
+            // its client's eyes; only an object that has never run stops.
+            if (!running && runId == 0)
+                EndRun(runId, S_OK, FTSTATE_STOPPED, -1, true);
             return S_OK;
         }
+        // A failing Stop ends the run it was meant for, never one that has
+        // already ended (the component of the last run is still held).
         if (FAILED(hr))
-            EndRun(hr);
+            EndRun(runId, hr, FTSTATE_ERROR);
         return hr;
     } catch (...) {
-        EndRun(E_FAIL);
+        EndRun(runId, E_FAIL, FTSTATE_ERROR);
         return E_FAIL;
     }
 }
@@ -326,7 +383,6 @@ STDMETHODIMP CTolviChainFileTranslator::Suspend() noexcept
 {
     if (!HasChain())
         return E_UNEXPECTED;
-    Lock lock(this);
     return E_NOTIMPL;
 }
 
@@ -334,7 +390,7 @@ STDMETHODIMP CTolviChainFileTranslator::Resume() noexcept
 {
     if (!HasChain())
         return E_UNEXPECTED;
-    Lock lock(this);
+    auto lock = m_csRun.Lock();
     return m_nState == FTSTATE_SUSPEND ? E_NOTIMPL : S_OK;
 }
 

@@ -15,7 +15,7 @@ using Lock = CSLock<CTolviChainFileTranslator>;
 
 namespace {
 // What a synchronous call returns when a component reported FTSTATE_STOPPED
-// (or FTSTATE_ERROR with a code of 0) from inside its synchronous call: that
+// from inside its synchronous call (or a Stop between two steps): that
 // report has already ended the run, so the target is incomplete, and a
 // synchronous caller, who usually looks at nothing but the result, must not
 // take it for a success. The clients have seen the stop itself; no further
@@ -33,22 +33,24 @@ CTolviChainFileTranslator::SyncEnd CTolviChainFileTranslator::RunSyncFileSteps(I
     unique_bstr out = BstrFromAnsi(firstTarget);
     for (int step = 0;;) {
         ThrowIfFailed(ActivateItem(step));
+        if (m_bStopRequested)
+            return SyncEnd::Stopped;
         if (m_Chain.GetAt(step).m_nType == CHAINITEM_TRANSLATOR) {
             ComPtr<ITolviFileTranslator2> translator;
-            if (FAILED(m_spTranslator.As(&translator)))
+            if (FAILED(CurrentTranslator().As(&translator)))
                 ThrowHr(E_NOINTERFACE);
             ThrowIfFailed(translator->SyncTranslateFile(direction, in.get(), out.get(), MissingArgument()));
         } else {
             ComPtr<ITolviFileConverter3> converter;
-            if (FAILED(m_spConverter.As(&converter)))
+            if (FAILED(CurrentConverter().As(&converter)))
                 ThrowHr(E_NOINTERFACE);
             ThrowIfFailed(converter->SyncConvertFile(in.get(), out.get(), MissingArgument()));
         }
 
         Lock lock(this);
-        ThrowIfFailed(m_hrError); // a component reported FTSTATE_ERROR during its call
-        if (m_nCurItem != step)
+        if (SyncStepEnded(step))
             return SyncEnd::EndedByEvent;
+        auto runLock = m_csRun.Lock();
         step = ++m_nCurItem;
         if (step > last)
             return SyncEnd::Complete;
@@ -75,22 +77,24 @@ CTolviChainFileTranslator::SyncEnd CTolviChainFileTranslator::RunSyncStreamSteps
     ThrowIfFailed(firstTarget->QueryInterface(IID_PPV_ARGS(&out)));
     for (int step = 0;;) {
         ThrowIfFailed(ActivateItem(step));
+        if (m_bStopRequested)
+            return SyncEnd::Stopped;
         if (m_Chain.GetAt(step).m_nType == CHAINITEM_TRANSLATOR) {
             ComPtr<ITolviFileTranslator2> translator;
-            if (FAILED(m_spTranslator.As(&translator)))
+            if (FAILED(CurrentTranslator().As(&translator)))
                 ThrowHr(E_NOINTERFACE);
             ThrowIfFailed(translator->SyncTranslateStream(direction, in.Get(), out.Get(), MissingArgument()));
         } else {
             ComPtr<ITolviFileConverter3> converter;
-            if (FAILED(m_spConverter.As(&converter)))
+            if (FAILED(CurrentConverter().As(&converter)))
                 ThrowHr(E_NOINTERFACE);
             ThrowIfFailed(converter->SyncConvertStream(in.Get(), out.Get(), MissingArgument()));
         }
 
         Lock lock(this);
-        ThrowIfFailed(m_hrError);
-        if (m_nCurItem != step)
+        if (SyncStepEnded(step))
             return SyncEnd::EndedByEvent;
+        auto runLock = m_csRun.Lock();
         step = ++m_nCurItem;
         if (step > last)
             return SyncEnd::Complete;
@@ -108,28 +112,35 @@ CTolviChainFileTranslator::SyncEnd CTolviChainFileTranslator::RunSyncStreamSteps
     }
 }
 
-HRESULT CTolviChainFileTranslator::FinishSyncRun(SyncEnd end, HRESULT raised, bool clearSyncFlagFirst) noexcept
+bool CTolviChainFileTranslator::SyncStepEnded(int step)
 {
-    if (clearSyncFlagFirst)
-        m_bSyncRun = false;
+    auto lock = m_csRun.Lock();
+    ThrowIfFailed(m_hrError); // a component reported FTSTATE_ERROR during its call
+    return m_bSyncEnded || m_nCurItem != step;
+}
+
+HRESULT CTolviChainFileTranslator::FinishSyncRun(ULONG runId, SyncEnd end, HRESULT raised) noexcept
+{
     HRESULT result;
-    if (end == SyncEnd::EndedByEvent) {
-        // The run has already ended; only what the loop may have made since
-        // is freed, and no state is fired again.
-        ReleaseRunResources();
-        Lock lock(this);
-        m_hrError = result = kSyncRunEndedByComponent;
-    } else {
-        {
-            Lock lock(this);
-            if (FAILED(raised))
-                m_hrError = raised;
-            result = m_hrError;
-        }
-        EndRun(result);
-        SetState(FTSTATE_TRANSLATE_COMPLETE);
+    switch (end) {
+    case SyncEnd::EndedByEvent:
+        // The clients have seen the report that ended the run; only the
+        // resources go now, and no state is fired again.
+        EndRun(runId, kSyncRunEndedByComponent, -1, -1, false, true);
+        return kSyncRunEndedByComponent;
+    case SyncEnd::Stopped:
+        // A Stop that came while no component was held (between two steps).
+        EndRun(runId, kSyncRunEndedByComponent, FTSTATE_STOPPED, -1, false, true);
+        return kSyncRunEndedByComponent;
+    default: {
+        auto lock = m_csRun.Lock();
+        if (FAILED(raised))
+            m_hrError = raised;
+        result = m_hrError;
+        break;
     }
-    m_bSyncRun = false;
+    }
+    EndRun(runId, result, FAILED(result) ? FTSTATE_ERROR : -1, FTSTATE_TRANSLATE_COMPLETE, false, true);
     return result;
 }
 
@@ -143,20 +154,19 @@ try {
     std::string target = AnsiFromBstr(Target);
 
     Lock lock(this);
+    auto runLock = m_csRun.Lock();
     if (m_nCurItem >= 0 || !m_Temp1.Create())
         return E_UNEXPECTED;
     const std::string firstTarget = m_Temp1.Path();
-    m_hrError = S_OK;
     m_bFileMode = TRUE;
     m_strLastInput = firstTarget;
     m_spDirection = Direction;
     m_strTarget.swap(target);
-    m_nCurItem = 0;
-    m_bStopRequested = false;
+    const ULONG runId = BeginRun(true);
+    runLock.Release();
     lock.Unlock();
 
-    m_bSyncRun = true;
-    SetState(FTSTATE_TRANSLATE);
+    m_Events.Fire_StateChange(FTSTATE_TRANSLATE);
     SyncEnd end = SyncEnd::Complete;
     HRESULT raised = S_OK;
     try {
@@ -164,7 +174,7 @@ try {
     } catch (...) {
         raised = ResultFromCaughtException(E_FAIL);
     }
-    return FinishSyncRun(end, raised, true);
+    return FinishSyncRun(runId, end, raised);
 }
 VEMBRO_CATCH_RETURN()
 
@@ -177,22 +187,21 @@ try {
         return E_UNEXPECTED;
 
     Lock lock(this);
+    auto runLock = m_csRun.Lock();
     if (m_nCurItem >= 0)
         return E_UNEXPECTED;
     if (FAILED(m_Stream1.Create_nothrow()))
         return E_OUTOFMEMORY;
     ComPtr<IStream> firstTarget = m_Stream1.Stream();
     m_spDirection = Direction;
-    m_hrError = S_OK;
     m_bFileMode = FALSE;
     m_pCurStream = &m_Stream1;
     m_spTargetStream = Target;
-    m_nCurItem = 0;
+    const ULONG runId = BeginRun(true);
+    runLock.Release();
     lock.Unlock();
 
-    m_bStopRequested = false;
-    m_bSyncRun = true;
-    SetState(FTSTATE_TRANSLATE);
+    m_Events.Fire_StateChange(FTSTATE_TRANSLATE);
     SyncEnd end = SyncEnd::Complete;
     HRESULT raised = S_OK;
     try {
@@ -200,7 +209,7 @@ try {
     } catch (...) {
         raised = ResultFromCaughtException(E_FAIL);
     }
-    return FinishSyncRun(end, raised, false);
+    return FinishSyncRun(runId, end, raised);
 }
 VEMBRO_CATCH_RETURN()
 

@@ -222,9 +222,9 @@ STDMETHODIMP CChunkStream::Stat(STATSTG* pstatstg, DWORD grfStatFlag) noexcept
 {
     if (!pstatstg)
         return STG_E_INVALIDPOINTER;
+    std::memset(pstatstg, 0, sizeof(*pstatstg)); // no name pointer left behind on failure
     if (grfStatFlag != STATFLAG_DEFAULT && grfStatFlag != STATFLAG_NONAME)
         return STG_E_INVALIDFLAG;
-    std::memset(pstatstg, 0, sizeof(*pstatstg));
     pstatstg->type = STGTY_STREAM; // no name: the stream has none
     pstatstg->grfMode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
     auto lock = m_store->m_cs.Lock();

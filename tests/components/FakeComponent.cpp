@@ -192,10 +192,19 @@ Job FakeComponent::StreamJob(IUnknown* in, IUnknown* out)
     return job;
 }
 
+void WaitAtGate(const std::string& name)
+{
+    vembro::unique_handle gate(::OpenEventW(SYNCHRONIZE, FALSE, kGateName));
+    bool open = gate && ::WaitForSingleObject(gate.get(), kGateTimeoutMs) == WAIT_OBJECT_0;
+    JournalCall(name + (open ? ".Gate(open)" : ".Gate(timeout)"));
+}
+
 HRESULT FakeComponent::Start(const Job& job)
 {
     if (FAILED(Does().startResult))
         return Does().startResult;
+    if (Does().gate == Gate::Start)
+        WaitAtGate(m_config.name);
     SetError(S_OK);
     SetState(WorkingState());
     if (Does().worker)
@@ -220,6 +229,8 @@ HRESULT FakeComponent::RunSync(const Job& job)
 HRESULT FakeComponent::Perform(const Job& job)
 {
     const Behaviour& b = Does();
+    if (b.gate == Gate::Work)
+        WaitAtGate(m_config.name);
     bool completes = b.finish == Finish::Complete || b.finish == Finish::Ready;
     HRESULT hr = completes ? job.Copy_nothrow(m_config.name) : S_OK;
     for (const auto& p : b.progress)
@@ -248,10 +259,13 @@ HRESULT FakeComponent::DoStop()
     // A failing Stop has not stopped anything: no report.
     if (FAILED(Does().stopResult))
         return Does().stopResult;
+    const long report = Does().stopReport;
+    if (report < 0)
+        return Does().stopResult; // a component that never answers
     if (Does().worker)
-        vembro::ThrowIfFailed(Launch([this] { Report(FTSTATE_STOPPED); }));
+        vembro::ThrowIfFailed(Launch([this, report] { Report(report); }));
     else
-        Report(FTSTATE_STOPPED);
+        Report(report);
     return Does().stopResult;
 }
 

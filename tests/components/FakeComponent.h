@@ -29,6 +29,9 @@ struct Job {
     HRESULT Copy_nothrow(const std::string& name) const noexcept;
 };
 
+// Waits at the test's gate and journals the outcome as "<name>.Gate(...)".
+void WaitAtGate(const std::string& name);
+
 class FakeComponent : public IConnectionPointContainer {
 public:
     FakeComponent() = default;

@@ -131,6 +131,8 @@ inline LONG WriteConfig(HKEY key, const Config& c)
         SetDword(key, L"DispatchEvents", b.dispatchEvents ? 1 : 0),
         SetDword(key, L"PropertyResult", static_cast<DWORD>(b.propertyResult)),
         SetDword(key, L"PropertyEvents", b.propertyEvents ? 1 : 0),
+        SetDword(key, L"StopReport", static_cast<DWORD>(b.stopReport)),
+        SetDword(key, L"Gate", static_cast<DWORD>(b.gate)),
     };
     for (LONG e : results) {
         if (e != ERROR_SUCCESS)
@@ -176,6 +178,8 @@ inline bool ReadConfig(const std::wstring& clsid, Config& c)
     b.dispatchEvents = GetDword(k, L"DispatchEvents", 0) != 0;
     b.propertyResult = static_cast<HRESULT>(GetDword(k, L"PropertyResult", S_OK));
     b.propertyEvents = GetDword(k, L"PropertyEvents", 0) != 0;
+    b.stopReport = static_cast<long>(GetDword(k, L"StopReport", 4));
+    b.gate = static_cast<Gate>(GetDword(k, L"Gate", 0));
     return true;
 }
 

@@ -35,6 +35,8 @@ public:
             return CLASS_E_NOAGGREGATION;
         if (FAILED(m_config.behaviour.createResult))
             return m_config.behaviour.createResult;
+        if (m_config.behaviour.gate == Gate::Create)
+            WaitAtGate(m_config.name);
         if (m_config.kind == Kind::Translator)
             return Make<FakeTranslator>(riid, ppv);
         return Make<FakeConverter>(riid, ppv);

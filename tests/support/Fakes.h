@@ -73,6 +73,12 @@ enum class Finish {
     Nothing    // reports nothing until Stop (then FTSTATE_STOPPED)
 };
 
+// Where a fake waits for the test's gate, the named event kGateName (at most
+// kGateTimeoutMs), writing "<name>.Gate(open)" or "<name>.Gate(timeout)".
+enum class Gate { None, Create, Start, Work };
+inline constexpr wchar_t kGateName[] = L"Local\\VembroTests.Gate";
+inline constexpr DWORD kGateTimeoutMs = 3000;
+
 struct Behaviour {
     HRESULT detect = S_FALSE;            // answer of every IsFormatAvailable* probe ...
     std::string detectIfContains;        // ... unless set: S_OK if the data contains it, else S_FALSE
@@ -94,7 +100,10 @@ struct Behaviour {
     HRESULT propertyResult = S_OK;       // result of get_Property/put_Property when negative
     bool propertyEvents = false;         // translators: fire PropertyChange for every put_Property
     bool unlisted = false;               // registered as a class, but not in the catalogue or category
+    long stopReport = 4;                 // what Stop reports: FTSTATE_STOPPED, or 5 / 0 (it finished), -1 nothing
+    Gate gate = Gate::None;              // in the class factory, in the start call, or before the work
 };
+
 
 // What the fakes write: a copy of the input followed by one line naming the
 // component, so the output shows the route a document took. A failing copy

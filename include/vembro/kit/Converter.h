@@ -65,9 +65,11 @@ public:
         return m_core.DetectFile(File, &Derived::Detect);
     }
     STDMETHODIMP ConvertFile(BSTR InFile, BSTR OutFile, VARIANT) noexcept override
-    {
+
+    try {
         return m_core.StartFile(InFile, OutFile, Work());
     }
+    VEMBRO_CATCH_RETURN()
     STDMETHODIMP get_State(LONG* pVal) noexcept override
     {
         if (!pVal)
@@ -79,13 +81,17 @@ public:
     STDMETHODIMP Suspend() noexcept override { return m_core.Run().Suspend(); }
     STDMETHODIMP Resume() noexcept override { return m_core.Run().Resume(); }
     STDMETHODIMP ConvertStream(IUnknown* Source, IUnknown* Target, VARIANT) noexcept override
-    {
+
+    try {
         return m_core.StartStream(Source, Target, Work());
     }
+    VEMBRO_CATCH_RETURN()
     STDMETHODIMP ConvertMemory(BSTR TextIn, BSTR* TextOut) noexcept override
-    {
+
+    try {
         return m_core.Memory(TextIn, TextOut, Work(), &Derived::TextToSource, &Derived::TargetToText);
     }
+    VEMBRO_CATCH_RETURN()
     STDMETHODIMP IsFormatAvailableMemory(BSTR Text) noexcept override
     {
         return m_core.DetectText(Text, &Derived::Detect, &Derived::TextToSource);
@@ -100,13 +106,17 @@ public:
 
     // ITolviFileConverter3
     STDMETHODIMP SyncConvertFile(BSTR InFile, BSTR OutFile, VARIANT) noexcept override
-    {
+
+    try {
         return m_core.SyncFile(InFile, OutFile, Work());
     }
+    VEMBRO_CATCH_RETURN()
     STDMETHODIMP SyncConvertStream(IUnknown* Source, IUnknown* Target, VARIANT) noexcept override
-    {
+
+    try {
         return m_core.SyncStream(Source, Target, Work());
     }
+    VEMBRO_CATCH_RETURN()
 
     // IConnectionPointContainer
     STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** ppEnum) noexcept override

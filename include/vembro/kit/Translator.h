@@ -66,17 +66,23 @@ public:
         return S_OK;
     }
     STDMETHODIMP TranslateText(IDispatch* Direction, BSTR Text, BSTR* Result) noexcept override
-    {
+
+    try {
         return m_core.Memory(Text, Result, Work(Direction), &Derived::TextToSource, &Derived::TargetToText);
     }
+    VEMBRO_CATCH_RETURN()
     STDMETHODIMP TranslateFile(IDispatch* Direction, BSTR Source, BSTR Target, VARIANT) noexcept override
-    {
+
+    try {
         return m_core.StartFile(Source, Target, Work(Direction));
     }
+    VEMBRO_CATCH_RETURN()
     STDMETHODIMP TranslateStream(IDispatch* Direction, IUnknown* Source, IUnknown* Target, VARIANT) noexcept override
-    {
+
+    try {
         return m_core.StartStream(Source, Target, Work(Direction));
     }
+    VEMBRO_CATCH_RETURN()
     STDMETHODIMP Stop(VARIANT) noexcept override { return m_core.Run().Stop(); }
     STDMETHODIMP Suspend() noexcept override { return m_core.Run().Suspend(); }
     STDMETHODIMP Resume() noexcept override { return m_core.Run().Resume(); }
@@ -94,9 +100,11 @@ public:
 
     // ITolviFileTranslator2
     STDMETHODIMP SyncTranslateFile(IDispatch* Direction, BSTR Source, BSTR Target, VARIANT) noexcept override
-    {
+
+    try {
         return m_core.SyncFile(Source, Target, Work(Direction));
     }
+    VEMBRO_CATCH_RETURN()
     STDMETHODIMP SyncTranslateStream(IDispatch* Direction, IUnknown* Source, IUnknown* Target,
                                      VARIANT) noexcept override
     {
