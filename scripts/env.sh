@@ -55,27 +55,40 @@ wine_stop() {
     "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true  # none running is fine
 }
 
-# Runs a Windows program. On rare occasions the host's dynamic loader aborts
-# with exit code 127 while Wine is tearing the finished process down (a thread
-# caught mid-load as the process ends); nothing of the program's own run is
-# lost by then, so such a run is repeated once. Any other failure, and the
-# same abort twice in a row, is passed on unchanged.
+# Runs a Windows program, its output passed on when it ends. Two launch
+# failures that happen outside the program are retried once, with a note:
+# the host's dynamic loader aborting with exit code 127 while Wine tears the
+# finished process down (a thread caught mid-load as the process ends;
+# nothing of the program's run is lost by then), and a process that ends
+# with a failure before it has written anything at all (every test program
+# prints its first line at once, so no test failure looks like this; Wine
+# reports the start-up failures of its own quietly with WINEDEBUG=-all, so
+# the retry runs with Wine's error channel on). Any other failure, and the
+# same failure twice in a row, is passed on unchanged.
 wine_run() {
-    local err rc attempt
-    err=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX") || return 1
+    local out err rc attempt
+    out=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX") || return 1
+    err=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX") || { rm -f "$out"; return 1; }
     for attempt in 1 2; do
-        # stderr goes to a file, not a pipe: services the program starts
-        # inherit it, and a pipe would stay open until they exit.
-        "$WINE" "$@" 2>"$err"
-        rc=$?
-        cat "$err" >&2
-        if [ "$rc" -eq 127 ] && [ "$attempt" -eq 1 ] &&
-           grep -q "^Inconsistency detected by ld.so: dl-fini.c" "$err"; then
-            echo "wine-run: the host loader aborted while the process was ending; running it once more" >&2
-            continue
+        # Files, not pipes: services the program starts inherit them, and a
+        # pipe would stay open until they exit.
+        if [ "$attempt" -eq 1 ]; then
+            "$WINE" "$@" >"$out" 2>"$err"
+        else
+            WINEDEBUG=err+all "$WINE" "$@" >"$out" 2>"$err"
         fi
-        break
+        rc=$?
+        cat "$out"
+        cat "$err" >&2
+        [ "$attempt" -eq 1 ] && [ "$rc" -ne 0 ] || break
+        if [ "$rc" -eq 127 ] && grep -q "^Inconsistency detected by ld.so: dl-fini.c" "$err"; then
+            echo "wine-run: the host loader aborted while the process was ending; running it once more" >&2
+        elif [ ! -s "$out" ] && [ ! -s "$err" ]; then
+            echo "wine-run: $1 ended with exit code $rc before writing anything; running it once more" >&2
+        else
+            break
+        fi
     done
-    rm -f "$err"
+    rm -f "$out" "$err"
     return "$rc"
 }
