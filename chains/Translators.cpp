@@ -5,7 +5,6 @@
 #include "chains/RealTranslators.h"
 #include "chains/RoutePlanner.h"
 #include "vembro/com/Error.h"
-#include "translator/ChainFactory.h"
 
 namespace vembro {
 
@@ -70,7 +69,7 @@ try {
     CChain chain;
     if (!m_PairChains.GetChain(src, tgt, chain))
         return E_INVALIDARG;
-    return CreateChainTranslator(chain, out);
+    return m_pfnMakeChain(chain, out);
 }
 VEMBRO_CATCH_RETURN()
 

@@ -11,6 +11,11 @@ namespace vembro {
 
 class CTranslators {
 public:
+    // Makes the chain translator for a planned chain. The route registry does
+    // not know that class: the module hands its maker over at construction.
+    using ChainMaker = HRESULT (*)(const CChain& chain, ITolviFileTranslator** out) noexcept;
+    explicit CTranslators(ChainMaker makeChain) noexcept : m_pfnMakeChain(makeChain) {}
+
     HRESULT Build();   // lets failures thrown during planning pass to the caller
     void GetSourceIDs(CFormatIDs& out) const;
     void GetTargetIDs(short src, CFormatIDs& out) const;
@@ -21,6 +26,9 @@ public:
     BOOL m_bBuilt = FALSE;
     CriticalSection m_cs;
     CPairChains m_PairChains;
+
+private:
+    ChainMaker m_pfnMakeChain;
 };
 
 extern CTranslators g_Translators;

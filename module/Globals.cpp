@@ -4,12 +4,13 @@
 #include "catalogue/FormatsInfo.h"
 #include "chains/RealTranslators.h"
 #include "chains/Translators.h"
+#include "translator/ChainFactory.h"
 
 namespace vembro {
 
 CConverters g_Converters;
 CFormatsInfo g_FormatsInfo;
 CRealTranslators g_RealTranslators;
-CTranslators g_Translators;
+CTranslators g_Translators(&CreateChainTranslator);
 
 } // namespace vembro
