@@ -6,6 +6,8 @@
 namespace vembro {
 
 class CFormatInfo;
+class CFormatsInfo;
+extern CFormatsInfo g_FormatsInfo;
 
 class CFormatIDs {
 public:
@@ -26,11 +28,12 @@ public:
     // moves it to position 0; otherwise nothing.
     CFormatIDs& MoveToFront(short id);
 
-    // These consult g_FormatsInfo (implemented with the format store).
-    short IndexOfName(const char* name) const;
-    BOOL GetInfo(short index, CFormatInfo* out) const;
-    HRESULT FilterByExt(const char* ext, CFormatIDs& out) const;
-    CFormatIDs& SortComplexFirst();
+    // These consult a format store, the process's own unless another is
+    // given (implemented with the format store).
+    short IndexOfName(const char* name, CFormatsInfo& store = g_FormatsInfo) const;
+    BOOL GetInfo(short index, CFormatInfo* out, CFormatsInfo& store = g_FormatsInfo) const;
+    HRESULT FilterByExt(const char* ext, CFormatIDs& out, CFormatsInfo& store = g_FormatsInfo) const;
+    CFormatIDs& SortComplexFirst(CFormatsInfo& store = g_FormatsInfo);
 
     const std::vector<short>& Items() const noexcept { return m_ids; }
     bool operator==(const CFormatIDs& other) const noexcept { return m_ids == other.m_ids; }
