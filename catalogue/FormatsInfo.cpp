@@ -1,6 +1,7 @@
 #include "catalogue/FormatsInfo.h"
 
 #include <new>
+#include <utility>
 
 #include "catalogue/SLock.h"
 #include "vembro/com/Error.h"
@@ -8,57 +9,20 @@
 
 namespace vembro {
 
-// --- CBstr -----------------------------------------------------------------
-
-CBstr::CBstr(const CBstr& other) : m_str(other.Copy_nothrow())
-{
-    if (other.m_str && !m_str)
-        throw std::bad_alloc();
-}
-
-CBstr& CBstr::operator=(const CBstr& other)
-{
-    if (this != &other) {
-        CBstr copy(other);
-        ::SysFreeString(m_str);
-        m_str = copy.Detach();
-    }
-    return *this;
-}
-
-CBstr& CBstr::operator=(CBstr&& other) noexcept
-{
-    if (this != &other) {
-        ::SysFreeString(m_str);
-        m_str = other.Detach();
-    }
-    return *this;
-}
-
-BSTR* CBstr::Put() noexcept
-{
-    ::SysFreeString(m_str);
-    m_str = nullptr;
-    return &m_str;
-}
-
-BSTR CBstr::Detach() noexcept
-{
-    BSTR s = m_str;
-    m_str = nullptr;
-    return s;
-}
-
-BSTR CBstr::Copy_nothrow() const noexcept
-{
-    // Byte-exact, so that a string with embedded NULs or an odd length
-    // survives the copy unchanged.
-    if (!m_str)
-        return nullptr;
-    return ::SysAllocStringByteLen(reinterpret_cast<LPCSTR>(m_str), ::SysStringByteLen(m_str));
-}
-
 // --- CFormatInfo -----------------------------------------------------------
+
+CFormatInfo::CFormatInfo(const CFormatInfo& other)
+    : ID(other.ID), Name(CopyBstr(other.Name.get())), DefaultExtention(other.DefaultExtention),
+      Extentions(other.Extentions), IsComplex(other.IsComplex)
+{
+}
+
+CFormatInfo& CFormatInfo::operator=(const CFormatInfo& other)
+{
+    if (this != &other)
+        *this = CFormatInfo(other);
+    return *this;
+}
 
 HRESULT CFormatInfo::FromFormat(ITolviFileFormat* format) noexcept
 try {
@@ -68,7 +32,7 @@ try {
     // failure ends the record where it is.
     unique_bstr name;
     ThrowIfFailed(format->get_Name(name.put()));
-    Name = CBstr(name.release());
+    Name = std::move(name);
 
     VARIANT_BOOL complex = VARIANT_FALSE;
     ThrowIfFailed(format->get_IsComplex(&complex));
@@ -113,7 +77,7 @@ BOOL CFormatInfo::MatchesExt(const char* ext) const
 
 std::string CFormatInfo::NameAnsi() const
 {
-    return AnsiFromBstr(Name.Get());
+    return AnsiFromBstr(Name.get());
 }
 
 // --- CFormatsInfo ----------------------------------------------------------

@@ -13,29 +13,16 @@
 
 namespace vembro {
 
-// A copyable BSTR that may be null.
-class CBstr {
-public:
-    CBstr() noexcept = default;
-    explicit CBstr(BSTR adopt) noexcept : m_str(adopt) {}
-    CBstr(const CBstr& other);                  // throws std::bad_alloc
-    CBstr& operator=(const CBstr& other);
-    CBstr(CBstr&& other) noexcept : m_str(other.Detach()) {}
-    CBstr& operator=(CBstr&& other) noexcept;
-    ~CBstr() { ::SysFreeString(m_str); }
-    BSTR Get() const noexcept { return m_str; }
-    BSTR* Put() noexcept;                        // frees, then hands out the slot
-    BSTR Detach() noexcept;
-    BSTR Copy_nothrow() const noexcept;          // new copy; null when null or out of memory
-
-private:
-    BSTR m_str = nullptr;
-};
-
 class CFormatInfo {
 public:
+    CFormatInfo() = default;
+    CFormatInfo(const CFormatInfo& other);            // throws E_OUTOFMEMORY
+    CFormatInfo& operator=(const CFormatInfo& other);
+    CFormatInfo(CFormatInfo&&) noexcept = default;
+    CFormatInfo& operator=(CFormatInfo&&) noexcept = default;
+
     short ID = -1;
-    CBstr Name;                      // as the format object gave it, null included
+    unique_bstr Name;                // as the format object gave it, byte for byte, null included
     std::string DefaultExtention;    // ANSI
     std::string Extentions;          // ANSI, "."-separated (htm.html)
     BOOL IsComplex = FALSE;

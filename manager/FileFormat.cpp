@@ -10,13 +10,6 @@
 namespace vembro {
 namespace {
 
-BSTR CopyBytes_nothrow(BSTR text) noexcept
-{
-    // Byte-exact, so that a name with embedded NULs or an odd length
-    // survives unchanged.
-    return text ? ::SysAllocStringByteLen(reinterpret_cast<LPCSTR>(text), ::SysStringByteLen(text)) : nullptr;
-}
-
 class CTolviFileFormat : public CComObjectRootEx, public VembroDispatch<ITolviFileFormat> {
 public:
     static const QIEntry* QITable() noexcept
@@ -31,7 +24,7 @@ public:
 
     HRESULT Init_nothrow(const FormatFields& fields) noexcept
     try {
-        m_name.reset(CopyBytes_nothrow(fields.name));
+        m_name.reset(CopyBstr_nothrow(fields.name));
         if (fields.name && !m_name)
             return E_OUTOFMEMORY;
         m_strDefaultExtension = fields.defaultExtension;
@@ -46,7 +39,7 @@ public:
     {
         if (!pVal)
             return E_POINTER;
-        *pVal = CopyBytes_nothrow(m_name.get());
+        *pVal = CopyBstr_nothrow(m_name.get());
         return *pVal ? S_OK : E_OUTOFMEMORY;
     }
     STDMETHODIMP get_DefaultExtention(BSTR* pVal) noexcept override { return TextOut_nothrow(m_strDefaultExtension, pVal); }

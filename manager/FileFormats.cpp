@@ -114,7 +114,7 @@ try {
     *out = nullptr;
     FormatFields fields;
     fields.id = info.ID;
-    fields.name = info.Name.Get();
+    fields.name = info.Name.get();
     fields.defaultExtension = WideFromAnsi(info.DefaultExtention.data(), static_cast<int>(info.DefaultExtention.size()));
     fields.extensions = WideFromAnsi(info.Extentions.data(), static_cast<int>(info.Extentions.size()));
     fields.complex = info.IsComplex != FALSE;

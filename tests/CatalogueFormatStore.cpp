@@ -19,7 +19,7 @@ namespace {
 
 std::wstring NameOf(const CFormatInfo& info)
 {
-    return info.Name.Get() ? std::wstring(info.Name.Get()) : std::wstring(L"<null>");
+    return info.Name.get() ? std::wstring(info.Name.get()) : std::wstring(L"<null>");
 }
 
 void AddToGlobalStore(std::initializer_list<TestFormat*> formats)
@@ -80,7 +80,7 @@ TEST(CatalogueFormatRecord, NullStringsGiveANullNameAndEmptyExtensions)
     TestFormat format(13, nullptr, nullptr, nullptr);
     CFormatInfo info;
     ASSERT_EQ(S_OK, info.FromFormat(&format));
-    EXPECT_EQ(nullptr, info.Name.Get());
+    EXPECT_EQ(nullptr, info.Name.get());
     EXPECT_EQ("", info.DefaultExtention);
     EXPECT_EQ("", info.Extentions);
 }
@@ -93,7 +93,7 @@ TEST(CatalogueFormatRecord, CopiesOwnTheirName)
         CFormatInfo info;
         ASSERT_EQ(S_OK, info.FromFormat(&format));
         copy = info;
-        EXPECT_NE(info.Name.Get(), copy.Name.Get());
+        EXPECT_NE(info.Name.get(), copy.Name.get());
     }
     EXPECT_EQ(L"Fourteen", NameOf(copy));
 }

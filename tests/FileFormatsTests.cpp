@@ -23,7 +23,7 @@ CFormatInfo Info(short id, const wchar_t* name, const char* defaultExt, const ch
     CFormatInfo info;
     info.ID = id;
     if (name)
-        *info.Name.Put() = ::SysAllocString(name);
+        *info.Name.put() = ::SysAllocString(name);
     info.DefaultExtention = defaultExt;
     info.Extentions = exts;
     info.IsComplex = complex;

@@ -70,6 +70,22 @@ using unique_file = unique_any<HANDLE, detail::CloseHandle, &InvalidHandleValue>
 using unique_bstr = unique_any<BSTR, detail::FreeBstr>;
 using unique_cotaskmem = unique_any<void*, detail::FreeTaskMem>;
 
+// A copy of a BSTR byte for byte, so that embedded NULs and an odd length
+// survive; null for null, and null when out of memory.
+inline BSTR CopyBstr_nothrow(BSTR text) noexcept
+{
+    return text ? ::SysAllocStringByteLen(reinterpret_cast<LPCSTR>(text), ::SysStringByteLen(text)) : nullptr;
+}
+
+// The same, throwing E_OUTOFMEMORY when a string could not be copied.
+inline unique_bstr CopyBstr(BSTR text)
+{
+    unique_bstr copy(CopyBstr_nothrow(text));
+    if (text && !copy)
+        ThrowHr(E_OUTOFMEMORY);
+    return copy;
+}
+
 inline unique_bstr MakeBstr(const wchar_t* text)
 {
     unique_bstr s(::SysAllocString(text ? text : L""));
