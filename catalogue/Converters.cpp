@@ -28,21 +28,27 @@ try {
 }
 VEMBRO_CATCH_RETURN()
 
+HRESULT ProbeConverter(ITolviFileConverter* converter, const VARIANT& data, tagFILEDATATYPE type) noexcept
+try {
+    switch (type) {
+    case FILEDATATYPE_FILENAME:
+        return converter->IsFormatAvailableFile(V_BSTR(&data));
+    case FILEDATATYPE_TEXT:
+        return converter->IsFormatAvailableMemory(V_BSTR(&data));
+    default:
+        // An object without IStream cannot be probed: this converter cannot
+        // tell, and the next one of the format is asked.
+        return ProbeStream(converter, V_UNKNOWN(&data));
+    }
+}
+VEMBRO_CATCH_RETURN()
+
 HRESULT CConverters::GetAvailableFormats(const VARIANT& data, tagFILEDATATYPE type, CFormatIDs& out) noexcept
 {
-    return DetectFormats<ITolviFileConverter>(
-        *this, data, type, out, [type](ITolviFileConverter* converter, const VARIANT& copy) -> HRESULT {
-            switch (type) {
-            case FILEDATATYPE_FILENAME:
-                return converter->IsFormatAvailableFile(V_BSTR(&copy));
-            case FILEDATATYPE_TEXT:
-                return converter->IsFormatAvailableMemory(V_BSTR(&copy));
-            default:
-                // An object without IStream cannot be probed: this converter
-                // cannot tell, and the next one of the format is asked.
-                return ProbeStream(converter, V_UNKNOWN(&copy));
-            }
-        });
+    return DetectFormats<ITolviFileConverter>(*this, data, type, out, [type](ITolviFileConverter* converter,
+                                                                             const VARIANT& copy) {
+        return ProbeConverter(converter, copy, type);
+    });
 }
 
 } // namespace vembro

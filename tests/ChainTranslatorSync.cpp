@@ -209,6 +209,11 @@ TEST_F(ChainTranslatorDetect, FirstConverterAnswersForItsSourceFormat)
     EXPECT_EQ(S_FALSE, Ask(Var::Str("a text"), FILEDATATYPE_TEXT));
     ComPtr<IStream> stream = MakeStream("doc");
     EXPECT_EQ(S_OK, Ask(Var::Unknown(stream.Get()), FILEDATATYPE_STREAM));
+    // The fake reads to the end; the stream is put back for the caller's run.
+    LARGE_INTEGER zero{};
+    ULARGE_INTEGER position{};
+    ASSERT_EQ(S_OK, stream->Seek(zero, STREAM_SEEK_CUR, &position));
+    EXPECT_EQ(0u, position.QuadPart);
     // A by-reference name is passed as the string it refers to.
     auto name = Bstr(m_in);
     BSTR ref = name.get();

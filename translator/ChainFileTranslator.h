@@ -14,6 +14,7 @@
 #include "chains/TempFiles.h"
 #include "vembro/VembroDispatch.h"
 #include "vembro/com/Object.h"
+#include "vembro/com/Resource.h"
 #include "events/ConnectionPoint.h"
 #include "events/ItemSinks.h"
 #include "translator/MemoryStream.h"
@@ -94,9 +95,28 @@ private:
     // never run must find either no run or the whole of this one.
     ULONG BeginRun(bool sync) noexcept;
 
+    // Where one step reads and writes: names in a file run, streams in a
+    // stream run.
+    struct CStepEnds {
+        unique_bstr sourceName, targetName;
+        Microsoft::WRL::ComPtr<IUnknown> source, target;
+    };
+    // The start shared by the four translate methods: a file run on the
+    // names, or a stream run on the streams; a synchronous one returns when
+    // it is over.
+    HRESULT StartRun(bool file, bool sync, IDispatch* direction, BSTR sourceName, BSTR targetName, IUnknown* source,
+                     IUnknown* target) noexcept;
     HRESULT ActivateItem(int step) noexcept;
-    HRESULT RunFileItem(ULONG runId, int step, const char* source, const char* target, const VARIANT& info) noexcept;
-    HRESULT RunStreamItem(ULONG runId, int step, IUnknown* source, IUnknown* target, const VARIANT& info) noexcept;
+    // Calls the start of `step`'s component on `ends`: in a synchronous run
+    // the one that does the whole work.
+    HRESULT StartItem(int step, const CStepEnds& ends, bool sync);
+    // Under the object lock and m_csRun: moves the run on by one step and
+    // answers it (-1 after the last), with `ends` set and its intermediate
+    // made; throws when that cannot be made.
+    int NextItem(CStepEnds& ends);
+    // Activates and starts one step of an asynchronous run; a failure ends
+    // the run.
+    HRESULT RunItem(ULONG runId, int step, const CStepEnds& ends) noexcept;
     // After activation: false when the run has ended or was stopped meanwhile
     // (a stop then ends it here, once); the step is then not started.
     bool MayStart(ULONG runId, int step) noexcept;
@@ -105,13 +125,12 @@ private:
     void ReleaseCurrentTranslator() noexcept;
     bool HasChain() const noexcept { return !m_Chain.IsEmpty(); }
 
+    Microsoft::WRL::ComPtr<ITolviFileConverter> CurrentConverter() noexcept;
+    Microsoft::WRL::ComPtr<ITolviFileTranslator> CurrentTranslator(Microsoft::WRL::ComPtr<IDispatch>* direction) noexcept;
+
     // The synchronous loop over the steps; returns when the run is over.
     enum class SyncEnd { Complete, EndedByEvent, Stopped };
-    Microsoft::WRL::ComPtr<ITolviFileConverter> CurrentConverter() noexcept;
-    Microsoft::WRL::ComPtr<ITolviFileTranslator> CurrentTranslator(
-        Microsoft::WRL::ComPtr<IDispatch>* direction = nullptr) noexcept;
-    SyncEnd RunSyncFileSteps(IDispatch* direction, BSTR source, const std::string& firstTarget);
-    SyncEnd RunSyncStreamSteps(IDispatch* direction, IUnknown* source, IStream* firstTarget);
+    SyncEnd RunSyncSteps(CStepEnds ends);
     // Between two synchronous steps: raises a recorded failure, answers
     // whether the run was ended by a component's report.
     bool SyncStepEnded(int step);

@@ -22,61 +22,72 @@ STDMETHODIMP CTolviChainFileTranslator::TranslateText(IDispatch*, BSTR, BSTR* Re
 
 STDMETHODIMP CTolviChainFileTranslator::TranslateFile(IDispatch* Direction, BSTR Source, BSTR Target,
                                                       VARIANT) noexcept
+{
+    return StartRun(true, false, Direction, Source, Target, nullptr, nullptr);
+}
+
+STDMETHODIMP CTolviChainFileTranslator::TranslateStream(IDispatch* Direction, IUnknown* Source, IUnknown* Target,
+                                                        VARIANT) noexcept
+{
+    return StartRun(false, false, Direction, nullptr, nullptr, Source, Target);
+}
+
+HRESULT CTolviChainFileTranslator::StartRun(bool file, bool sync, IDispatch* direction, BSTR sourceName,
+                                            BSTR targetName, IUnknown* source, IUnknown* target) noexcept
 try {
-    if (!Direction || !Source || !Target)
+    if (!direction || (file ? !sourceName || !targetName : !source || !target))
         return E_POINTER;
     if (!HasChain())
         return E_UNEXPECTED;
     // Converted before anything changes, so that running out of memory here
-    // leaves the object as it was.
-    const std::string source = AnsiFromBstr(Source);
-    std::string target = AnsiFromBstr(Target);
+    // leaves the object as it was. An asynchronous file run hands its first
+    // component the source name as it reads in the system's code page.
+    CStepEnds ends;
+    std::string targetPath;
+    if (file) {
+        ends.sourceName = sync ? unique_bstr(::SysAllocStringLen(sourceName, ::SysStringLen(sourceName)))
+                               : BstrFromAnsi(AnsiFromBstr(sourceName));
+        if (!ends.sourceName)
+            return E_OUTOFMEMORY;
+        targetPath = AnsiFromBstr(targetName);
+    } else {
+        ends.source = source;
+    }
 
     Lock lock(this);
     auto runLock = m_csRun.Lock();
     if (m_nCurItem >= 0)
         return E_UNEXPECTED;
-    if (!m_Temp1.Create())
-        return E_UNEXPECTED;
-    const std::string firstTarget = m_Temp1.Path();
-    m_strLastInput = firstTarget;
-    m_bFileMode = TRUE;
-    m_spDirection = Direction;
-    m_strTarget.swap(target);
-    const ULONG runId = BeginRun(false);
+    if (file) {
+        if (!m_Temp1.Create())
+            return E_UNEXPECTED;
+        ends.targetName = BstrFromAnsi(m_Temp1.Path());
+        m_strLastInput = m_Temp1.Path();
+        m_strTarget.swap(targetPath);
+    } else {
+        if (FAILED(m_Stream1.Create_nothrow()))
+            return E_OUTOFMEMORY;
+        ends.target = m_Stream1.Stream();
+        m_pCurStream = &m_Stream1;
+        m_spTargetStream = target;
+    }
+    m_bFileMode = file;
+    m_spDirection = direction;
+    const ULONG runId = BeginRun(sync);
     runLock.Release();
     lock.Unlock();
 
     m_Events.Fire_StateChange(FTSTATE_TRANSLATE);
-    return RunFileItem(runId, 0, source.c_str(), firstTarget.c_str(), MissingArgument());
-}
-VEMBRO_CATCH_RETURN()
-
-STDMETHODIMP CTolviChainFileTranslator::TranslateStream(IDispatch* Direction, IUnknown* Source, IUnknown* Target,
-                                                        VARIANT) noexcept
-try {
-    if (!Direction || !Source || !Target)
-        return E_POINTER;
-    if (!HasChain())
-        return E_UNEXPECTED;
-
-    Lock lock(this);
-    auto runLock = m_csRun.Lock();
-    if (m_nCurItem >= 0)
-        return E_UNEXPECTED;
-    if (FAILED(m_Stream1.Create_nothrow()))
-        return E_OUTOFMEMORY;
-    ComPtr<IStream> firstTarget = m_Stream1.Stream();
-    m_bFileMode = FALSE;
-    m_pCurStream = &m_Stream1;
-    m_spDirection = Direction;
-    m_spTargetStream = Target;
-    const ULONG runId = BeginRun(false);
-    runLock.Release();
-    lock.Unlock();
-
-    m_Events.Fire_StateChange(FTSTATE_TRANSLATE);
-    return RunStreamItem(runId, 0, Source, firstTarget.Get(), MissingArgument());
+    if (!sync)
+        return RunItem(runId, 0, ends);
+    SyncEnd end = SyncEnd::Complete;
+    HRESULT raised = S_OK;
+    try {
+        end = RunSyncSteps(std::move(ends));
+    } catch (...) {
+        raised = ResultFromCaughtException(E_FAIL);
+    }
+    return FinishSyncRun(runId, end, raised);
 }
 VEMBRO_CATCH_RETURN()
 
@@ -177,47 +188,79 @@ bool CTolviChainFileTranslator::MayStart(ULONG runId, int step) noexcept
     return true;
 }
 
-HRESULT CTolviChainFileTranslator::RunFileItem(ULONG runId, int step, const char* source, const char* target,
-                                               const VARIANT& info) noexcept
+HRESULT CTolviChainFileTranslator::StartItem(int step, const CStepEnds& ends, bool sync)
 {
-    if (!source || !target)
-        return E_INVALIDARG;
-    try {
-        ThrowIfFailed(ActivateItem(step));
-        if (!MayStart(runId, step))
-            return S_OK;
-        unique_bstr in = BstrFromAnsi(source);
-        unique_bstr out = BstrFromAnsi(target);
-        // Local references: a component that reports completion from inside
-        // its start call makes the next step release it before it returns.
-        HRESULT hr;
+    // Local references: a component that reports completion from inside its
+    // start call makes the next step release it before it returns.
+    const VARIANT info = MissingArgument();
+    BSTR in = ends.sourceName.get();
+    BSTR out = ends.targetName.get();
+    IUnknown* source = ends.source.Get();
+    IUnknown* target = ends.target.Get();
+    if (m_Chain.GetAt(step).m_nType == CHAINITEM_TRANSLATOR) {
         ComPtr<IDispatch> direction;
-        if (m_Chain.GetAt(step).m_nType == CHAINITEM_TRANSLATOR)
-            hr = ThrowIfNull(CurrentTranslator(&direction).Get())->TranslateFile(direction.Get(), in.get(), out.get(), info);
-        else
-            hr = ThrowIfNull(CurrentConverter().Get())->ConvertFile(in.get(), out.get(), info);
-        return ThrowIfFailed(hr);
-    } catch (...) {
-        HRESULT hr = ResultFromCaughtException(E_FAIL);
-        EndRun(runId, hr, FTSTATE_ERROR);
-        return hr;
+        ComPtr<ITolviFileTranslator> translator = CurrentTranslator(&direction);
+        ThrowIfNull(translator.Get());
+        if (!sync)
+            return in ? translator->TranslateFile(direction.Get(), in, out, info)
+                      : translator->TranslateStream(direction.Get(), source, target, info);
+        ComPtr<ITolviFileTranslator2> whole;
+        if (FAILED(translator.As(&whole)))
+            ThrowHr(E_NOINTERFACE);
+        return in ? whole->SyncTranslateFile(direction.Get(), in, out, info)
+                  : whole->SyncTranslateStream(direction.Get(), source, target, info);
     }
+    ComPtr<ITolviFileConverter> converter = CurrentConverter();
+    ThrowIfNull(converter.Get());
+    if (!sync)
+        return in ? converter->ConvertFile(in, out, info) : converter->ConvertStream(source, target, info);
+    ComPtr<ITolviFileConverter3> whole;
+    if (FAILED(converter.As(&whole)))
+        ThrowHr(E_NOINTERFACE);
+    return in ? whole->SyncConvertFile(in, out, info) : whole->SyncConvertStream(source, target, info);
 }
 
-HRESULT CTolviChainFileTranslator::RunStreamItem(ULONG runId, int step, IUnknown* source, IUnknown* target,
-                                                 const VARIANT& info) noexcept
+int CTolviChainFileTranslator::NextItem(CStepEnds& ends)
+{
+    auto runLock = m_csRun.Lock();
+    const int step = ++m_nCurItem;
+    const int last = m_Chain.GetSize() - 1;
+    if (step > last)
+        return -1;
+    if (m_bFileMode) {
+        if (step == last) {
+            ends.sourceName = BstrFromAnsi(m_strLastInput);
+            ends.targetName = BstrFromAnsi(m_strTarget);
+            return step;
+        }
+        if (!m_Temp2.Create())
+            ThrowHr(E_UNEXPECTED);
+        m_strLastInput = m_Temp2.Path();
+        ends.sourceName = BstrFromAnsi(m_Temp1.Path());
+        ends.targetName = BstrFromAnsi(m_Temp2.Path());
+        return step;
+    }
+    m_pCurStream->Rewind();
+    if (step == last) {
+        ends.source = m_pCurStream->Stream();
+        ends.target = m_spTargetStream;
+        return step;
+    }
+    if (FAILED(m_Stream2.Create_nothrow()))
+        ThrowHr(E_OUTOFMEMORY);
+    m_pCurStream = &m_Stream2;
+    ends.source = m_Stream1.Stream();
+    ends.target = m_Stream2.Stream();
+    return step;
+}
+
+HRESULT CTolviChainFileTranslator::RunItem(ULONG runId, int step, const CStepEnds& ends) noexcept
 {
     try {
         ThrowIfFailed(ActivateItem(step));
         if (!MayStart(runId, step))
             return S_OK;
-        HRESULT hr;
-        ComPtr<IDispatch> direction;
-        if (m_Chain.GetAt(step).m_nType == CHAINITEM_TRANSLATOR)
-            hr = ThrowIfNull(CurrentTranslator(&direction).Get())->TranslateStream(direction.Get(), source, target, info);
-        else
-            hr = ThrowIfNull(CurrentConverter().Get())->ConvertStream(source, target, info);
-        return ThrowIfFailed(hr);
+        return ThrowIfFailed(StartItem(step, ends, false));
     } catch (...) {
         HRESULT hr = ResultFromCaughtException(E_FAIL);
         EndRun(runId, hr, FTSTATE_ERROR);
@@ -282,54 +325,17 @@ try {
     // it on between the test of the reporting step and this lock.
     if (m_nRunId != runId || m_nCurItem != finished)
         return;
-    const int step = ++m_nCurItem;
-    const int last = m_Chain.GetSize() - 1;
-    if (step > last) {
-        runLock.Release();
-        lock.Unlock();
-        EndRun(runId, S_OK, FTSTATE_TRANSLATE_COMPLETE);
-        return;
-    }
-    if (m_bFileMode) {
-        std::string source = m_strLastInput;
-        std::string target = m_strTarget;
-        if (step != last) {
-            if (!m_Temp2.Create()) {
-                runLock.Release();
-                lock.Unlock();
-                EndRun(runId, E_UNEXPECTED, FTSTATE_ERROR);
-                return;
-            }
-            m_strLastInput = m_Temp2.Path();
-            source = m_Temp1.Path();
-            target = m_Temp2.Path();
-        }
-        runLock.Release();
-        RunFileItem(runId, step, source.c_str(), target.c_str(), MissingArgument());
-        return;
-    }
-
-    m_pCurStream->Rewind();
-    ComPtr<IUnknown> source;
-    ComPtr<IUnknown> target;
-    if (step == last) {
-        source = m_pCurStream->Stream();
-        target = m_spTargetStream;
-    } else {
-        if (FAILED(m_Stream2.Create_nothrow())) {
-            runLock.Release();
-            lock.Unlock();
-            EndRun(runId, E_OUTOFMEMORY, FTSTATE_ERROR);
-            return;
-        }
-        m_pCurStream = &m_Stream2;
-        source = m_Stream1.Stream();
-        target = m_Stream2.Stream();
-    }
+    CStepEnds ends;
+    const int step = NextItem(ends);
     runLock.Release();
-    RunStreamItem(runId, step, source.Get(), target.Get(), MissingArgument());
+    if (step >= 0) {
+        RunItem(runId, step, ends);
+        return;
+    }
+    lock.Unlock();
+    EndRun(runId, S_OK, FTSTATE_TRANSLATE_COMPLETE);
 } catch (...) {
-    // Only copying a file name can fail here; the run cannot go on.
+    // The next intermediate could not be made: the run cannot go on.
     EndRun(runId, ResultFromCaughtException(E_FAIL), FTSTATE_ERROR);
 }
 
