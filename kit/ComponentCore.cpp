@@ -3,7 +3,6 @@
 #include <olectl.h>
 #include <wrl/client.h>
 
-#include "vembro/com/Enumerators.h"
 #include "vembro/com/Resource.h"
 #include "vembro/kit/Data.h"
 
@@ -185,26 +184,12 @@ VEMBRO_CATCH_RETURN()
 
 HRESULT ComponentCore::FindPoint(REFIID riid, IConnectionPoint** out) noexcept
 {
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    if (!::IsEqualIID(riid, m_events.Iid()))
-        return CONNECT_E_NOCONNECTION;
-    *out = &m_events;
-    m_events.AddRef();
-    return S_OK;
+    return FindSingleConnectionPoint_nothrow(&m_events, riid, out);
 }
 
 HRESULT ComponentCore::EnumPoints(IEnumConnectionPoints** out) noexcept
 {
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    try {
-        std::vector<Microsoft::WRL::ComPtr<IConnectionPoint>> points{&m_events};
-        return CreateConnectionPointsEnum_nothrow(std::move(points), out);
-    }
-    VEMBRO_CATCH_RETURN_OR(E_OUTOFMEMORY)
+    return EnumSingleConnectionPoint_nothrow(&m_events, out);
 }
 
 HRESULT ComponentCore::GetProperty(const VARIANT& name, VARIANT* value) noexcept
