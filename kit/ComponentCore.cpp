@@ -2,6 +2,7 @@
 
 #include <olectl.h>
 #include <wrl/client.h>
+#include <memory>
 
 #include "vembro/com/Resource.h"
 #include "vembro/kit/Data.h"
@@ -199,7 +200,7 @@ HRESULT ComponentCore::GetProperty(const VARIANT& name, VARIANT* value) noexcept
 
 HRESULT ComponentCore::PutProperty(const VARIANT& name, const VARIANT& value) noexcept
 try {
-    if (PropertyBag::KeyOf(name) == L"PRIORITY") {
+    if (VariantsEqual(PropertyBag::KeyOf(name), PropertyBag::KeyOf(L"PRIORITY"))) {
         unique_variant number;
         if (FAILED(::VariantChangeType(&number, const_cast<VARIANT*>(&value), 0, VT_I4)))
             return E_INVALIDARG;
