@@ -2,8 +2,8 @@
 
 #include <olectl.h>
 #include <wrl/client.h>
+#include <memory>
 
-#include "vembro/com/Enumerators.h"
 #include "vembro/com/Resource.h"
 #include "vembro/kit/Data.h"
 
@@ -185,26 +185,12 @@ VEMBRO_CATCH_RETURN()
 
 HRESULT ComponentCore::FindPoint(REFIID riid, IConnectionPoint** out) noexcept
 {
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    if (!::IsEqualIID(riid, m_events.Iid()))
-        return CONNECT_E_NOCONNECTION;
-    *out = &m_events;
-    m_events.AddRef();
-    return S_OK;
+    return FindSingleConnectionPoint_nothrow(&m_events, riid, out);
 }
 
 HRESULT ComponentCore::EnumPoints(IEnumConnectionPoints** out) noexcept
 {
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    try {
-        std::vector<Microsoft::WRL::ComPtr<IConnectionPoint>> points{&m_events};
-        return CreateConnectionPointsEnum_nothrow(std::move(points), out);
-    }
-    VEMBRO_CATCH_RETURN_OR(E_OUTOFMEMORY)
+    return EnumSingleConnectionPoint_nothrow(&m_events, out);
 }
 
 HRESULT ComponentCore::GetProperty(const VARIANT& name, VARIANT* value) noexcept
@@ -214,7 +200,7 @@ HRESULT ComponentCore::GetProperty(const VARIANT& name, VARIANT* value) noexcept
 
 HRESULT ComponentCore::PutProperty(const VARIANT& name, const VARIANT& value) noexcept
 try {
-    if (PropertyBag::KeyOf(name) == L"PRIORITY") {
+    if (VariantsEqual(PropertyBag::KeyOf(name), PropertyBag::KeyOf(L"PRIORITY"))) {
         unique_variant number;
         if (FAILED(::VariantChangeType(&number, const_cast<VARIANT*>(&value), 0, VT_I4)))
             return E_INVALIDARG;

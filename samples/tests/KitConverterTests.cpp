@@ -225,6 +225,26 @@ TEST_F(KitConverter, UnwritableTargetEndsWithErrorState)
     EXPECT_FALSE(TempDir::Exists(out));
 }
 
+TEST_F(KitConverter, EnumerationListsEachSinkWithItsCookie)
+{
+    auto converter = Make<samples::CMarkdownConverter>();
+    auto sink = MakeConverterSink(events);
+    DWORD cookie = Advise(converter.Get(), IID_ITolviFileConverterEvents, sink.Get());
+    ComPtr<IConnectionPointContainer> container;
+    ComPtr<IConnectionPoint> point;
+    ComPtr<IEnumConnections> connections;
+    ASSERT_EQ(S_OK, converter.As(&container));
+    ASSERT_EQ(S_OK, container->FindConnectionPoint(IID_ITolviFileConverterEvents, &point));
+    ASSERT_EQ(S_OK, point->EnumConnections(&connections));
+    CONNECTDATA got[2] = {};
+    ULONG fetched = 0;
+    EXPECT_EQ(S_FALSE, connections->Next(2, got, &fetched));
+    ASSERT_EQ(1u, fetched);
+    EXPECT_EQ(cookie, got[0].dwCookie);
+    EXPECT_EQ(static_cast<IUnknown*>(sink.Get()), got[0].pUnk); // held directly, not a proxy
+    got[0].pUnk->Release();
+}
+
 TEST_F(KitConverter, EverySinkHearsUntilItUnadvises)
 {
     auto converter = Make<samples::CMarkdownConverter>();

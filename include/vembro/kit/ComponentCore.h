@@ -10,7 +10,7 @@
 #include <string>
 
 #include "vembro/Vembro.h"
-#include "vembro/kit/EventSource.h"
+#include "vembro/com/ConnectionPoint.h"
 #include "vembro/kit/Properties.h"
 #include "vembro/kit/Runner.h"
 
@@ -53,6 +53,12 @@ public:
 
     Runner& Run() noexcept { return m_runner; }
     PropertyBag& Properties() noexcept { return m_properties; }
+    // Components report on their worker threads, so sinks are called on
+    // whatever thread fires: what the manager's inner sinks expect, and what
+    // a client that talks to a component directly must be ready for (a
+    // multithreaded apartment, or a free-threaded sink). Holding them
+    // directly keeps a firing per progress step cheap.
+    using EventSource = BasicConnectionPoint<SinkHolding::Direct>;
     EventSource& Events() noexcept { return m_events; }
 
 private:

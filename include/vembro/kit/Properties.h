@@ -4,10 +4,9 @@
 // translators "PRIORITY" first and then whatever its client stored.
 #include <windows.h>
 #include <oaidl.h>
-#include <map>
-#include <memory>
 #include <string>
 
+#include "vembro/com/PropertyList.h"
 #include "vembro/com/Resource.h"
 
 namespace vembro::kit {
@@ -23,12 +22,17 @@ public:
     bool GetLong(const wchar_t* name, long& value) noexcept;
     std::wstring GetText(const wchar_t* name, const wchar_t* defaultText);
 
-    // The upper-cased key of a property name.
-    static std::wstring KeyOf(const VARIANT& name);
+    // The key of a property name: the name as an upper-cased BSTR.
+    static unique_variant KeyOf(const VARIANT& name);
+    // A key given as text, taken as it is.
+    static unique_variant KeyOf(const wchar_t* key);
 
 private:
+    // The stored value under a key, converted to `type` into *out.
+    HRESULT Convert_nothrow(const wchar_t* key, VARTYPE type, unique_variant* out) noexcept;
+
     CriticalSection m_cs;
-    std::map<std::wstring, std::shared_ptr<unique_variant>> m_values;
+    PropertyList m_values; // named by their keys, as BSTRs
 };
 
 } // namespace vembro::kit

@@ -1,6 +1,7 @@
-#include "translator/PropertyArray.h"
+#include "vembro/com/PropertyList.h"
 
 #include <cstring>
+#include <utility>
 
 #include "vembro/com/Error.h"
 
@@ -55,42 +56,20 @@ bool VariantsEqual(const VARIANT& a, const VARIANT& b)
     }
 }
 
-CPropertyArray::CProperty::CProperty() noexcept
+PropertyList::CProperty::CProperty(const VARIANT& name, const VARIANT& value)
 {
-    ::VariantInit(&m_vName);
-    ::VariantInit(&m_vValue);
+    ThrowIfFailed(CopyVariant_nothrow(&m_vName, name));
+    ThrowIfFailed(CopyVariant_nothrow(&m_vValue, value));
 }
 
-CPropertyArray::CProperty::CProperty(const VARIANT& name, const VARIANT& value) : CProperty()
+PropertyList::CProperty& PropertyList::CProperty::operator=(const CProperty& other)
 {
-    HRESULT hr = CopyVariant_nothrow(&m_vName, name);
-    if (SUCCEEDED(hr))
-        hr = CopyVariant_nothrow(&m_vValue, value);
-    if (FAILED(hr)) {
-        ::VariantClear(&m_vName);
-        ThrowHr(hr);
-    }
-}
-
-CPropertyArray::CProperty::CProperty(const CProperty& other) : CProperty(other.m_vName, other.m_vValue) {}
-
-CPropertyArray::CProperty& CPropertyArray::CProperty::operator=(const CProperty& other)
-{
-    if (this != &other) {
-        CProperty copy(other);
-        std::swap(m_vName, copy.m_vName);
-        std::swap(m_vValue, copy.m_vValue);
-    }
+    if (this != &other)
+        *this = CProperty(other);
     return *this;
 }
 
-CPropertyArray::CProperty::~CProperty()
-{
-    ::VariantClear(&m_vName);
-    ::VariantClear(&m_vValue);
-}
-
-int CPropertyArray::FindProperty(const VARIANT& name) const
+int PropertyList::FindProperty(const VARIANT& name) const
 {
     for (size_t i = 0; i < m_aProperties.size(); ++i) {
         if (VariantsEqual(m_aProperties[i].m_vName, name))
@@ -99,7 +78,7 @@ int CPropertyArray::FindProperty(const VARIANT& name) const
     return -1;
 }
 
-HRESULT CPropertyArray::GetValue(const VARIANT& name, VARIANT* out) const noexcept
+HRESULT PropertyList::GetValue(const VARIANT& name, VARIANT* out) const noexcept
 try {
     int i = FindProperty(name);
     if (i < 0)
@@ -108,25 +87,14 @@ try {
 }
 VEMBRO_CATCH_RETURN()
 
-HRESULT CPropertyArray::SetValue(const VARIANT& name, const VARIANT& value) noexcept
+HRESULT PropertyList::SetValue(const VARIANT& name, const VARIANT& value) noexcept
 try {
     int i = FindProperty(name);
-    if (i >= 0) {
-        VARIANT& stored = m_aProperties[static_cast<size_t>(i)].m_vValue;
-        ::VariantClear(&stored);
-        return CopyVariant_nothrow(&stored, value);
-    }
+    if (i >= 0)
+        return CopyVariant_nothrow(m_aProperties[static_cast<size_t>(i)].m_vValue.put(), value);
     m_aProperties.emplace_back(name, value);
     return S_OK;
 }
 VEMBRO_CATCH_RETURN()
-
-void CPropertyArray::ApplyTo(ITolviFileTranslator* translator) const noexcept
-{
-    if (!translator)
-        return;
-    for (const CProperty& p : m_aProperties)
-        translator->put_Property(p.m_vName, p.m_vValue);
-}
 
 } // namespace vembro

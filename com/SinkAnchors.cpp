@@ -1,4 +1,4 @@
-#include "events/SinkAnchors.h"
+#include "vembro/com/SinkAnchors.h"
 
 #include <objidl.h>
 #include <wrl/client.h>
