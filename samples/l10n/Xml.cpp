@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include "vembro/com/Error.h"
+#include "vembro/com/Object.h"
 #include "l10n/Errors.h"
 #include "vembro/kit/Data.h"
 
@@ -59,8 +60,7 @@ ComPtr<IXmlWriter> NewWriter(const XmlLite& lite, IStream* out)
 bool WriterEscapesAttributes(const XmlLite& lite)
 {
     try {
-        ComPtr<IStream> probe;
-        probe.Attach(::SHCreateMemStream(nullptr, 0));
+        ComPtr<IStream> probe = vembro::TakeOver(::SHCreateMemStream(nullptr, 0));
         auto writer = NewWriter(lite, vembro::ThrowIfNull(probe.Get(), E_OUTOFMEMORY));
         vembro::ThrowIfFailed(writer->WriteStartElement(nullptr, L"a", nullptr));
         vembro::ThrowIfFailed(writer->WriteAttributeString(nullptr, L"b", nullptr, L"&"));
@@ -101,29 +101,19 @@ std::wstring Text(IXmlReader* reader, HRESULT (STDMETHODCALLTYPE IXmlReader::*ge
 // some versions of the reader garble a character that a read cuts in two
 // (seen as U+FFFD U+FFFD every few kilobytes of a large document). UTF-16
 // input, marked by its byte order mark, passes through as it is.
-class WholeCharacters final : public ISequentialStream {
+class WholeCharacters : public vembro::CComObjectRootEx, public ISequentialStream {
 public:
-    explicit WholeCharacters(IStream* in) : m_in(in) {}
+    static const vembro::QIEntry* QITable() noexcept
+    {
+        static const vembro::QIEntry table[] = {
+            VEMBRO_QI(WholeCharacters, ISequentialStream),
+            VEMBRO_QI_END,
+        };
+        return table;
+    }
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override
-    {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (!::IsEqualIID(riid, IID_IUnknown) && !::IsEqualIID(riid, IID_ISequentialStream))
-            return E_NOINTERFACE;
-        *ppv = static_cast<ISequentialStream*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return static_cast<ULONG>(::InterlockedIncrement(&m_nRef)); }
-    STDMETHODIMP_(ULONG) Release() noexcept override
-    {
-        LONG n = ::InterlockedDecrement(&m_nRef);
-        if (n == 0)
-            delete this;
-        return static_cast<ULONG>(n);
-    }
+    void Init(IStream* in) noexcept { m_in = in; }
+
     STDMETHODIMP Write(const void*, ULONG, ULONG*) noexcept override { return STG_E_ACCESSDENIED; }
 
     // Lets go of the input; later reads find its end.
@@ -170,7 +160,6 @@ public:
     }
 
 private:
-    LONG volatile m_nRef = 1;
     ComPtr<IStream> m_in;
     std::string m_carry;
     bool m_bFirst = true;
@@ -183,7 +172,11 @@ Reader::Reader(IStream* in)
 {
     vembro::ThrowIfFailed(Lite().createReader(__uuidof(IXmlReader), reinterpret_cast<void**>(m_reader.GetAddressOf()), nullptr));
     vembro::ThrowIfFailed(m_reader->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Prohibit));
-    m_input.Attach(new WholeCharacters(in));
+    vembro::ThrowIfFailed(vembro::CreateAndQuery_nothrow<vembro::CComObjectNoLock<WholeCharacters>>(
+        IID_ISequentialStream, reinterpret_cast<void**>(m_input.GetAddressOf()), [in](WholeCharacters& w) {
+            w.Init(in);
+            return S_OK;
+        }));
     vembro::ThrowIfFailed(m_reader->SetInput(m_input.Get()));
 }
 
