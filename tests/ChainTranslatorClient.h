@@ -12,6 +12,7 @@
 #include "chains/Chain.h"
 #include "vembro/com/Resource.h"
 #include "vembro/Vembro.h"
+#include "support/Variants.h"
 
 namespace chaintest {
 
@@ -69,19 +70,9 @@ void Disconnect(IUnknown* translator, DWORD cookie);
 vembro::CChain MakeChain(std::initializer_list<vembro::CChainItem> items);
 Microsoft::WRL::ComPtr<ITolviFileTranslator> MakeTranslator(const vembro::CChain& chain);
 
-vembro::unique_bstr Bstr(const std::string& text);
-struct Var : vembro::unique_variant {
-    Var() = default;
-    Var(Var&& other) noexcept { *static_cast<VARIANT*>(this) = other.Detach(); }
-    static Var I2(short v);
-    static Var UI1(BYTE v);
-    static Var UI2(USHORT v);
-    static Var I4(LONG v);
-    static Var Str(const std::string& text);
-    static Var Unknown(IUnknown* p);
-    static Var Missing();
-};
-std::string VariantText(const VARIANT& v); // "VT_I4:5", "VT_ERROR:80020004", ...
+using comtest::Bstr;
+using comtest::Var;
+using comtest::VariantText;
 
 // A do-nothing Direction object.
 Microsoft::WRL::ComPtr<IDispatch> MakeDirection();

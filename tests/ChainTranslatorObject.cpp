@@ -244,7 +244,7 @@ TEST_F(ChainTranslatorObject, PriorityAcceptsOnlySmallIntegers)
     EXPECT_EQ(Ok("VT_I4:-2"), Read(t.Get(), Var::Str("PRIORITY")));
     EXPECT_EQ(Ok("VT_I4:-2"), Read(t.Get(), Var::Str("Priority")));
     // A byte widens to a 16-bit integer first, so it is a priority as well.
-    EXPECT_EQ(S_OK, t->put_Property(Var::Str("pRiOrItY"), Var::UI1(2)));
+    EXPECT_EQ(S_OK, t->put_Property(Var::Str("pRiOrItY"), Var::Of(VT_UI1, 2)));
     EXPECT_EQ(Ok("VT_I4:2"), Read(t.Get(), Var::Str("PRIORITY")));
     EXPECT_EQ(E_INVALIDARG, t->put_Property(Var::Str("PRIORITY"), Var::I4(3)));
     EXPECT_EQ(Ok("VT_I4:2"), Read(t.Get(), Var::Str("PRIORITY")));
@@ -262,9 +262,9 @@ TEST_F(ChainTranslatorObject, StoredNamesAreCaseSensitive)
 TEST_F(ChainTranslatorObject, NamesAreNormalisedBeforeTheyAreStored)
 {
     ComPtr<ITolviFileTranslator> t = MakeTranslator(ThreeSteps());
-    EXPECT_EQ(S_OK, t->put_Property(Var::UI1(7), Var::Str("seven")));
+    EXPECT_EQ(S_OK, t->put_Property(Var::Of(VT_UI1, 7), Var::Str("seven")));
     EXPECT_EQ(Ok("VT_BSTR:seven"), Read(t.Get(), Var::I2(7)));
-    EXPECT_EQ(Ok("VT_BSTR:seven"), Read(t.Get(), Var::UI2(7)));
+    EXPECT_EQ(Ok("VT_BSTR:seven"), Read(t.Get(), Var::Of(VT_UI2, 7)));
     EXPECT_EQ(Invalid(), Read(t.Get(), Var::I4(7)));
 }
 
