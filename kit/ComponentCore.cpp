@@ -116,11 +116,32 @@ try {
 }
 VEMBRO_CATCH_RETURN()
 
-HRESULT ComponentCore::StartFile(BSTR in, BSTR out, ConvertFn convert) noexcept
+namespace {
+
+// Runs the author's start check on the input's head and puts the input back
+// where it was, so that the run reads it whole.
+void CheckHead(IStream* input, const DetectFn& check)
+{
+    if (!check)
+        return;
+    LARGE_INTEGER zero{};
+    ULARGE_INTEGER at{};
+    ThrowIfFailed(input->Seek(zero, STREAM_SEEK_CUR, &at));
+    std::string head = ReadHead(input);
+    LARGE_INTEGER back{};
+    back.QuadPart = static_cast<LONGLONG>(at.QuadPart);
+    ThrowIfFailed(input->Seek(back, STREAM_SEEK_SET, nullptr));
+    ThrowIfFailed(check(head));
+}
+
+} // namespace
+
+HRESULT ComponentCore::StartFile(BSTR in, BSTR out, ConvertFn convert, const DetectFn& check) noexcept
 try {
     // The source is opened now, so that a missing one fails the start.
     ComPtr<IStream> source = OpenInputFile(CheckName(in));
     std::wstring target = CheckName(out);
+    CheckHead(source.Get(), check);
     if (m_runner.Running())
         return E_UNEXPECTED;
     return m_runner.Start([source, target, convert](Progress& progress) {
@@ -131,9 +152,10 @@ try {
 }
 VEMBRO_CATCH_RETURN()
 
-HRESULT ComponentCore::StartStream(IUnknown* in, IUnknown* out, ConvertFn convert) noexcept
+HRESULT ComponentCore::StartStream(IUnknown* in, IUnknown* out, ConvertFn convert, const DetectFn& check) noexcept
 try {
     ComPtr<IStream> source = StreamOf(in), target = StreamOf(out);
+    CheckHead(source.Get(), check);
     auto inHandOver = std::make_shared<StreamHandOver>(source.Get());
     auto outHandOver = std::make_shared<StreamHandOver>(target.Get());
     return m_runner.Start([inHandOver, outHandOver, convert](Progress& progress) {

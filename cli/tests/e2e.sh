@@ -185,7 +185,7 @@ l10n-bad-input)
     expect_rc 1
     expect_in err.log "0x80040303 L10N_E_MEMORY_UNREADABLE"
     printf '<html><head><meta charset="koi8-r"></head><body><p>Hi</p></body></html>' > koi.html
-    vembro translate --sync --target-lang fr --memory "$docs/site.fr.tmx" koi.html out.html
+    vembro translate --target-lang fr --memory "$docs/site.fr.tmx" koi.html out.html
     expect_rc 1
     expect_in err.log "0x80040305 L10N_E_UNKNOWN_ENCODING"
     [ -e out.xlf ] || [ -e out.html ] && fail "a failed run left its target"

@@ -6,6 +6,7 @@
 #include "vembro/com/Resource.h"
 #include "common/Sniff.h"
 #include "l10n/Direction.h"
+#include "l10n/Errors.h"
 #include "l10n/Extract.h"
 #include "l10n/Fill.h"
 #include "l10n/Merge.h"
@@ -20,9 +21,8 @@ std::string HeadAsUtf8(const std::string& head)
     if (head.size() < 2 || !(HasUtf16LeBom(head) || (static_cast<unsigned char>(head[0]) == 0xFE &&
                                                       static_cast<unsigned char>(head[1]) == 0xFF)))
         return head;
-    std::string even = head.substr(0, head.size() & ~size_t(1));
     std::wstring encoding;
-    return HtmlAsUtf8(even, encoding);
+    return HtmlAsUtf8(head, encoding, true);
 }
 
 // The document's file name for <file original>, when the stream knows it.
@@ -70,6 +70,14 @@ void CHtmlToXliff::Convert(IStream* in, IStream* out, vembro::kit::Progress& pro
     ExtractXliff(in, out, progress, OriginalName(in));
 }
 
+HRESULT CHtmlToXliff::CheckHead(const std::string& head)
+try {
+    std::wstring encoding;
+    HtmlAsUtf8(head, encoding, true);
+    return S_OK;
+}
+VEMBRO_CATCH_RETURN()
+
 HRESULT CMemoryTranslator::Detect(const std::string& head)
 {
     return LooksLikeXliff(head) ? S_OK : S_FALSE;
@@ -94,6 +102,19 @@ HRESULT CXliffToHtml::Detect(const std::string& head)
 {
     return LooksLikeXliff(head) ? S_OK : S_FALSE;
 }
+
+HRESULT CXliffToHtml::CheckHead(const std::string& head)
+try {
+    std::string text = HeadAsUtf8(head);
+    size_t root = text.find("<xliff");
+    size_t close = text.find('>', root);
+    size_t version = text.find("version=", root);
+    if (root == std::string::npos || close == std::string::npos || version > close)
+        return S_OK; // the run itself says what is wrong
+    char quote = text[version + 8];
+    return text.compare(version + 9, 4, "1.2" + std::string(1, quote)) == 0 ? S_OK : L10N_E_NOT_XLIFF12;
+}
+VEMBRO_CATCH_RETURN()
 
 void CXliffToHtml::Convert(IStream* in, IStream* out, vembro::kit::Progress& progress)
 {

@@ -12,6 +12,8 @@ public:
     static constexpr vembro::kit::FormatSpec kSource = kHtml;
     static constexpr vembro::kit::FormatSpec kTarget = kXliff;
     static HRESULT Detect(const std::string& head);
+    // The page's encoding, so that a chain's client gets its code.
+    static HRESULT CheckHead(const std::string& head);
     void Convert(IStream* in, IStream* out, vembro::kit::Progress& progress);
 };
 
@@ -31,6 +33,8 @@ public:
     static constexpr vembro::kit::FormatSpec kSource = kXliff;
     static constexpr vembro::kit::FormatSpec kTarget = kHtml;
     static HRESULT Detect(const std::string& head);
+    // An XLIFF version other than 1.2, refused before the run starts.
+    static HRESULT CheckHead(const std::string& head);
     void Convert(IStream* in, IStream* out, vembro::kit::Progress& progress);
 };
 

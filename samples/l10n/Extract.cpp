@@ -299,8 +299,12 @@ std::string DeclaredCharset(const std::string& html)
 
 } // namespace
 
-std::string HtmlAsUtf8(const std::string& bytes, std::wstring& encoding)
+std::string HtmlAsUtf8(const std::string& whole, std::wstring& encoding, bool head)
 {
+    std::string even; // a head may end inside a UTF-16 unit
+    if (head && whole.size() % 2)
+        even = whole.substr(0, whole.size() - 1);
+    const std::string& bytes = even.empty() ? whole : even;
     std::string html;
     auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
     if (bytes.size() >= 2 && ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF))) {
@@ -314,7 +318,7 @@ std::string HtmlAsUtf8(const std::string& bytes, std::wstring& encoding)
         encoding = L"utf-16";
     } else {
         html = vembro::kit::WithoutUtf8Bom(bytes);
-        if (!vembro::kit::IsValidUtf8(html, false))
+        if (!vembro::kit::IsValidUtf8(html, head))
             vembro::ThrowHr(L10N_E_UNKNOWN_ENCODING);
         encoding = L"utf-8";
     }

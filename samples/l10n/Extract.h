@@ -15,6 +15,7 @@ void ExtractXliff(IStream* in, IStream* out, vembro::kit::Progress& progress, co
 // The document's bytes as UTF-8 from UTF-8 (with or without a byte order
 // mark) or UTF-16 with a mark; `encoding` says which. A declared charset
 // other than these, or bytes in none of them, is L10N_E_UNKNOWN_ENCODING.
-std::string HtmlAsUtf8(const std::string& bytes, std::wstring& encoding);
+// `head`: the bytes are only the document's beginning, cut anywhere.
+std::string HtmlAsUtf8(const std::string& bytes, std::wstring& encoding, bool head = false);
 
 } // namespace samples

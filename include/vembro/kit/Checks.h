@@ -22,6 +22,13 @@ template <class T>
 struct HasDetect<T, std::void_t<decltype(T::Detect(std::declval<const std::string&>()))>>
     : std::is_same<decltype(T::Detect(std::declval<const std::string&>())), HRESULT> {};
 
+// Optional: 'static HRESULT CheckHead(const std::string& head)', a refusal
+// at the start of an asynchronous run, where its code still reaches the caller.
+template <class, class = void> struct HasCheckHead : std::false_type {};
+template <class T>
+struct HasCheckHead<T, std::void_t<decltype(T::CheckHead(std::declval<const std::string&>()))>>
+    : std::is_same<decltype(T::CheckHead(std::declval<const std::string&>())), HRESULT> {};
+
 template <class, class = void> struct HasConvert : std::false_type {};
 template <class T>
 struct HasConvert<T, std::void_t<decltype(std::declval<T&>().Convert(

@@ -37,8 +37,12 @@ public:
     HRESULT DetectData(const VARIANT& data, tagFILEDATATYPE type, const DetectFn& detect,
                        const TextToBytesFn& toBytes) noexcept;
 
-    HRESULT StartFile(BSTR in, BSTR out, ConvertFn convert) noexcept;
-    HRESULT StartStream(IUnknown* in, IUnknown* out, ConvertFn convert) noexcept;
+    // `check`, when given, sees the input's head before the run starts and
+    // refuses it with its own code: once the run is on its worker, a
+    // converter's failure can only be reported as FTSTATE_ERROR, which a
+    // chain passes on as E_FAIL.
+    HRESULT StartFile(BSTR in, BSTR out, ConvertFn convert, const DetectFn& check = {}) noexcept;
+    HRESULT StartStream(IUnknown* in, IUnknown* out, ConvertFn convert, const DetectFn& check = {}) noexcept;
     HRESULT SyncFile(BSTR in, BSTR out, const ConvertFn& convert) noexcept;
     HRESULT SyncStream(IUnknown* in, IUnknown* out, const ConvertFn& convert) noexcept;
     HRESULT Memory(BSTR in, BSTR* out, const ConvertFn& convert, const TextToBytesFn& toBytes,

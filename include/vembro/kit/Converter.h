@@ -10,7 +10,8 @@
 //         void Convert(IStream* in, IStream* out, vembro::kit::Progress& progress);
 //     };
 //
-// Optional: static TextToSource / TargetToText to say how ConvertMemory and
+// Optional: static CheckHead(head) refuses an input at the start of an
+// asynchronous run with its own code. Optional: static TextToSource / TargetToText to say how ConvertMemory and
 // IsFormatAvailableMemory see a BSTR (UTF-8 unless overridden). Convert runs
 // on a worker thread for ConvertFile/ConvertStream and in the caller's thread
 // for the synchronous and in-memory calls; it throws to fail.
@@ -20,6 +21,7 @@
 #include "vembro/VembroDispatch.h"
 #include "vembro/com/Object.h"
 #include "vembro/Vembro.h"
+#include "vembro/kit/Checks.h"
 #include "vembro/kit/ComponentCore.h"
 #include "vembro/kit/Format.h"
 
@@ -67,7 +69,7 @@ public:
     STDMETHODIMP ConvertFile(BSTR InFile, BSTR OutFile, VARIANT) noexcept override
 
     try {
-        return m_core.StartFile(InFile, OutFile, Work());
+        return m_core.StartFile(InFile, OutFile, Work(), HeadCheck());
     }
     VEMBRO_CATCH_RETURN()
     STDMETHODIMP get_State(LONG* pVal) noexcept override
@@ -83,7 +85,7 @@ public:
     STDMETHODIMP ConvertStream(IUnknown* Source, IUnknown* Target, VARIANT) noexcept override
 
     try {
-        return m_core.StartStream(Source, Target, Work());
+        return m_core.StartStream(Source, Target, Work(), HeadCheck());
     }
     VEMBRO_CATCH_RETURN()
     STDMETHODIMP ConvertMemory(BSTR TextIn, BSTR* TextOut) noexcept override
@@ -132,6 +134,13 @@ protected:
     PropertyBag& Properties() noexcept { return m_core.Properties(); }
 
 private:
+    static DetectFn HeadCheck()
+    {
+        if constexpr (checks::HasCheckHead<Derived>::value)
+            return &Derived::CheckHead;
+        else
+            return {};
+    }
     ConvertFn Work()
     {
         return [this](IStream* in, IStream* out, Progress& progress) {
