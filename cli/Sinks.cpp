@@ -3,7 +3,11 @@
 #include <cstdio>
 #include <cwchar>
 
+#include <functional>
+
 #include "Errors.h"
+#include "vembro/VembroDispatch.h"
+#include "vembro/com/Object.h"
 #include "vembro/com/Resource.h"
 
 namespace cli {
@@ -83,152 +87,53 @@ void RunMonitor::Done() noexcept
 
 namespace {
 
-// Both sinks may be called on any thread (the components' and the chain's
-// workers); they aggregate the free-threaded marshaler so that the chain
-// translator's marshalling hands them over unchanged.
+// Both sinks are called on whatever thread fires (the components' and the
+// chain's workers): this client lives in the multithreaded apartment. The
+// chain translator calls them by DISPID, which the type library maps onto
+// the same methods a component calls through the vtable.
 template <class Iface>
-class SinkBase : public Iface {
+class CRunSink : public vembro::CComObjectRootEx, public vembro::VembroDispatch<Iface> {
 public:
-    explicit SinkBase(RunMonitor& monitor) : m_monitor(monitor)
+    static const vembro::QIEntry* QITable() noexcept
     {
-        if (FAILED(::CoCreateFreeThreadedMarshaler(static_cast<IUnknown*>(this), &m_ftm)))
-            m_ftm.Reset();
+        static const vembro::QIEntry table[] = {
+            VEMBRO_QI_AS(CRunSink, IID_IUnknown, Iface),
+            VEMBRO_QI_AS(CRunSink, IID_IDispatch, Iface),
+            VEMBRO_QI(CRunSink, Iface),
+            VEMBRO_QI_END,
+        };
+        return table;
     }
-    virtual ~SinkBase() = default;
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override
+    STDMETHODIMP StateChange(LONG state) noexcept override
     {
-        if (!ppv)
-            return E_POINTER;
-        if (::IsEqualIID(riid, IID_IUnknown) || ::IsEqualIID(riid, IID_IDispatch) || ::IsEqualIID(riid, __uuidof(Iface))) {
-            *ppv = static_cast<Iface*>(this);
-            AddRef();
-            return S_OK;
-        }
-        if (::IsEqualIID(riid, IID_IMarshal) && m_ftm)
-            return m_ftm->QueryInterface(riid, ppv);
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return static_cast<ULONG>(::InterlockedIncrement(&m_nRef)); }
-    STDMETHODIMP_(ULONG) Release() noexcept override
-    {
-        LONG n = ::InterlockedDecrement(&m_nRef);
-        if (n == 0)
-            delete this;
-        return static_cast<ULONG>(n);
-    }
-    STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override
-    {
-        if (!count)
-            return E_POINTER;
-        *count = 0;
+        m_pMonitor->OnState(state);
         return S_OK;
     }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) noexcept override
+    STDMETHODIMP ProgressChange(LONG progress, LONG max) noexcept override
     {
-        if (info)
-            *info = nullptr;
-        return DISP_E_BADINDEX;
+        m_pMonitor->OnProgress(progress, max);
+        return S_OK;
     }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override
-    {
-        return DISP_E_UNKNOWNNAME;
-    }
-
-protected:
-    // Argument i counted from the first one as declared (DISPPARAMS holds
-    // them last first), as a long.
-    static bool LongArg(DISPPARAMS* params, UINT i, long& value) noexcept
-    {
-        if (!params || i >= params->cArgs)
-            return false;
-        vembro::unique_variant v;
-        if (FAILED(::VariantChangeType(&v, &params->rgvarg[params->cArgs - 1 - i], 0, VT_I4)))
-            return false;
-        value = V_I4(&v);
-        return true;
-    }
-
-    RunMonitor& m_monitor;
-
-private:
-    LONG volatile m_nRef = 1;
-    ComPtr<IUnknown> m_ftm;
+    RunMonitor* m_pMonitor = nullptr;
 };
 
-class TranslatorSink final : public SinkBase<ITolviFileTranslatorEvents> {
+class CTranslatorSink : public CRunSink<ITolviFileTranslatorEvents> {
 public:
-    using SinkBase::SinkBase;
     STDMETHODIMP PropertyChange(VARIANT, VARIANT) noexcept override { return S_OK; }
-    STDMETHODIMP StateChange(LONG state) noexcept override
-    {
-        m_monitor.OnState(state);
-        return S_OK;
-    }
-    STDMETHODIMP ProgressChange(LONG progress, LONG max) noexcept override
-    {
-        m_monitor.OnProgress(progress, max);
-        return S_OK;
-    }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) noexcept override
-    {
-        long a = 0, b = 0;
-        switch (id) {
-        case 1: return S_OK; // PropertyChange
-        case 2: return LongArg(params, 0, a) ? StateChange(a) : DISP_E_BADPARAMCOUNT;
-        case 3: return LongArg(params, 0, a) && LongArg(params, 1, b) ? ProgressChange(a, b) : DISP_E_BADPARAMCOUNT;
-        default: return DISP_E_MEMBERNOTFOUND;
-        }
-    }
 };
 
-class ConverterSink final : public SinkBase<ITolviFileConverterEvents> {
+// The client's own Direction has no type library: its two properties are
+// answered by hand.
+class CDirection : public vembro::CComObjectRootEx, public IDispatch {
 public:
-    using SinkBase::SinkBase;
-    STDMETHODIMP ProgressChange(LONG progress, LONG max) noexcept override
+    static const vembro::QIEntry* QITable() noexcept
     {
-        m_monitor.OnProgress(progress, max);
-        return S_OK;
-    }
-    STDMETHODIMP StateChange(LONG state) noexcept override
-    {
-        m_monitor.OnState(state);
-        return S_OK;
-    }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) noexcept override
-    {
-        long a = 0, b = 0;
-        switch (id) {
-        case 1: return LongArg(params, 0, a) && LongArg(params, 1, b) ? ProgressChange(a, b) : DISP_E_BADPARAMCOUNT;
-        case 2: return LongArg(params, 0, a) ? StateChange(a) : DISP_E_BADPARAMCOUNT;
-        default: return DISP_E_MEMBERNOTFOUND;
-        }
-    }
-};
-
-class Direction final : public IDispatch {
-public:
-    Direction(short source, short target) : m_nSource(source), m_nTarget(target) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override
-    {
-        if (!ppv)
-            return E_POINTER;
-        if (::IsEqualIID(riid, IID_IUnknown) || ::IsEqualIID(riid, IID_IDispatch)) {
-            *ppv = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return static_cast<ULONG>(::InterlockedIncrement(&m_nRef)); }
-    STDMETHODIMP_(ULONG) Release() noexcept override
-    {
-        LONG n = ::InterlockedDecrement(&m_nRef);
-        if (n == 0)
-            delete this;
-        return static_cast<ULONG>(n);
+        static const vembro::QIEntry table[] = {
+            VEMBRO_QI(CDirection, IDispatch),
+            VEMBRO_QI_AS(CDirection, IID_IUnknown, IDispatch),
+            VEMBRO_QI_END,
+        };
+        return table;
     }
     STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override
     {
@@ -260,9 +165,7 @@ public:
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
                         UINT*) noexcept override
     {
-        if (id != 1 && id != 2)
-            return DISP_E_MEMBERNOTFOUND;
-        if (!(flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD)))
+        if ((id != 1 && id != 2) || !(flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD)))
             return DISP_E_MEMBERNOTFOUND;
         if (params && params->cArgs)
             return DISP_E_BADPARAMCOUNT;
@@ -273,27 +176,42 @@ public:
         }
         return S_OK;
     }
-
-private:
-    LONG volatile m_nRef = 1;
-    short m_nSource, m_nTarget;
+    short m_nSource = 0, m_nTarget = 0;
 };
+
+template <class Object, class Iface>
+ComPtr<Iface> Make(const IID& iid, std::function<void(Object&)> init)
+{
+    ComPtr<Iface> made;
+    HRESULT hr = vembro::CreateAndQuery_nothrow<vembro::CComObjectNoLock<Object>>(
+        iid, reinterpret_cast<void**>(made.GetAddressOf()), [&](Object& o) {
+            init(o);
+            return S_OK;
+        });
+    if (FAILED(hr))
+        throw Failure("creating an event sink", hr);
+    return made;
+}
 
 } // namespace
 
 ComPtr<IUnknown> MakeTranslatorSink(RunMonitor& monitor)
 {
-    return vembro::TakeOver<IUnknown>(static_cast<ITolviFileTranslatorEvents*>(new TranslatorSink(monitor)));
+    return Make<CTranslatorSink, IUnknown>(IID_IUnknown, [&](CTranslatorSink& s) { s.m_pMonitor = &monitor; });
 }
 
 ComPtr<IUnknown> MakeConverterSink(RunMonitor& monitor)
 {
-    return vembro::TakeOver<IUnknown>(static_cast<ITolviFileConverterEvents*>(new ConverterSink(monitor)));
+    using CConverterSink = CRunSink<ITolviFileConverterEvents>;
+    return Make<CConverterSink, IUnknown>(IID_IUnknown, [&](CConverterSink& s) { s.m_pMonitor = &monitor; });
 }
 
 ComPtr<IDispatch> MakeDirection(short source, short target)
 {
-    return vembro::TakeOver<IDispatch>(new Direction(source, target));
+    return Make<CDirection, IDispatch>(IID_IDispatch, [&](CDirection& d) {
+        d.m_nSource = source;
+        d.m_nTarget = target;
+    });
 }
 
 } // namespace cli
