@@ -18,20 +18,18 @@
 #include <windows.h>
 #include <string>
 
-#include "vembro/VembroDispatch.h"
-#include "vembro/com/Object.h"
 #include "vembro/Vembro.h"
 #include "vembro/kit/Checks.h"
-#include "vembro/kit/ComponentCore.h"
-#include "vembro/kit/Format.h"
+#include "vembro/kit/Component.h"
 
 namespace vembro::kit {
 
 template <class Derived>
-class Converter : public CComObjectRootEx, public VembroDispatch<ITolviFileConverter3>, public IConnectionPointContainer {
-public:
-    Converter() noexcept : m_core(this) {}
+class Converter : public Component<Derived, ITolviFileConverter3, ConverterCore> {
+    using Base = Component<Derived, ITolviFileConverter3, ConverterCore>;
+    using Base::m_core;
 
+public:
     static const QIEntry* QITable() noexcept
     {
         static const QIEntry table[] = {
@@ -46,18 +44,7 @@ public:
         return table;
     }
 
-    static std::string TextToSource(const std::wstring& text) { return Utf8TextToBytes(text); }
-    static std::wstring TargetToText(const std::string& bytes) { return Utf8BytesToText(bytes); }
-
     // ITolviFileConverter
-    STDMETHODIMP get_SourceFormat(ITolviFileFormat** pVal) noexcept override
-    {
-        return CreateFormatObject(Derived::kSource, pVal);
-    }
-    STDMETHODIMP get_TargetFormat(ITolviFileFormat** pVal) noexcept override
-    {
-        return CreateFormatObject(Derived::kTarget, pVal);
-    }
     STDMETHODIMP IsFormatAvailableStream(IUnknown* Stream) noexcept override
     {
         return m_core.DetectStream(Stream, &Derived::Detect);
@@ -72,16 +59,6 @@ public:
         return m_core.StartFile(InFile, OutFile, Work(), HeadCheck());
     }
     VEMBRO_CATCH_RETURN()
-    STDMETHODIMP get_State(LONG* pVal) noexcept override
-    {
-        if (!pVal)
-            return E_POINTER;
-        *pVal = m_core.Run().State();
-        return S_OK;
-    }
-    STDMETHODIMP Stop(VARIANT) noexcept override { return m_core.Run().Stop(); }
-    STDMETHODIMP Suspend() noexcept override { return m_core.Run().Suspend(); }
-    STDMETHODIMP Resume() noexcept override { return m_core.Run().Resume(); }
     STDMETHODIMP ConvertStream(IUnknown* Source, IUnknown* Target, VARIANT) noexcept override
 
     try {
@@ -100,7 +77,6 @@ public:
     }
 
     // ITolviFileConverter2
-    STDMETHODIMP get_Property(VARIANT Prop, VARIANT* pVal) noexcept override { return m_core.GetProperty(Prop, pVal); }
     STDMETHODIMP put_Property(VARIANT Prop, VARIANT newVal) noexcept override
     {
         return m_core.PutProperty(Prop, newVal);
@@ -119,20 +95,6 @@ public:
         return m_core.SyncStream(Source, Target, Work());
     }
     VEMBRO_CATCH_RETURN()
-
-    // IConnectionPointContainer
-    STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** ppEnum) noexcept override
-    {
-        return m_core.EnumPoints(ppEnum);
-    }
-    STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) noexcept override
-    {
-        return m_core.FindPoint(riid, ppCP);
-    }
-
-protected:
-    PropertyBag& Properties() noexcept { return m_core.Properties(); }
-
 private:
     static DetectFn HeadCheck()
     {
@@ -147,8 +109,6 @@ private:
             static_cast<Derived*>(this)->Convert(in, out, progress);
         };
     }
-
-    ConverterCore m_core;
 };
 
 } // namespace vembro::kit

@@ -15,19 +15,17 @@
 #include <wrl/client.h>
 #include <string>
 
-#include "vembro/VembroDispatch.h"
-#include "vembro/com/Object.h"
 #include "vembro/Vembro.h"
-#include "vembro/kit/ComponentCore.h"
-#include "vembro/kit/Format.h"
+#include "vembro/kit/Component.h"
 
 namespace vembro::kit {
 
 template <class Derived>
-class Translator : public CComObjectRootEx, public VembroDispatch<ITolviFileTranslator2>, public IConnectionPointContainer {
-public:
-    Translator() noexcept : m_core(this) {}
+class Translator : public Component<Derived, ITolviFileTranslator2, TranslatorCore> {
+    using Base = Component<Derived, ITolviFileTranslator2, TranslatorCore>;
+    using Base::m_core;
 
+public:
     static const QIEntry* QITable() noexcept
     {
         static const QIEntry table[] = {
@@ -41,29 +39,10 @@ public:
         return table;
     }
 
-    static std::string TextToSource(const std::wstring& text) { return Utf8TextToBytes(text); }
-    static std::wstring TargetToText(const std::string& bytes) { return Utf8BytesToText(bytes); }
-
     // ITolviFileTranslator
-    STDMETHODIMP get_SourceFormat(ITolviFileFormat** pVal) noexcept override
-    {
-        return CreateFormatObject(Derived::kSource, pVal);
-    }
-    STDMETHODIMP get_TargetFormat(ITolviFileFormat** pVal) noexcept override
-    {
-        return CreateFormatObject(Derived::kTarget, pVal);
-    }
-    STDMETHODIMP get_Property(VARIANT Prop, VARIANT* pVal) noexcept override { return m_core.GetProperty(Prop, pVal); }
     STDMETHODIMP put_Property(VARIANT Prop, VARIANT newVal) noexcept override
     {
         return m_core.PutPropertyAndNotify(Prop, newVal);
-    }
-    STDMETHODIMP get_State(LONG* pVal) noexcept override
-    {
-        if (!pVal)
-            return E_POINTER;
-        *pVal = m_core.Run().State();
-        return S_OK;
     }
     STDMETHODIMP TranslateText(IDispatch* Direction, BSTR Text, BSTR* Result) noexcept override
 
@@ -83,9 +62,6 @@ public:
         return m_core.StartStream(Source, Target, Work(Direction));
     }
     VEMBRO_CATCH_RETURN()
-    STDMETHODIMP Stop(VARIANT) noexcept override { return m_core.Run().Stop(); }
-    STDMETHODIMP Suspend() noexcept override { return m_core.Run().Suspend(); }
-    STDMETHODIMP Resume() noexcept override { return m_core.Run().Resume(); }
     STDMETHODIMP get_Error(LONG* pVal) noexcept override
     {
         if (!pVal)
@@ -111,19 +87,6 @@ public:
         return m_core.SyncStream(Source, Target, Work(Direction));
     }
 
-    // IConnectionPointContainer
-    STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** ppEnum) noexcept override
-    {
-        return m_core.EnumPoints(ppEnum);
-    }
-    STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) noexcept override
-    {
-        return m_core.FindPoint(riid, ppCP);
-    }
-
-protected:
-    PropertyBag& Properties() noexcept { return m_core.Properties(); }
-
 private:
     ConvertFn Work(IDispatch* direction)
     {
@@ -132,8 +95,6 @@ private:
             static_cast<Derived*>(this)->Translate(held.Get(), in, out, progress);
         };
     }
-
-    TranslatorCore m_core;
 };
 
 } // namespace vembro::kit
