@@ -10,14 +10,10 @@ try {
     if (!out)
         return E_POINTER;
     *out = nullptr;
-    FormatFields fields;
-    fields.id = spec.id;
     unique_bstr name = MakeBstr(spec.name);
-    fields.name = name.get();
-    fields.defaultExtension = spec.defaultExtension ? spec.defaultExtension : L"";
-    fields.extensions = spec.extensions ? spec.extensions : L"";
-    fields.complex = spec.complex;
-    return CreateFormatObject_nothrow(fields, out);
+    auto text = [](const wchar_t* given) { return std::wstring(given ? given : L""); };
+    return CreateFormatObject_nothrow({spec.id, name.get(), text(spec.defaultExtension), text(spec.extensions), spec.complex},
+                                      out);
 }
 VEMBRO_CATCH_RETURN_OR(E_OUTOFMEMORY)
 

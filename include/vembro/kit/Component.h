@@ -14,10 +14,24 @@
 
 namespace vembro::kit {
 
-template <class Derived, class Iface, class Core>
+// Iface is the newest interface of the kind; Ids are the IIDs it answers
+// for besides IUnknown, IDispatch and IConnectionPointContainer.
+template <class Derived, class Iface, class Core, const IID*... Ids>
 class Component : public CComObjectRootEx, public VembroDispatch<Iface>, public IConnectionPointContainer {
 public:
     Component() noexcept : m_core(this) {}
+
+    static const QIEntry* QITable() noexcept
+    {
+        static const QIEntry table[] = {
+            VEMBRO_QI_AS(Derived, IID_IUnknown, Iface),
+            VEMBRO_QI_AS(Derived, IID_IDispatch, Iface),
+            VEMBRO_QI_AS(Derived, *Ids, Iface)...,
+            VEMBRO_QI_AS(Derived, IID_IConnectionPointContainer, IConnectionPointContainer),
+            VEMBRO_QI_END,
+        };
+        return table;
+    }
 
     static std::string TextToSource(const std::wstring& text) { return Utf8TextToBytes(text); }
     static std::wstring TargetToText(const std::string& bytes) { return Utf8BytesToText(bytes); }

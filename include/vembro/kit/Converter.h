@@ -25,25 +25,14 @@
 namespace vembro::kit {
 
 template <class Derived>
-class Converter : public Component<Derived, ITolviFileConverter3, ConverterCore> {
-    using Base = Component<Derived, ITolviFileConverter3, ConverterCore>;
-    using Base::m_core;
+using ConverterBase = Component<Derived, ITolviFileConverter3, ConverterCore,
+                               &IID_ITolviFileConverter, &IID_ITolviFileConverter2, &IID_ITolviFileConverter3>;
+
+template <class Derived>
+class Converter : public ConverterBase<Derived> {
+    using ConverterBase<Derived>::m_core;
 
 public:
-    static const QIEntry* QITable() noexcept
-    {
-        static const QIEntry table[] = {
-            VEMBRO_QI_AS(Derived, IID_IUnknown, ITolviFileConverter3),
-            VEMBRO_QI_AS(Derived, IID_IDispatch, ITolviFileConverter3),
-            VEMBRO_QI_AS(Derived, IID_ITolviFileConverter, ITolviFileConverter3),
-            VEMBRO_QI_AS(Derived, IID_ITolviFileConverter2, ITolviFileConverter3),
-            VEMBRO_QI_AS(Derived, IID_ITolviFileConverter3, ITolviFileConverter3),
-            VEMBRO_QI_AS(Derived, IID_IConnectionPointContainer, IConnectionPointContainer),
-            VEMBRO_QI_END,
-        };
-        return table;
-    }
-
     // ITolviFileConverter
     STDMETHODIMP IsFormatAvailableStream(IUnknown* Stream) noexcept override
     {

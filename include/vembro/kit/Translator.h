@@ -21,24 +21,14 @@
 namespace vembro::kit {
 
 template <class Derived>
-class Translator : public Component<Derived, ITolviFileTranslator2, TranslatorCore> {
-    using Base = Component<Derived, ITolviFileTranslator2, TranslatorCore>;
-    using Base::m_core;
+using TranslatorBase = Component<Derived, ITolviFileTranslator2, TranslatorCore,
+                               &IID_ITolviFileTranslator, &IID_ITolviFileTranslator2>;
+
+template <class Derived>
+class Translator : public TranslatorBase<Derived> {
+    using TranslatorBase<Derived>::m_core;
 
 public:
-    static const QIEntry* QITable() noexcept
-    {
-        static const QIEntry table[] = {
-            VEMBRO_QI_AS(Derived, IID_IUnknown, ITolviFileTranslator2),
-            VEMBRO_QI_AS(Derived, IID_IDispatch, ITolviFileTranslator2),
-            VEMBRO_QI_AS(Derived, IID_ITolviFileTranslator, ITolviFileTranslator2),
-            VEMBRO_QI_AS(Derived, IID_ITolviFileTranslator2, ITolviFileTranslator2),
-            VEMBRO_QI_AS(Derived, IID_IConnectionPointContainer, IConnectionPointContainer),
-            VEMBRO_QI_END,
-        };
-        return table;
-    }
-
     // ITolviFileTranslator
     STDMETHODIMP put_Property(VARIANT Prop, VARIANT newVal) noexcept override
     {
