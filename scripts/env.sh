@@ -25,7 +25,8 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 export WINEARCH=win64
 export WINESERVER="$VEMBRO_WINESERVER"
-WINE="$VEMBRO_WINE"
+export VEMBRO_WINE
+WINE="$VEMBRO_ROOT/scripts/wine.sh"
 export WINE
 
 # Starts a persistent wineserver and initialises the prefix with every
@@ -55,16 +56,13 @@ wine_stop() {
     "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true  # none running is fine
 }
 
-# Runs a Windows program, its output passed on when it ends. Two launch
-# failures that happen outside the program are retried once, with a note:
-# the host's dynamic loader aborting with exit code 127 while Wine tears the
-# finished process down (a thread caught mid-load as the process ends;
-# nothing of the program's run is lost by then), and a process that ends
-# with a failure before it has written anything at all (every test program
-# prints its first line at once, so no test failure looks like this; Wine
-# reports the start-up failures of its own quietly with WINEDEBUG=-all, so
-# the retry runs with Wine's error channel on). Any other failure, and the
-# same failure twice in a row, is passed on unchanged.
+# Runs a Windows program, its output passed on when it ends. One failure
+# outside the program is retried once, with a note: the host's dynamic loader
+# aborting with exit code 127 while Wine tears the finished process down (a
+# thread caught mid-load as the process ends; nothing of the program's run is
+# lost by then). Any other failure, and the same failure twice, is passed on
+# unchanged. (Processes that died at start-up without a word were Wine's
+# address-space clash, which scripts/wine.sh prevents; they are not retried.)
 wine_run() {
     local out err rc attempt
     out=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX") || return 1
@@ -72,19 +70,13 @@ wine_run() {
     for attempt in 1 2; do
         # Files, not pipes: services the program starts inherit them, and a
         # pipe would stay open until they exit.
-        if [ "$attempt" -eq 1 ]; then
-            "$WINE" "$@" >"$out" 2>"$err"
-        else
-            WINEDEBUG=err+all "$WINE" "$@" >"$out" 2>"$err"
-        fi
+        "$WINE" "$@" >"$out" 2>"$err"
         rc=$?
         cat "$out"
         cat "$err" >&2
         [ "$attempt" -eq 1 ] && [ "$rc" -ne 0 ] || break
         if [ "$rc" -eq 127 ] && grep -q "^Inconsistency detected by ld.so: dl-fini.c" "$err"; then
             echo "wine-run: the host loader aborted while the process was ending; running it once more" >&2
-        elif [ ! -s "$out" ] && [ ! -s "$err" ]; then
-            echo "wine-run: $1 ended with exit code $rc before writing anything; running it once more" >&2
         else
             break
         fi

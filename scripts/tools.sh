@@ -36,6 +36,6 @@ VEMBRO_PROGRAMS=(
     i686-w64-mingw32-ar i686-w64-mingw32-ranlib
     x86_64-w64-mingw32-gcc x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres
     x86_64-w64-mingw32-ar x86_64-w64-mingw32-ranlib
-    bash sh env cat cmp cp cut date dirname find grep head ln mkdir mktemp nproc readlink
+    bash sh env cat cmp cp cut date dirname find grep head ln mkdir mktemp nproc readlink setarch
     rm sed seq sleep sort tail tr wc yes
 )
