@@ -307,9 +307,20 @@ void RemoveKey(HKEY parent, const RegKey& key, HRESULT& first) noexcept
 
 HRESULT CRegistrar::Register_nothrow(const std::wstring& script) noexcept
 try {
-    for (const RegRoot& root : ScriptParser(script, m_replacements).Parse())
-        for (const RegKey& key : root.keys)
-            WriteKey(root.root, key);
+    const std::vector<RegRoot> roots = ScriptParser(script, m_replacements).Parse();
+    try {
+        for (const RegRoot& root : roots)
+            for (const RegKey& key : root.keys)
+                WriteKey(root.root, key);
+    } catch (...) {
+        // Half a registration is worse than none: what the script wrote
+        // before the failure goes again, and the failure is what is reported.
+        HRESULT ignored = S_OK;
+        for (const RegRoot& root : roots)
+            for (const RegKey& key : root.keys)
+                RemoveKey(root.root, key, ignored);
+        throw;
+    }
     return S_OK;
 }
 VEMBRO_CATCH_RETURN()

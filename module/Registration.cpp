@@ -106,7 +106,18 @@ try {
     std::wstring script;
     PrepareRegistrar(module, registrar, script);
     ThrowIfFailed(registrar.Register_nothrow(script));
-    RegisterModuleTypeLib(module);
+    try {
+        RegisterModuleTypeLib(module);
+    } catch (...) {
+        // A class registered without its library, or with part of it, would
+        // be half a registration: both go again.
+        try {
+            UnregisterModuleTypeLib(module);
+        } catch (...) {
+        }
+        (void)registrar.Unregister_nothrow(script);
+        throw;
+    }
     return S_OK;
 }
 VEMBRO_CATCH_RETURN()

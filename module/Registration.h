@@ -8,7 +8,7 @@ namespace vembro {
 constexpr UINT kRegistrationScriptId = 102;
 
 // Runs the script in its writing mode, then registers the type library;
-// stops at the first failure.
+// stops at the first failure, and leaves none of the script's keys behind.
 HRESULT RegisterServer(HMODULE module) noexcept;
 // Runs the script in its removing mode and unregisters the type library.
 // Reports nothing: S_OK whatever was or was not there.

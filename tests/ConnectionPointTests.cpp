@@ -1,966 +1,363 @@
-// The client connection point: cookies and slots, argument checks, reference
-// counts of sinks and owner, enumeration, firing order and arguments, and
-// sinks in other apartments (live and gone).
+// The client connection point: cookies and slots, exact HRESULTs, references
+// of sinks and owner, enumeration, firing order and arguments, and sinks in
+// other apartments, live and gone.
 #include <gtest/gtest.h>
-#include <windows.h>
-#include <ocidl.h>
 #include <olectl.h>
 #include <wrl/client.h>
-#include <process.h>
+
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "vembro/VembroDispatch.h"
-#include "vembro/com/Module.h"
-#include "vembro/com/Object.h"
+#include "ModuleDll.h"
 #include "events/ConnectionPoint.h"
-#include "events/SinkList.h"
+#include "vembro/com/Object.h"
 #include "support/ComChecks.h"
 
 using Microsoft::WRL::ComPtr;
 using comtest::RefCount;
-using comtest::kPoison;
+using Events = std::vector<std::string>;
 using namespace vembro;
 
 namespace {
 
-
-// The owner as the chain translator will be: a container whose one
-// connection point is a member.
-class TestOwner : public CComObjectRootEx, public IConnectionPointContainer {
-public:
-    using Base = TestOwner;
-    TestOwner() : m_cp(this) {}
+struct Owner : CComObjectRootEx, IConnectionPointContainer {
     static const QIEntry* QITable() noexcept
     {
-        static const QIEntry table[] = {VEMBRO_QI(TestOwner, IConnectionPointContainer), VEMBRO_QI_END};
+        static const QIEntry table[] = {VEMBRO_QI(Owner, IConnectionPointContainer), VEMBRO_QI_END};
         return table;
     }
-    STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** ppEnum) noexcept override
-    {
-        return EnumSingleConnectionPoint_nothrow(&m_cp, ppEnum);
-    }
-    STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) noexcept override
-    {
-        return FindSingleConnectionPoint_nothrow(&m_cp, riid, ppCP);
-    }
-
-    CProxyITolviFileTranslatorEvents m_cp;
+    STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** pp) noexcept override { return EnumSingleConnectionPoint_nothrow(&m_cp, pp); }
+    STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** pp) noexcept override { return FindSingleConnectionPoint_nothrow(&m_cp, riid, pp); }
+    CProxyITolviFileTranslatorEvents m_cp{this};
 };
 
-// A sink dispatched through the registered type library; records every event
-// with the thread that received it.
-class RecordingSink : public CComObjectRootEx, public VembroDispatch<ITolviFileTranslatorEvents> {
+// Records each event as "StateChange(2)" and whether it came as events are
+// sent (IID_NULL, the user's locale, a method, nothing else); answers m_hr or
+// throws, may unadvise itself, and counts the strong connections that the
+// marshaller reports to it.
+class Sink : public CComObjectRootEx, public ITolviFileTranslatorEvents, public IExternalConnection {
 public:
-    using Base = RecordingSink;
     static const QIEntry* QITable() noexcept
     {
-        static const QIEntry table[] = {VEMBRO_QI(RecordingSink, ITolviFileTranslatorEvents),
-                                        VEMBRO_QI_AS(RecordingSink, IID_IDispatch, ITolviFileTranslatorEvents),
-                                        VEMBRO_QI_END};
+        static const QIEntry table[] = {VEMBRO_QI(Sink, ITolviFileTranslatorEvents),
+                                        VEMBRO_QI_AS(Sink, IID_IDispatch, ITolviFileTranslatorEvents),
+                                        VEMBRO_QI(Sink, IExternalConnection), VEMBRO_QI_END};
         return table;
     }
-    STDMETHODIMP PropertyChange(VARIANT, VARIANT) noexcept override
+    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* p, VARIANT* result, EXCEPINFO* excep,
+                        UINT* argErr) override
     {
-        Record("PropertyChange");
-        return m_hrResult;
+        std::string text = id == 2 ? "StateChange(" : id == 3 ? "ProgressChange(" : std::to_string(id) + "(";
+        for (UINT i = p->cArgs; i-- > 0;) // the last argument comes first
+            text += (V_VT(&p->rgvarg[i]) == VT_I4 ? std::to_string(V_I4(&p->rgvarg[i])) : "?") + (i ? "," : ")");
+        auto lock = m_cs.Lock();
+        m_events.push_back(text);
+        m_exact = ::IsEqualIID(riid, IID_NULL) && lcid == LOCALE_USER_DEFAULT && flags == DISPATCH_METHOD &&
+                  !p->cNamedArgs && !result && !excep && !argErr;
+        m_thread = ::GetCurrentThreadId();
+        if (m_cp)
+            m_hrUnadvise = m_cp->Unadvise(m_cookie);
+        if (m_throw)
+            throw std::runtime_error("sink failure");
+        return m_hr;
     }
-    STDMETHODIMP StateChange(LONG state) noexcept override
-    {
-        Record("StateChange(" + std::to_string(state) + ")");
-        return m_hrResult;
-    }
-    STDMETHODIMP ProgressChange(LONG progress, LONG maxProgress) noexcept override
-    {
-        Record("ProgressChange(" + std::to_string(progress) + "," + std::to_string(maxProgress) + ")");
-        return m_hrResult;
-    }
-
-    std::vector<std::string> Events()
+    STDMETHODIMP GetTypeInfoCount(UINT*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP PropertyChange(VARIANT, VARIANT) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP StateChange(LONG) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP ProgressChange(LONG, LONG) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP_(DWORD) AddConnection(DWORD type, DWORD) noexcept override { return m_strong += type & EXTCONN_STRONG; }
+    STDMETHODIMP_(DWORD) ReleaseConnection(DWORD type, DWORD, BOOL) noexcept override { return m_strong -= type & EXTCONN_STRONG; }
+    Events Heard()
     {
         auto lock = m_cs.Lock();
         return m_events;
     }
-    DWORD LastThread()
-    {
-        auto lock = m_cs.Lock();
-        return m_dwThread;
-    }
-    HRESULT m_hrResult = S_OK;
-    HANDLE m_hEvent = nullptr; // signalled on every event when set
 
-private:
-    void Record(std::string text)
-    {
-        {
-            auto lock = m_cs.Lock();
-            m_events.push_back(std::move(text));
-            m_dwThread = ::GetCurrentThreadId();
-        }
-        if (m_hEvent)
-            ::SetEvent(m_hEvent);
-    }
-    std::vector<std::string> m_events;
-    DWORD m_dwThread = 0;
+    Events m_events;
+    bool m_exact = false, m_throw = false;
+    DWORD m_thread = 0, m_strong = 0, m_cookie = 0;
+    HRESULT m_hr = S_OK, m_hrUnadvise = E_FAIL;
+    IConnectionPoint* m_cp = nullptr; // unadvise m_cookie from inside the event
 };
 
-// A sink that implements Invoke itself: records exactly how it was called,
-// and can fail or throw.
-class RawSink : public CComObjectRootEx, public ITolviFileTranslatorEvents {
-public:
-    using Base = RawSink;
-    static const QIEntry* QITable() noexcept
+struct NewSink : ComPtr<CComObject<Sink>> {
+    NewSink()
     {
-        static const QIEntry table[] = {VEMBRO_QI(RawSink, ITolviFileTranslatorEvents), VEMBRO_QI_END};
-        return table;
+        CComObject<Sink>* p = nullptr;
+        EXPECT_EQ(S_OK, CComObject<Sink>::CreateInstance(&p));
+        static_cast<ComPtr<CComObject<Sink>>&>(*this) = p;
     }
-    struct Call {
-        DISPID dispid;
-        bool iidNull;
-        LCID lcid;
-        WORD flags;
-        std::vector<VARTYPE> types;
-        std::vector<LONG> values; // rgvarg order
-        UINT namedArgs;
-        bool result, excep, argErr;
-    };
-    STDMETHODIMP GetTypeInfoCount(UINT*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO* excep, UINT* argErr) override
-    {
-        Call call{id, ::IsEqualIID(riid, IID_NULL) != FALSE, lcid, flags, {}, {}, params->cNamedArgs,
-                  result != nullptr, excep != nullptr, argErr != nullptr};
-        for (UINT i = 0; i < params->cArgs; ++i) {
-            call.types.push_back(V_VT(&params->rgvarg[i]));
-            call.values.push_back(V_I4(&params->rgvarg[i]));
-        }
-        m_calls.push_back(call);
-        if (m_bThrow)
-            throw std::runtime_error("sink failure");
-        return m_hrResult;
-    }
-    STDMETHODIMP PropertyChange(VARIANT, VARIANT) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP StateChange(LONG) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP ProgressChange(LONG, LONG) noexcept override { return E_NOTIMPL; }
-
-    std::vector<Call> m_calls;
-    HRESULT m_hrResult = S_OK;
-    bool m_bThrow = false;
+    IUnknown* Unk() const { return static_cast<ITolviFileTranslatorEvents*>(Get()); }
 };
 
-// A sink with configurable answers to QueryInterface for the event interface
-// and to marshalling (through its own IMarshal).
-class AwkwardSink : public IMarshal {
-public:
-    HRESULT m_hrQI = S_OK;
-    HRESULT m_hrMarshal = S_OK;
-    LONG m_nRef = 1;
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override
-    {
-        *ppv = nullptr;
-        if (::IsEqualIID(riid, IID_IUnknown) || ::IsEqualIID(riid, IID_IMarshal)) {
-            *ppv = static_cast<IMarshal*>(this);
-        } else if (::IsEqualIID(riid, IID_ITolviFileTranslatorEvents)) {
-            if (FAILED(m_hrQI))
-                return m_hrQI;
-            *ppv = static_cast<IMarshal*>(this); // never called through: marshalling fails first
-        } else {
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return static_cast<ULONG>(::InterlockedIncrement(&m_nRef)); }
-    STDMETHODIMP_(ULONG) Release() noexcept override { return static_cast<ULONG>(::InterlockedDecrement(&m_nRef)); }
-    STDMETHODIMP GetUnmarshalClass(REFIID, void*, DWORD, void*, DWORD, CLSID*) noexcept override
-    {
-        return m_hrMarshal;
-    }
-    STDMETHODIMP GetMarshalSizeMax(REFIID, void*, DWORD, void*, DWORD, DWORD*) noexcept override
-    {
-        return m_hrMarshal;
-    }
-    STDMETHODIMP MarshalInterface(IStream*, REFIID, void*, DWORD, void*, DWORD) noexcept override
-    {
-        return m_hrMarshal;
-    }
-    STDMETHODIMP UnmarshalInterface(IStream*, REFIID, void**) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP ReleaseMarshalData(IStream*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP DisconnectObject(DWORD) noexcept override { return E_NOTIMPL; }
-};
-
-template <class T>
-ComPtr<T> MakeObject(CComObject<T>** raw = nullptr)
-{
-    CComObject<T>* p = nullptr;
-    EXPECT_EQ(S_OK, CComObject<T>::CreateInstance(&p));
-    ComPtr<T> sp(p);
-    if (raw)
-        *raw = p;
-    return sp;
-}
-
-std::wstring DosPath(const char* path)
-{
-    std::wstring w;
-    if (path[0] == '/')
-        w = L"Z:";
-    for (const char* c = path; *c; ++c)
-        w += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
-    return w;
-}
-
-// The type library registered as the module registers it (which also writes
-// the universal marshaller's Interface keys), and removed again. The library's
-// locale is 0x0409, but this Wine's marshaller looks for the library file only
-// under locale 0, so that entry is added as well.
-class TypeLibRegistration {
-public:
-    ~TypeLibRegistration() { Unregister(); }
-    HRESULT Register()
-    {
-        m_path = DosPath(VEMBRO_TLB_PATH);
-        ComPtr<ITypeLib> lib;
-        HRESULT hr = ::LoadTypeLibEx(m_path.c_str(), REGKIND_NONE, &lib);
-        if (FAILED(hr))
-            return hr;
-        TLIBATTR* attr = nullptr;
-        if (FAILED(hr = lib->GetLibAttr(&attr)))
-            return hr;
-        m_attr = *attr;
-        lib->ReleaseTLibAttr(attr);
-        if (FAILED(hr = ::RegisterTypeLib(lib.Get(), &m_path[0], nullptr)))
-            return hr;
-        m_bRegistered = true;
-        const DWORD bytes = static_cast<DWORD>((m_path.size() + 1) * sizeof(wchar_t));
-        return HRESULT_FROM_WIN32(::RegSetKeyValueW(HKEY_CLASSES_ROOT, NeutralKey().c_str(), nullptr, REG_SZ,
-                                                    m_path.c_str(), bytes));
-    }
-    void Unregister()
-    {
-        if (!std::exchange(m_bRegistered, false))
-            return;
-        std::wstring neutral = NeutralKey();
-        ::RegDeleteKeyW(HKEY_CLASSES_ROOT, neutral.c_str());
-        neutral.resize(neutral.rfind(L'\\'));
-        ::RegDeleteKeyW(HKEY_CLASSES_ROOT, neutral.c_str());
-        EXPECT_EQ(S_OK, ::UnRegisterTypeLib(m_attr.guid, m_attr.wMajorVerNum, m_attr.wMinorVerNum, m_attr.lcid,
-                                           m_attr.syskind));
-    }
-
-private:
-    std::wstring NeutralKey() const
-    {
-        wchar_t guid[40] = {};
-        ::StringFromGUID2(m_attr.guid, guid, 40);
-        return std::wstring(L"TypeLib\\") + guid + L"\\" + std::to_wstring(m_attr.wMajorVerNum) + L"." +
-               std::to_wstring(m_attr.wMinorVerNum) + L"\\0\\" + (m_attr.syskind == SYS_WIN64 ? L"win64" : L"win32");
-    }
-    std::wstring m_path;
-    TLIBATTR m_attr = {};
-    bool m_bRegistered = false;
-};
-
-// COM in the test thread, the type library registered (which also writes the
-// universal marshaller's Interface keys) and removed again afterwards.
-class ConnectionPointTest : public ::testing::Test {
+// The type library registered as the module registers it gives the sinks
+// their marshaller.
+class ConnectionPointTest : public comtest::ComTest {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(S_OK, ::CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-        ASSERT_EQ(S_OK, m_typeLib.Register());
-        m_owner = MakeObject<TestOwner>();
-        m_cp = &m_owner->m_cp;
+        ComTest::SetUp();
+        ASSERT_EQ(S_OK, m_dll.Register());
+        CComObject<Owner>* owner = nullptr;
+        ASSERT_EQ(S_OK, CComObject<Owner>::CreateInstance(&owner));
+        m_owner = owner;
+        m_cp = &owner->m_cp;
     }
     void TearDown() override
     {
-        m_cp = nullptr;
         m_owner.Reset();
-        EXPECT_EQ(0, ModuleLockCount());
-        TypeInfoHolder::ReleaseAll();
-        m_typeLib.Unregister();
-        ::CoUninitialize();
+        EXPECT_EQ(S_OK, m_dll.Unregister());
+        ComTest::TearDown();
     }
-
-    DWORD AdviseOk(IUnknown* sink)
+    DWORD Advise(const NewSink& sink)
     {
-        DWORD cookie = 0xDEAD;
-        EXPECT_EQ(S_OK, m_cp->Advise(sink, &cookie));
+        DWORD cookie = 0;
+        EXPECT_EQ(S_OK, m_cp->Advise(sink.Unk(), &cookie));
         return cookie;
     }
-
-    std::vector<CONNECTDATA> Connections()
+    // The cookies of the live connections, each checked against its sink when given.
+    std::vector<DWORD> Cookies(const std::vector<IUnknown*>& sinks = {})
     {
-        std::vector<CONNECTDATA> out;
+        std::vector<DWORD> cookies;
         ComPtr<IEnumConnections> e;
         EXPECT_EQ(S_OK, m_cp->EnumConnections(&e));
-        if (!e)
-            return out;
-        CONNECTDATA cd{};
-        while (e->Next(1, &cd, nullptr) == S_OK) {
-            out.push_back(cd);
-            if (cd.pUnk)
-                cd.pUnk->Release(); // identity checks only; the sinks are held elsewhere
+        for (CONNECTDATA cd{}; e && e->Next(1, &cd, nullptr) == S_OK; cd.pUnk->Release()) {
+            EXPECT_TRUE(cookies.size() >= sinks.size() || sinks[cookies.size()] == cd.pUnk) << cookies.size();
+            cookies.push_back(cd.dwCookie);
         }
-        return out;
+        return cookies;
     }
 
-    TypeLibRegistration m_typeLib;
-    ComPtr<TestOwner> m_owner;
+    moduletest::VembroDll m_dll;
+    ComPtr<Owner> m_owner;
     CProxyITolviFileTranslatorEvents* m_cp = nullptr;
 };
 
-// ---- cookies and slots ------------------------------------------------------
-
-TEST_F(ConnectionPointTest, CookiesAreSlotIndicesAndFreeSlotsAreReused)
+TEST_F(ConnectionPointTest, CookiesAreSlotIndicesFreeSlotsAreReusedAndTheSlotsGrow)
 {
-    auto a = MakeObject<RecordingSink>();
-    auto b = MakeObject<RecordingSink>();
-    auto c = MakeObject<RecordingSink>();
-    EXPECT_EQ(1u, AdviseOk(a.Get()));
-    EXPECT_EQ(2u, AdviseOk(b.Get()));
-    EXPECT_EQ(S_OK, m_cp->Unadvise(1));
-    EXPECT_EQ(1u, AdviseOk(c.Get()));
-    EXPECT_EQ(3u, AdviseOk(a.Get()));
-}
-
-TEST_F(ConnectionPointTest, UnadviseOutsideTheSlotsFails)
-{
-    auto a = MakeObject<RecordingSink>();
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, m_cp->Unadvise(1)); // no slot at all
-    EXPECT_EQ(1u, AdviseOk(a.Get()));
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, m_cp->Unadvise(0));
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, m_cp->Unadvise(2)); // one inline slot
-    EXPECT_EQ(S_OK, m_cp->Unadvise(1));
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, m_cp->Unadvise(1)); // the single slot is gone with it
-}
-
-TEST_F(ConnectionPointTest, SecondAdviseMakesFourSlotsThenTheyDouble)
-{
-    auto a = MakeObject<RecordingSink>();
-    AdviseOk(a.Get());
-    AdviseOk(a.Get());
-    EXPECT_EQ(S_OK, m_cp->Unadvise(3));
-    EXPECT_EQ(S_OK, m_cp->Unadvise(4));
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, m_cp->Unadvise(5));
-    EXPECT_EQ(3u, AdviseOk(a.Get()));
-    EXPECT_EQ(4u, AdviseOk(a.Get()));
-    EXPECT_EQ(5u, AdviseOk(a.Get()));
-    EXPECT_EQ(S_OK, m_cp->Unadvise(8));
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, m_cp->Unadvise(9));
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, m_cp->Unadvise(0xFFFFFFFFu));
-    for (DWORD cookie = 1; cookie <= 5; ++cookie)
-        EXPECT_EQ(S_OK, m_cp->Unadvise(cookie)) << cookie;
-    EXPECT_EQ(1u, RefCount(a.Get())); // only our own reference is left
-}
-
-TEST_F(ConnectionPointTest, SinkListCookiesGrowthAndRelease)
-{
-    auto sink = MakeObject<RecordingSink>();
-    auto stream = [&] {
-        IStream* s = nullptr;
-        EXPECT_EQ(S_OK, ::CoMarshalInterThreadInterfaceInStream(
-                            IID_ITolviFileTranslatorEvents, static_cast<ITolviFileTranslatorEvents*>(sink.Get()), &s));
-        return s;
-    };
-    {
-        CComDynamicUnkArrayEx list;
-        EXPECT_EQ(0, list.GetSize());
-        EXPECT_EQ(1u, list.Add(stream()));
-        EXPECT_EQ(1, list.GetSize());
-        EXPECT_EQ(2u, list.Add(stream()));
-        EXPECT_EQ(4, list.GetSize());
-        IStream* taken = reinterpret_cast<IStream*>(kPoison);
-        EXPECT_TRUE(list.Remove(1, &taken));
-        ASSERT_NE(nullptr, taken);
-        CComDynamicUnkArrayEx::ReleaseSlot(taken);
-        taken = reinterpret_cast<IStream*>(kPoison);
-        EXPECT_TRUE(list.Remove(1, &taken)); // a free slot in range
-        EXPECT_EQ(nullptr, taken);
-        taken = reinterpret_cast<IStream*>(kPoison);
-        EXPECT_FALSE(list.Remove(5, &taken));
-        EXPECT_EQ(nullptr, taken);
-        EXPECT_EQ(1u, list.Add(stream()));
-        EXPECT_EQ(3u, list.Add(stream()));
-        EXPECT_EQ(4u, list.Add(stream()));
-        EXPECT_EQ(5u, list.Add(stream()));
-        EXPECT_EQ(8, list.GetSize());
-        std::vector<bool> used;
-        for (IStream* s : list)
-            used.push_back(s != nullptr);
-        EXPECT_EQ((std::vector<bool>{true, true, true, true, true, false, false, false}), used);
-        EXPECT_GT(RefCount(sink.Get()), 1u);
-    }
-    // The list's destruction released every stream it held.
-    EXPECT_EQ(1u, RefCount(sink.Get()));
-}
-
-// ---- argument checks ---------------------------------------------------------
-
-TEST_F(ConnectionPointTest, NullArgumentsGiveEPointer)
-{
-    auto a = MakeObject<RecordingSink>();
-    DWORD cookie = 0xDEAD;
-    EXPECT_EQ(E_POINTER, m_cp->Advise(nullptr, &cookie));
-    EXPECT_EQ(E_POINTER, m_cp->Advise(a.Get(), nullptr));
-    EXPECT_EQ(E_POINTER, m_cp->GetConnectionInterface(nullptr));
-    EXPECT_EQ(E_POINTER, m_cp->GetConnectionPointContainer(nullptr));
-    EXPECT_EQ(E_POINTER, m_cp->EnumConnections(nullptr));
-    EXPECT_EQ(E_POINTER, m_owner->FindConnectionPoint(IID_ITolviFileTranslatorEvents, nullptr));
-    EXPECT_EQ(E_POINTER, m_owner->EnumConnectionPoints(nullptr));
-    EXPECT_EQ(1u, RefCount(a.Get()));
-}
-
-TEST_F(ConnectionPointTest, SinkWithoutTheEventInterfaceCannotConnect)
-{
+    NewSink a;
+    // Refusals leave the cookie at 0 and store nothing: the first step below finds no slot.
     ComPtr<IStream> notASink;
     ASSERT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, &notASink));
     DWORD cookie = 0xDEAD;
+    EXPECT_EQ(E_POINTER, m_cp->Advise(nullptr, &cookie));
+    EXPECT_EQ(E_POINTER, m_cp->Advise(a.Unk(), nullptr));
     EXPECT_EQ(CONNECT_E_CANNOTCONNECT, m_cp->Advise(notASink.Get(), &cookie));
     EXPECT_EQ(0u, cookie);
     EXPECT_EQ(1u, RefCount(notASink.Get()));
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, m_cp->Unadvise(1));
-}
-
-TEST_F(ConnectionPointTest, QueryAndMarshallingFailures)
-{
-    struct Case {
-        HRESULT qi, marshal, expected;
-    };
-    const Case cases[] = {
-        {E_UNEXPECTED, S_OK, E_UNEXPECTED},              // other query failures pass through
-        {S_OK, E_NOINTERFACE, CONNECT_E_CANNOTCONNECT},  // not marshallable for lack of an interface
-        {S_OK, E_ACCESSDENIED, E_ACCESSDENIED},          // other marshalling failures pass through
-    };
-    for (const Case& c : cases) {
-        AwkwardSink sink;
-        sink.m_hrQI = c.qi;
-        sink.m_hrMarshal = c.marshal;
-        DWORD cookie = 0xDEAD;
-        EXPECT_EQ(c.expected, m_cp->Advise(&sink, &cookie)) << std::hex << c.qi << " " << c.marshal;
-        EXPECT_EQ(0u, cookie);
-        EXPECT_EQ(1, sink.m_nRef);
+    // 'a': advise, giving that cookie; 'u': unadvise that cookie.
+    const struct { char op; DWORD cookie; HRESULT hr; } calls[] = {
+        {'u', 1, CONNECT_E_NOCONNECTION}, {'a', 1, S_OK}, {'u', 0, CONNECT_E_NOCONNECTION},
+        {'u', 0xFFFFFFFF, CONNECT_E_NOCONNECTION}, {'u', 2, CONNECT_E_NOCONNECTION}, // one inline slot
+        {'u', 1, S_OK}, {'u', 1, CONNECT_E_NOCONNECTION},                           // the single slot went with it
+        {'a', 1, S_OK}, {'a', 2, S_OK}, {'a', 3, S_OK}, {'u', 1, S_OK}, {'a', 1, S_OK}, // four, the first free reused
+        {'u', 4, S_OK}, {'u', 5, CONNECT_E_NOCONNECTION},                           // a free slot in range
+        {'a', 4, S_OK}, {'a', 5, S_OK}, {'u', 8, S_OK}, {'u', 9, CONNECT_E_NOCONNECTION}, // then eight
+        {'u', 1, S_OK}, {'u', 2, S_OK}, {'u', 3, S_OK}, {'u', 4, S_OK}, {'u', 5, S_OK}};
+    for (size_t step = 0; step < std::size(calls); ++step) {
+        DWORD cookie = calls[step].cookie;
+        EXPECT_EQ(calls[step].hr, calls[step].op == 'u' ? m_cp->Unadvise(cookie) : m_cp->Advise(a.Unk(), &cookie)) << step;
+        EXPECT_EQ(calls[step].cookie, cookie) << step;
     }
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, m_cp->Unadvise(1)); // nothing was stored
+    EXPECT_EQ(1u, RefCount(a.Unk()));
 }
 
-// ---- identity and reference counts --------------------------------------------
-
-TEST_F(ConnectionPointTest, ConnectionInterfaceAndContainer)
+TEST_F(ConnectionPointTest, ConnectionsHoldTheirSinksUntilUnadviseOrTheOwnersEnd)
 {
-    IID iid = IID_NULL;
-    EXPECT_EQ(S_OK, m_cp->GetConnectionInterface(&iid));
-    EXPECT_TRUE(::IsEqualIID(IID_ITolviFileTranslatorEvents, iid));
-
-    const ULONG before = RefCount(m_owner.Get());
-    IConnectionPointContainer* container = reinterpret_cast<IConnectionPointContainer*>(kPoison);
-    EXPECT_EQ(S_OK, m_cp->GetConnectionPointContainer(&container));
-    EXPECT_EQ(static_cast<IConnectionPointContainer*>(m_owner.Get()), container);
-    EXPECT_EQ(before + 1, RefCount(m_owner.Get()));
-    container->Release();
-    EXPECT_EQ(before, RefCount(m_owner.Get()));
-}
-
-TEST_F(ConnectionPointTest, QueryInterfaceIsItsOwnButTheCountIsTheOwners)
-{
-    const ULONG before = RefCount(m_owner.Get());
-    ComPtr<IConnectionPoint> cp;
-    EXPECT_EQ(S_OK, m_cp->QueryInterface(IID_PPV_ARGS(&cp)));
-    EXPECT_EQ(static_cast<IConnectionPoint*>(m_cp), cp.Get());
-    EXPECT_EQ(before + 1, RefCount(m_owner.Get()));
-
-    ComPtr<IUnknown> unk;
-    EXPECT_EQ(S_OK, m_cp->QueryInterface(IID_PPV_ARGS(&unk)));
-    EXPECT_EQ(static_cast<IUnknown*>(static_cast<IConnectionPoint*>(m_cp)), unk.Get());
-    EXPECT_EQ(before + 2, RefCount(m_owner.Get()));
-
-    void* other = kPoison;
-    EXPECT_EQ(E_NOINTERFACE, m_cp->QueryInterface(IID_IConnectionPointContainer, &other));
-    EXPECT_EQ(nullptr, other);
-    other = kPoison;
-    EXPECT_EQ(E_NOINTERFACE, m_cp->QueryInterface(IID_ITolviFileTranslatorEvents, &other));
-    EXPECT_EQ(nullptr, other);
-    EXPECT_EQ(E_POINTER, m_cp->QueryInterface(IID_IUnknown, nullptr));
-
-    unk.Reset();
-    cp.Reset();
-    EXPECT_EQ(before, RefCount(m_owner.Get()));
-}
-
-TEST_F(ConnectionPointTest, ContainerFindsOnlyItsOneConnectionPoint)
-{
-    const ULONG before = RefCount(m_owner.Get());
-    IConnectionPoint* found = reinterpret_cast<IConnectionPoint*>(kPoison);
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, m_owner->FindConnectionPoint(IID_ITolviFileConverterEvents, &found));
-    EXPECT_EQ(nullptr, found);
-    found = reinterpret_cast<IConnectionPoint*>(kPoison);
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, m_owner->FindConnectionPoint(IID_IDispatch, &found));
-    EXPECT_EQ(nullptr, found);
-    EXPECT_EQ(S_OK, m_owner->FindConnectionPoint(IID_ITolviFileTranslatorEvents, &found));
-    EXPECT_EQ(static_cast<IConnectionPoint*>(m_cp), found);
-    EXPECT_EQ(before + 1, RefCount(m_owner.Get()));
-    found->Release();
-    EXPECT_EQ(before, RefCount(m_owner.Get()));
-}
-
-TEST_F(ConnectionPointTest, ContainerEnumeratesItsOneConnectionPoint)
-{
-    ComPtr<IEnumConnectionPoints> e;
-    EXPECT_EQ(S_OK, m_owner->EnumConnectionPoints(&e));
-    ASSERT_TRUE(e);
-    IConnectionPoint* points[2] = {reinterpret_cast<IConnectionPoint*>(kPoison), reinterpret_cast<IConnectionPoint*>(kPoison)};
-    ULONG fetched = 99;
-    EXPECT_EQ(S_FALSE, e->Next(2, points, &fetched));
-    EXPECT_EQ(1u, fetched);
-    EXPECT_EQ(static_cast<IConnectionPoint*>(m_cp), points[0]);
-    points[0]->Release();
-    EXPECT_EQ(S_OK, e->Reset());
-    ComPtr<IEnumConnectionPoints> clone;
-    EXPECT_EQ(S_OK, e->Clone(&clone));
-    EXPECT_EQ(S_OK, clone->Next(1, points, nullptr));
-    EXPECT_EQ(static_cast<IConnectionPoint*>(m_cp), points[0]);
-    points[0]->Release();
-    e.Reset();
-    clone.Reset();
-    EXPECT_EQ(1u, RefCount(m_owner.Get())); // the enumerators kept the owner alive, now released
-}
-
-TEST_F(ConnectionPointTest, TheStreamHoldsTheSinkUntilUnadvise)
-{
-    auto a = MakeObject<RecordingSink>();
-    ASSERT_EQ(1u, RefCount(a.Get()));
-    const ULONG owner = RefCount(m_owner.Get());
-    DWORD cookie = AdviseOk(a.Get());
-    const ULONG advised = RefCount(a.Get());
+    NewSink a, b;
+    EXPECT_EQ(1u, Advise(a));
+    const ULONG advised = RefCount(a.Unk());
     EXPECT_GT(advised, 1u);
-    EXPECT_EQ(owner, RefCount(m_owner.Get())); // a connection does not hold the owner
-    // An enumeration swaps the stream for a fresh one with the same hold.
-    Connections();
-    EXPECT_EQ(advised, RefCount(a.Get()));
-    EXPECT_EQ(S_OK, m_cp->Unadvise(cookie));
-    EXPECT_EQ(1u, RefCount(a.Get()));
-    // Two connections of one sink: each stream holds it until its own
-    // Unadvise (the marshaller keeps one hold per object, not per stream).
-    EXPECT_EQ(1u, AdviseOk(a.Get()));
-    EXPECT_EQ(2u, AdviseOk(a.Get()));
+    EXPECT_EQ(1u, RefCount(m_owner.Get())); // a connection does not hold the owner
+    Cookies();                              // an enumeration swaps each stream for a fresh one with the same hold
+    EXPECT_EQ(advised, RefCount(a.Unk()));
+    EXPECT_EQ(2u, Advise(a)); // each stream holds the sink until its own Unadvise
     EXPECT_EQ(S_OK, m_cp->Unadvise(2));
-    EXPECT_EQ(advised, RefCount(a.Get()));
-    EXPECT_EQ(S_OK, m_cp->Unadvise(2)); // already free, still in range
-    EXPECT_EQ(advised, RefCount(a.Get()));
+    EXPECT_EQ(advised, RefCount(a.Unk()));
     EXPECT_EQ(S_OK, m_cp->Unadvise(1));
-    EXPECT_EQ(1u, RefCount(a.Get()));
+    EXPECT_EQ(1u, RefCount(a.Unk()));
+    Advise(a), Advise(b), Advise(a);
+    m_owner.Reset(); // destroying the owner releases every sink
+    EXPECT_EQ(1u, RefCount(a.Unk()));
+    EXPECT_EQ(1u, RefCount(b.Unk()));
 }
 
-TEST_F(ConnectionPointTest, DestroyingTheOwnerReleasesEverySink)
+TEST_F(ConnectionPointTest, IdentityIsItsOwnReferencesAreTheOwnersAndEnumeratorsHoldWhatTheyGive)
 {
-    auto a = MakeObject<RecordingSink>();
-    auto b = MakeObject<RecordingSink>();
-    AdviseOk(a.Get());
-    AdviseOk(b.Get());
-    AdviseOk(a.Get());
-    EXPECT_GT(RefCount(a.Get()), 1u);
-    m_cp = nullptr;
-    m_owner.Reset();
-    EXPECT_EQ(1u, RefCount(a.Get()));
-    EXPECT_EQ(1u, RefCount(b.Get()));
-}
-
-// ---- enumeration ---------------------------------------------------------------
-
-TEST_F(ConnectionPointTest, EnumerationGivesSinksWithTheirCookiesInSlotOrder)
-{
-    auto a = MakeObject<RecordingSink>();
-    auto b = MakeObject<RecordingSink>();
-    auto c = MakeObject<RecordingSink>();
-    AdviseOk(a.Get());
-    AdviseOk(b.Get());
-    AdviseOk(c.Get());
+    ComPtr<IConnectionPointContainer> container;
+    ComPtr<IConnectionPoint> found;
+    EXPECT_EQ(S_OK, m_cp->GetConnectionPointContainer(&container));
+    EXPECT_EQ(static_cast<IConnectionPointContainer*>(m_owner.Get()), container.Get());
+    EXPECT_EQ(S_OK, m_owner->FindConnectionPoint(IID_ITolviFileTranslatorEvents, &found));
+    EXPECT_EQ(static_cast<IConnectionPoint*>(m_cp), found.Get());
+    EXPECT_EQ(3u, RefCount(m_owner.Get())); // ours and one for each of the two above
+    IConnectionPoint* none = comtest::Poisoned<IConnectionPoint>();
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, m_owner->FindConnectionPoint(IID_ITolviFileConverterEvents, &none));
+    EXPECT_EQ(nullptr, none);
+    container.Reset(), found.Reset();
+    EXPECT_EQ(1u, RefCount(m_owner.Get()));
+    NewSink a, b, c;
+    Advise(a), Advise(b), Advise(c);
     EXPECT_EQ(S_OK, m_cp->Unadvise(2));
-    auto list = Connections();
-    ASSERT_EQ(2u, list.size());
-    EXPECT_EQ(static_cast<IUnknown*>(static_cast<ITolviFileTranslatorEvents*>(a.Get())), list[0].pUnk);
-    EXPECT_EQ(1u, list[0].dwCookie);
-    EXPECT_EQ(static_cast<IUnknown*>(static_cast<ITolviFileTranslatorEvents*>(c.Get())), list[1].pUnk);
-    EXPECT_EQ(3u, list[1].dwCookie);
-    // Enumerating again finds the same connections in the fresh streams.
-    EXPECT_EQ(2u, Connections().size());
-}
-
-TEST_F(ConnectionPointTest, EnumeratorNextSkipResetClone)
-{
-    auto a = MakeObject<RecordingSink>();
-    auto b = MakeObject<RecordingSink>();
-    AdviseOk(a.Get());
-    AdviseOk(b.Get());
-    IEnumConnections* poisoned = reinterpret_cast<IEnumConnections*>(kPoison);
-    ASSERT_EQ(S_OK, m_cp->EnumConnections(&poisoned));
-    ComPtr<IEnumConnections> e = TakeOver(poisoned);
-    const ULONG held = RefCount(a.Get());
-
+    EXPECT_EQ((std::vector<DWORD>{1, 3}), Cookies({a.Unk(), c.Unk()})); // live sinks in slot order
+    ComPtr<IEnumConnections> e, clone;
+    ASSERT_EQ(S_OK, m_cp->EnumConnections(&e));
+    EXPECT_EQ(5, ModuleLockCount()); // the owner, three sinks and the enumerator
+    const ULONG held = RefCount(a.Unk());
     CONNECTDATA cd[3] = {};
+    ULONG fetched = 0;
     EXPECT_EQ(E_POINTER, e->Next(2, cd, nullptr));
-    EXPECT_EQ(E_POINTER, e->Next(1, nullptr, nullptr));
-    ULONG fetched = 99;
     EXPECT_EQ(S_FALSE, e->Next(3, cd, &fetched));
     EXPECT_EQ(2u, fetched);
-    EXPECT_EQ(1u, cd[0].dwCookie);
-    EXPECT_EQ(2u, cd[1].dwCookie);
-    EXPECT_EQ(held + 1, RefCount(a.Get())); // Next hands out a reference
-    cd[0].pUnk->Release();
-    cd[1].pUnk->Release();
-    EXPECT_EQ(held, RefCount(a.Get()));
-
+    EXPECT_EQ(held + 1, RefCount(a.Unk()));
+    cd[0].pUnk->Release(), cd[1].pUnk->Release();
     EXPECT_EQ(S_OK, e->Reset());
     EXPECT_EQ(S_OK, e->Skip(1));
-    ComPtr<IEnumConnections> clone;
-    EXPECT_EQ(E_POINTER, e->Clone(nullptr));
-    EXPECT_EQ(S_OK, e->Clone(&clone));
+    ASSERT_EQ(S_OK, e->Clone(&clone));
     EXPECT_EQ(S_FALSE, e->Skip(2));
-    EXPECT_EQ(S_FALSE, e->Next(1, cd, nullptr));
-    // The clone continues from where its source was.
-    EXPECT_EQ(S_OK, clone->Next(1, cd, &fetched));
-    EXPECT_EQ(1u, fetched);
-    EXPECT_EQ(2u, cd[0].dwCookie);
+    EXPECT_EQ(S_OK, clone->Next(1, cd, nullptr)); // the clone goes on from where its source was
+    EXPECT_EQ(3u, cd[0].dwCookie);
     cd[0].pUnk->Release();
-    EXPECT_EQ(S_FALSE, clone->Next(1, cd, nullptr));
-
-    e.Reset();
-    clone.Reset();
-    EXPECT_EQ(S_OK, m_cp->Unadvise(1));
-    EXPECT_EQ(S_OK, m_cp->Unadvise(2));
-    EXPECT_EQ(1u, RefCount(a.Get()));
-    EXPECT_EQ(1u, RefCount(b.Get()));
+    e.Reset(), clone.Reset();
+    EXPECT_EQ(4, ModuleLockCount());
+    EXPECT_EQ(held - 1, RefCount(a.Unk())); // the enumerator's own hold went with it
 }
 
-TEST_F(ConnectionPointTest, EnumeratorsHoldTheModule)
+TEST_F(ConnectionPointTest, EveryLiveSinkHearsEveryEventInOrderWhateverTheOthersDo)
 {
-    ComPtr<IEnumConnections> e;
-    ASSERT_EQ(S_OK, m_cp->EnumConnections(&e));
-    CONNECTDATA cd{};
-    EXPECT_EQ(S_FALSE, e->Next(1, &cd, nullptr)); // nobody connected
-    EXPECT_EQ(2, ModuleLockCount());               // the owner and the enumerator
-    e.Reset();
-    EXPECT_EQ(1, ModuleLockCount());
-}
-
-// ---- firing --------------------------------------------------------------------
-
-TEST_F(ConnectionPointTest, EverySinkHearsEveryEventInOrder)
-{
-    auto a = MakeObject<RecordingSink>();
-    auto b = MakeObject<RecordingSink>();
-    AdviseOk(a.Get());
-    AdviseOk(b.Get());
+    NewSink failing, throwing, leaving, last;
+    failing->m_hr = E_FAIL;
+    throwing->m_throw = true;
+    Advise(failing), Advise(throwing);
+    leaving->m_cookie = Advise(leaving);
+    Advise(last);
     m_cp->Fire_StateChange(2);
+    leaving->m_cp = m_cp; // unadvises itself from inside its next event: no lock is held
     m_cp->Fire_ProgressChange(5, 10);
-    m_cp->Fire_StateChange(5);
-    const std::vector<std::string> expected = {"StateChange(2)", "ProgressChange(5,10)", "StateChange(5)"};
-    EXPECT_EQ(expected, a->Events());
-    EXPECT_EQ(expected, b->Events());
-    EXPECT_EQ(::GetCurrentThreadId(), a->LastThread()); // same apartment: called directly
+    m_cp->Fire_StateChange(6);
+    const Events all = {"StateChange(2)", "ProgressChange(5,10)", "StateChange(6)"};
+    EXPECT_EQ(all, failing->Heard());
+    EXPECT_EQ(all, throwing->Heard());
+    EXPECT_EQ(all, last->Heard());
+    EXPECT_EQ((Events{"StateChange(2)", "ProgressChange(5,10)"}), leaving->Heard());
+    EXPECT_EQ(S_OK, leaving->m_hrUnadvise);
+    EXPECT_TRUE(last->m_exact);
+    EXPECT_EQ(::GetCurrentThreadId(), last->m_thread); // same apartment: called directly
+    EXPECT_EQ(1u, RefCount(leaving.Unk()));
+    for (DWORD cookie : {1, 2, 4})
+        EXPECT_EQ(S_OK, m_cp->Unadvise(cookie));
+    EXPECT_EQ(1u, RefCount(throwing.Unk())); // nothing stayed referenced by the aborted call
 }
-
-TEST_F(ConnectionPointTest, UnadvisedSinksHearNothing)
-{
-    auto a = MakeObject<RecordingSink>();
-    auto b = MakeObject<RecordingSink>();
-    AdviseOk(a.Get());
-    DWORD cookie = AdviseOk(b.Get());
-    m_cp->Fire_StateChange(1);
-    EXPECT_EQ(S_OK, m_cp->Unadvise(cookie));
-    m_cp->Fire_StateChange(2);
-    EXPECT_EQ((std::vector<std::string>{"StateChange(1)", "StateChange(2)"}), a->Events());
-    EXPECT_EQ((std::vector<std::string>{"StateChange(1)"}), b->Events());
-}
-
-// A recording sink that also counts the strong external connections the
-// marshaller reports to it.
-class ConnectionCountingSink : public RecordingSink, public IExternalConnection {
-public:
-    using Base = ConnectionCountingSink;
-    static const QIEntry* QITable() noexcept
-    {
-        static const QIEntry table[] = {VEMBRO_QI(ConnectionCountingSink, ITolviFileTranslatorEvents),
-                                        VEMBRO_QI_AS(ConnectionCountingSink, IID_IDispatch, ITolviFileTranslatorEvents),
-                                        VEMBRO_QI(ConnectionCountingSink, IExternalConnection), VEMBRO_QI_END};
-        return table;
-    }
-    STDMETHODIMP_(DWORD) AddConnection(DWORD type, DWORD) noexcept override
-    {
-        if (type & EXTCONN_STRONG)
-            ++m_nAdded;
-        return static_cast<DWORD>(m_nAdded - m_nReleased);
-    }
-    STDMETHODIMP_(DWORD) ReleaseConnection(DWORD type, DWORD, BOOL) noexcept override
-    {
-        if (type & EXTCONN_STRONG)
-            ++m_nReleased;
-        return static_cast<DWORD>(m_nAdded - m_nReleased);
-    }
-    LONG m_nAdded = 0;
-    LONG m_nReleased = 0;
-};
 
 // Firing takes every sink out of its stream and puts it back; the sink's
 // connection must not lapse in between, or the marshaller tears the sink's
 // stub down and rebuilds it on every single event.
 TEST_F(ConnectionPointTest, SinkStaysConnectedAcrossFirings)
 {
-    CComObject<ConnectionCountingSink>* raw = nullptr;
-    ASSERT_EQ(S_OK, CComObject<ConnectionCountingSink>::CreateInstance(&raw));
-    ComPtr<ITolviFileTranslatorEvents> sink(static_cast<ITolviFileTranslatorEvents*>(raw));
-    DWORD cookie = AdviseOk(sink.Get());
-    const LONG added = raw->m_nAdded;
-    EXPECT_GT(added, raw->m_nReleased);
-    const ULONG advised = RefCount(sink.Get());
+    NewSink sink;
+    const DWORD cookie = Advise(sink);
+    const DWORD strong = sink->m_strong;
+    EXPECT_GT(strong, 0u);
+    const ULONG advised = RefCount(sink.Unk());
     for (long i = 1; i <= 3; ++i)
         m_cp->Fire_ProgressChange(i, 3);
-    EXPECT_EQ(3u, raw->Events().size());
-    EXPECT_EQ(added, raw->m_nAdded);
-    EXPECT_EQ(advised, RefCount(sink.Get()));
+    EXPECT_EQ(3u, sink->Heard().size());
+    EXPECT_EQ(strong, sink->m_strong);
+    EXPECT_EQ(advised, RefCount(sink.Unk()));
     EXPECT_EQ(S_OK, m_cp->Unadvise(cookie));
-    EXPECT_EQ(raw->m_nAdded, raw->m_nReleased);
-    EXPECT_EQ(1u, RefCount(sink.Get()));
+    EXPECT_EQ(0u, sink->m_strong);
+    EXPECT_EQ(1u, RefCount(sink.Unk()));
 }
 
-TEST_F(ConnectionPointTest, InvokeArgumentsAreExact)
-{
-    CComObject<RawSink>* raw = nullptr;
-    auto sink = MakeObject<RawSink>(&raw);
-    AdviseOk(sink.Get());
-    m_cp->Fire_StateChange(6);
-    m_cp->Fire_ProgressChange(7, 300);
-    ASSERT_EQ(2u, raw->m_calls.size());
-    for (const auto& call : raw->m_calls) {
-        EXPECT_TRUE(call.iidNull);
-        EXPECT_EQ(static_cast<LCID>(0x0400), call.lcid);
-        EXPECT_EQ(DISPATCH_METHOD, call.flags);
-        EXPECT_EQ(0u, call.namedArgs);
-        EXPECT_FALSE(call.result);
-        EXPECT_FALSE(call.excep);
-        EXPECT_FALSE(call.argErr);
-    }
-    EXPECT_EQ(2, raw->m_calls[0].dispid);
-    EXPECT_EQ((std::vector<VARTYPE>{VT_I4}), raw->m_calls[0].types);
-    EXPECT_EQ((std::vector<LONG>{6}), raw->m_calls[0].values);
-    EXPECT_EQ(3, raw->m_calls[1].dispid);
-    EXPECT_EQ((std::vector<VARTYPE>{VT_I4, VT_I4}), raw->m_calls[1].types);
-    EXPECT_EQ((std::vector<LONG>{300, 7}), raw->m_calls[1].values); // last argument first
-}
-
-TEST_F(ConnectionPointTest, FailingSinkDoesNotStopTheNext)
-{
-    CComObject<RawSink>* raw = nullptr;
-    auto failing = MakeObject<RawSink>(&raw);
-    raw->m_hrResult = E_FAIL;
-    auto dispatched = MakeObject<RecordingSink>();
-    dispatched->m_hrResult = E_UNEXPECTED; // fails through the type library as well
-    auto last = MakeObject<RecordingSink>();
-    AdviseOk(failing.Get());
-    AdviseOk(dispatched.Get());
-    AdviseOk(last.Get());
-    m_cp->Fire_StateChange(3);
-    m_cp->Fire_ProgressChange(1, 2);
-    EXPECT_EQ(2u, raw->m_calls.size());
-    EXPECT_EQ((std::vector<std::string>{"StateChange(3)", "ProgressChange(1,2)"}), dispatched->Events());
-    EXPECT_EQ((std::vector<std::string>{"StateChange(3)", "ProgressChange(1,2)"}), last->Events());
-}
-
-TEST_F(ConnectionPointTest, ThrowingSinkDoesNotStopTheNext)
-{
-    CComObject<RawSink>* raw = nullptr;
-    auto throwing = MakeObject<RawSink>(&raw);
-    raw->m_bThrow = true;
-    auto last = MakeObject<RecordingSink>();
-    AdviseOk(throwing.Get());
-    AdviseOk(last.Get());
-    m_cp->Fire_StateChange(4);
-    EXPECT_EQ(1u, raw->m_calls.size());
-    EXPECT_EQ((std::vector<std::string>{"StateChange(4)"}), last->Events());
-    // Nothing stayed referenced by the aborted call.
-    EXPECT_GT(RefCount(throwing.Get()), 1u);
-    EXPECT_EQ(S_OK, m_cp->Unadvise(1));
-    EXPECT_EQ(1u, RefCount(throwing.Get()));
-}
-
-TEST_F(ConnectionPointTest, SinkMayUnadviseItselfWhileBeingCalled)
-{
-    // No lock is held while a sink runs: a sink that calls back into the
-    // connection point from its event does not deadlock or disturb firing.
-    class SelfUnadvisingSink : public RecordingSink {
-    public:
-        STDMETHODIMP StateChange(LONG state) noexcept override
-        {
-            HRESULT hr = RecordingSink::StateChange(state);
-            m_hrUnadvise = m_pCP->Unadvise(m_dwCookie);
-            return hr;
-        }
-        IConnectionPoint* m_pCP = nullptr;
-        DWORD m_dwCookie = 0;
-        HRESULT m_hrUnadvise = E_FAIL;
-    };
-    auto self = MakeObject<SelfUnadvisingSink>();
-    auto other = MakeObject<RecordingSink>();
-    self->m_pCP = m_cp;
-    self->m_dwCookie = AdviseOk(self.Get());
-    AdviseOk(other.Get());
-    m_cp->Fire_StateChange(2);
-    m_cp->Fire_StateChange(5);
-    EXPECT_EQ(S_OK, self->m_hrUnadvise);
-    EXPECT_EQ((std::vector<std::string>{"StateChange(2)"}), self->Events());
-    EXPECT_EQ((std::vector<std::string>{"StateChange(2)", "StateChange(5)"}), other->Events());
-    EXPECT_EQ(1u, RefCount(self.Get()));
-}
-
-// ---- sinks in another apartment ------------------------------------------------
-
-// A client thread with a single-threaded apartment: it advises its own sink,
-// then pumps messages until told to stop, and unadvises on its way out.
+// A client thread in a single-threaded apartment: advises its own sink, pumps
+// messages until told to stop, then unadvises, unless it stays connected or
+// cuts its sink off from its stubs right after advising.
 struct StaClient {
-    CProxyITolviFileTranslatorEvents* cp = nullptr;
-    bool stayConnected = false; // leave the connection behind when the apartment ends
-    bool disconnect = false;    // cut the sink off from its stubs right after advising
-    HANDLE hAdvised = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE hHeard = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    HANDLE hStop = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE hThread = nullptr;
-    DWORD dwThread = 0;
-    DWORD dwCookie = 0;
-    HRESULT hrAdvise = E_FAIL;
-    HRESULT hrUnadvise = E_FAIL;
-    std::vector<std::string> events;
-    DWORD eventThread = 0;
+    enum Mode { Unadvises, StaysConnected, Disconnects } mode = Unadvises;
+    HANDLE advised = ::CreateEventW(nullptr, TRUE, FALSE, nullptr), stop = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD cookie = 0, thread = 0, eventThread = 0;
+    HRESULT hrAdvise = E_FAIL, hrUnadvise = E_FAIL;
+    Events events;
+    std::thread worker;
 
-    ~StaClient()
+    void Start(IConnectionPoint* cp)
     {
-        ::SetEvent(hStop);
-        if (hThread) {
-            ::WaitForSingleObject(hThread, 10000);
-            ::CloseHandle(hThread);
-        }
-        ::CloseHandle(hAdvised);
-        ::CloseHandle(hHeard);
-        ::CloseHandle(hStop);
-    }
-
-    void Start()
-    {
-        hThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &StaClient::Run, this, 0, nullptr));
-        ASSERT_NE(nullptr, hThread);
-        ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hAdvised, 10000));
+        worker = std::thread([this, cp] {
+            ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            thread = ::GetCurrentThreadId();
+            {
+                NewSink sink;
+                hrAdvise = cp->Advise(sink.Unk(), &cookie);
+                if (mode == Disconnects)
+                    ::CoDisconnectObject(sink.Unk(), 0);
+                ::SetEvent(advised);
+                for (MSG msg; ::MsgWaitForMultipleObjects(1, &stop, FALSE, 10000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1;)
+                    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+                        ::DispatchMessageW(&msg);
+                if (mode != StaysConnected)
+                    hrUnadvise = cp->Unadvise(cookie);
+                events = sink->Heard();
+                eventThread = sink->m_thread;
+            }
+            ::CoUninitialize();
+        });
+        ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(advised, 10000));
+        ASSERT_EQ(S_OK, hrAdvise);
     }
     void Join()
     {
-        ::SetEvent(hStop);
-        ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hThread, 10000));
+        ::SetEvent(stop);
+        if (worker.joinable())
+            worker.join();
     }
-
-    static unsigned __stdcall Run(void* arg)
-    {
-        auto* self = static_cast<StaClient*>(arg);
-        self->dwThread = ::GetCurrentThreadId();
-        ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        {
-            auto sink = MakeObject<RecordingSink>();
-            sink->m_hEvent = self->hHeard;
-            self->hrAdvise = self->cp->Advise(sink.Get(), &self->dwCookie);
-            if (self->disconnect)
-                ::CoDisconnectObject(static_cast<ITolviFileTranslatorEvents*>(sink.Get()), 0);
-            ::SetEvent(self->hAdvised);
-            for (;;) {
-                DWORD w = ::MsgWaitForMultipleObjects(1, &self->hStop, FALSE, 10000, QS_ALLINPUT);
-                if (w != WAIT_OBJECT_0 + 1)
-                    break;
-                MSG msg;
-                while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-                    ::DispatchMessageW(&msg);
-            }
-            if (!self->stayConnected)
-                self->hrUnadvise = self->cp->Unadvise(self->dwCookie);
-            self->events = sink->Events();
-            self->eventThread = sink->LastThread();
-        }
-        ::CoUninitialize();
-        return 0;
-    }
+    ~StaClient() { Join(), ::CloseHandle(advised), ::CloseHandle(stop); }
 };
 
-TEST_F(ConnectionPointTest, SinkInASingleThreadedApartmentIsCalledOnItsOwnThread)
+// A sink in a single-threaded apartment hears events fired here on its own
+// thread, through the library's marshaller; once it cannot be reached it goes.
+TEST_F(ConnectionPointTest, SinksInOtherApartmentsAreCalledThereAndDroppedForGoodOnceUnreachable)
 {
-    StaClient client;
-    client.cp = m_cp;
-    client.Start();
-    ASSERT_EQ(S_OK, client.hrAdvise);
-    EXPECT_EQ(1u, client.dwCookie);
-
-    // Fired from this multithreaded apartment: through the proxy, which the
-    // type-library marshaller builds, into the client's thread.
-    m_cp->Fire_StateChange(2);
-    m_cp->Fire_ProgressChange(40, 100);
-    client.Join();
-
-    EXPECT_EQ(S_OK, client.hrUnadvise);
-    EXPECT_EQ((std::vector<std::string>{"StateChange(2)", "ProgressChange(40,100)"}), client.events);
-    EXPECT_EQ(client.dwThread, client.eventThread);
-    EXPECT_NE(::GetCurrentThreadId(), client.eventThread);
-}
-
-TEST_F(ConnectionPointTest, DisconnectedSinkIsDroppedForGood)
-{
-    auto local = MakeObject<RecordingSink>();
-    StaClient client;
-    client.cp = m_cp;
-    client.disconnect = true; // its apartment lives on, the object does not answer any more
-    client.Start();
-    ASSERT_EQ(S_OK, client.hrAdvise);
-    EXPECT_EQ(2u, AdviseOk(local.Get()));
-
-    auto list = Connections();
-    ASSERT_EQ(1u, list.size());
-    EXPECT_EQ(2u, list[0].dwCookie);
-    m_cp->Fire_StateChange(6);
-    EXPECT_EQ((std::vector<std::string>{"StateChange(6)"}), local->Events());
-    EXPECT_EQ(1u, Connections().size());
-    client.Join();
-    EXPECT_TRUE(client.events.empty());
-    EXPECT_EQ(S_OK, m_cp->Unadvise(client.dwCookie)); // its slot is free, and in range
-}
-
-TEST_F(ConnectionPointTest, SinkWhoseApartmentHasEndedIsDropped)
-{
-    auto local = MakeObject<RecordingSink>();
-    StaClient client;
-    client.cp = m_cp;
-    client.stayConnected = true;
-    client.Start();
-    ASSERT_EQ(S_OK, client.hrAdvise);
-    AdviseOk(local.Get());
-    client.Join(); // the apartment ends with the connection still in its slot
-    EXPECT_EQ(2, ModuleLockCount()); // the owner and the local sink: the client's sink is gone
-    EXPECT_TRUE(client.events.empty());
-
-    // Windows refuses to unmarshal a sink of an apartment that has gone, so
-    // the first enumeration drops it. This Wine takes the unknown apartment
-    // for another process and still unmarshals a proxy, which fails every
-    // call; the sink goes once the proxy has no reference left to hand on
-    // and marshalling it afresh fails. Either way it must go within a few
-    // firings, without disturbing the live sink, and stay gone.
-    int firings = 0;
-    while (Connections().size() > 1 && firings < 8) {
-        m_cp->Fire_StateChange(firings);
-        ++firings;
+    {
+        StaClient client;
+        client.Start(m_cp);
+        m_cp->Fire_StateChange(2);
+        m_cp->Fire_ProgressChange(40, 100);
+        client.Join();
+        EXPECT_EQ(S_OK, client.hrUnadvise);
+        EXPECT_EQ((Events{"StateChange(2)", "ProgressChange(40,100)"}), client.events);
+        EXPECT_EQ(client.thread, client.eventThread);
     }
-    EXPECT_LT(firings, 8);
-    EXPECT_EQ(static_cast<size_t>(firings), local->Events().size());
-    auto list = Connections();
-    ASSERT_EQ(1u, list.size());
-    EXPECT_EQ(2u, list[0].dwCookie);
-    EXPECT_EQ(S_OK, m_cp->Unadvise(client.dwCookie)); // its slot is free, and in range
-    EXPECT_EQ(1u, Connections().size());
+    for (auto mode : {StaClient::Disconnects, StaClient::StaysConnected}) {
+        SCOPED_TRACE(mode);
+        NewSink local;
+        StaClient client;
+        client.mode = mode;
+        client.Start(m_cp);
+        const DWORD localCookie = Advise(local);
+        if (mode == StaClient::StaysConnected)
+            client.Join(); // the apartment ends with the connection still in its slot
+        // Windows refuses to unmarshal a sink of an apartment that has gone;
+        // this Wine still unmarshals a proxy that fails every call, until
+        // marshalling it afresh fails. Either way the sink goes within a few
+        // firings, without disturbing the live sink, and stays gone.
+        int firings = 0;
+        std::vector<DWORD> live = Cookies();
+        for (; live.size() > 1 && firings < 8; live = Cookies())
+            m_cp->Fire_StateChange(firings++);
+        EXPECT_EQ(std::vector<DWORD>{localCookie}, live); // and the live sink was there all along
+        m_cp->Fire_StateChange(99);
+        EXPECT_EQ(static_cast<size_t>(firings + 1), local->Heard().size());
+        EXPECT_EQ(std::vector<DWORD>{localCookie}, Cookies());
+        client.Join();
+        EXPECT_TRUE(client.events.empty());
+        EXPECT_EQ(S_OK, m_cp->Unadvise(client.cookie)); // its slot is free, and in range
+        EXPECT_EQ(S_OK, m_cp->Unadvise(localCookie));
+        EXPECT_EQ(1u, RefCount(local.Unk()));
+    }
 }
 
 } // namespace

@@ -15,7 +15,8 @@ class CRegistrar {
 public:
     void AddReplacement(const std::wstring& name, const std::wstring& value) { m_replacements[name] = value; }
 
-    // Writing mode: stops at the first failure and returns it unchanged.
+    // Writing mode: stops at the first failure, removes what was written
+    // before it (as the removing mode does) and returns it unchanged.
     HRESULT Register_nothrow(const std::wstring& script) noexcept;
     // Removing mode: keys that are already missing are not a failure; the
     // first real failure is returned after everything else was tried.
