@@ -52,20 +52,12 @@ inline std::string Joined(const Lines& lines)
 // The base folder of the temporary files is one machine-wide setting: a test
 // that sets it holds this lock from its start to its end, or another process
 // of a suite run in the same prefix at the same time changes it in between.
-class TempSettingLock {
-public:
-    TempSettingLock() : m_mutex(::CreateMutexW(nullptr, FALSE, L"Local\\VembroTests.TempSetting"))
-    {
-        const DWORD waited = ::WaitForSingleObject(m_mutex.get(), 60000);
-        EXPECT_TRUE(waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED); // a holder that died gave it up
-    }
-    ~TempSettingLock() { ::ReleaseMutex(m_mutex.get()); }
-
-private:
-    vembro::unique_handle m_mutex;
+// At the end the test removes it, and each key level that holds nothing else.
+struct TempSettingLock {
+    TempSettingLock() { EXPECT_NE(WAIT_TIMEOUT, ::WaitForSingleObject(mutex.get(), 60000)); } // or abandoned
+    ~TempSettingLock() { ::ReleaseMutex(mutex.get()); }
+    vembro::unique_handle mutex{::CreateMutexW(nullptr, FALSE, L"Local\\VembroTests.TempSetting")};
 };
-// RemoveTempSetting removes what a test set, and each key level only if
-// nothing else lives in it.
 inline void SetTempSetting(const std::string& folder, DWORD type = REG_SZ)
 {
     vembro::unique_hkey key;
@@ -98,9 +90,8 @@ protected:
         RemoveTempSetting();
         ComTest::TearDown();
     }
-    // Installs the three fakes and loads both registries (a gate in a class
-    // factory stays open meanwhile), so that the journal holds only what a
-    // run does.
+    // Installs the fakes and loads both registries (a gate in a class factory
+    // open), so that the journal holds only what a run does.
     void Install(const Behaviour& a2b = {}, const Behaviour& b2c = {}, const Behaviour& c2d = {})
     {
         Uninstall();
@@ -139,8 +130,7 @@ protected:
         kittest::Advise(T(), IID_ITolviFileTranslatorEvents, kittest::MakeTranslatorSink(m_rec).Get());
     }
     ITolviFileTranslator* T() const { return m_translator.Get(); }
-    // One run of the given kind from in.a (or "doc\n" at 2 in m_source) to
-    // out.d (or m_target).
+    // A run from in.a (or "doc\n" at 2 in m_source) to out.d (or m_target).
     HRESULT Run(Mode mode)
     {
         m_source = kittest::StreamOf("..doc\n");
@@ -161,8 +151,8 @@ protected:
     }
     std::string Output(Mode mode)
     {
-        const bool file = mode == Mode::AsyncFile || mode == Mode::SyncFile;
-        return file ? kittest::TempDir::Read(m_dir.Path(L"out.d")) : kittest::ReadStream(m_target.Get());
+        return mode == Mode::AsyncFile || mode == Mode::SyncFile ? kittest::TempDir::Read(m_dir.Path(L"out.d"))
+                                                                 : kittest::ReadStream(m_target.Get());
     }
     LONG State() const
     {
@@ -178,14 +168,13 @@ protected:
     }
     std::string Events() { return Joined(m_rec.Lines()); }
     void WaitIdle() { ASSERT_TRUE(m_inst->WaitIdle()); }
-    bool WaitForCall(const std::string& part) const
+    bool WaitForCall(const std::string& part) const // polls: the fakes signal nothing
     {
         for (int i = 0; i < 1000 && m_inst->Journal(part).empty(); ++i)
             ::Sleep(10);
         return !m_inst->Journal(part).empty();
     }
-    // The journal without the components' destruction, whose moment depends
-    // on which stack still holds them.
+    // The journal without destructions, whose moment depends on who holds what.
     Lines Calls() const
     {
         Lines calls = m_inst->Journal("");

@@ -110,10 +110,7 @@ Behaviour Reports(std::vector<std::pair<long, long>> progress, bool worker = fal
                   Finish finish = Finish::Complete)
 {
     Behaviour b;
-    b.progress = std::move(progress);
-    b.worker = worker;
-    b.dispatchEvents = dispatch;
-    b.finish = finish;
+    b.progress = std::move(progress), b.worker = worker, b.dispatchEvents = dispatch, b.finish = finish;
     return b;
 }
 
@@ -204,7 +201,7 @@ struct StopRow {
 
 // Stop reaches the running component, whose report ends the run; one that
 // answers by finishing has stopped all the same, and one that refuses ends
-// the run in error.
+// the run in error. Until then properties go to a running translator.
 TEST_F(ChainTranslatorRun, StopEndsTheRunThroughTheRunningComponent)
 {
     const StopRow rows[] = {
@@ -228,6 +225,8 @@ TEST_F(ChainTranslatorRun, StopEndsTheRunThroughTheRunningComponent)
         ASSERT_EQ(S_OK, Run(Mode::AsyncFile));
         EXPECT_EQ(State() == FTSTATE_SUSPEND ? E_NOTIMPL : S_OK, T()->Resume());
         EXPECT_EQ(E_NOTIMPL, T()->Suspend());
+        EXPECT_EQ(S_OK, T()->put_Property(Var::Str("Mode"), Var::I4(9)));
+        EXPECT_EQ(row.step == 1 ? 1u : 0u, m_inst->Journal("put_Property(Mode=VT_I4:9)").size());
         EXPECT_EQ(row.stop, T()->Stop(Var::I4(1)));
         WaitIdle();
         EXPECT_EQ(Lines{std::string(kNames[row.step]) + ".Stop(info=" + kMissing + ")"}, m_inst->Journal(".Stop("));
@@ -236,35 +235,6 @@ TEST_F(ChainTranslatorRun, StopEndsTheRunThroughTheRunningComponent)
         EXPECT_EQ(row.stop == S_OK ? FTSTATE_STOPPED : FTSTATE_ERROR, State());
         EXPECT_EQ(static_cast<size_t>(row.step + 1), m_inst->Journal("File(").size());
         EXPECT_EQ(Lines{}, TempFiles());
-    }
-}
-
-// While a run goes on, another is refused and the run is undisturbed;
-// properties go to its translator, whose answers come back unchanged.
-TEST_F(ChainTranslatorRun, RunningTranslatorGetsThePropertiesAndNoSecondRunStarts)
-{
-    for (HRESULT answer : {S_OK, E_ACCESSDENIED}) {
-        Behaviour waits;
-        waits.finish = Finish::Nothing;
-        waits.propertyResult = answer;
-        Install({}, waits);
-        Make(ThreeSteps());
-        ASSERT_EQ(S_OK, Run(Mode::AsyncFile));
-        const std::string temp = Argument("A2B.ConvertFile", "out");
-        for (Mode mode : {Mode::AsyncFile, Mode::AsyncStream, Mode::SyncFile, Mode::SyncStream})
-            EXPECT_EQ(E_UNEXPECTED, Run(mode));
-        m_inst->ClearJournal();
-        EXPECT_EQ(answer, T()->put_Property(Var::Str("Mode"), Var::I4(9)));
-        EXPECT_EQ(S_OK, T()->put_Property(Var::Str("priority"), Var::I2(-1)));
-        Var out;
-        EXPECT_EQ(answer, T()->get_Property(Var::Str("Mode"), &out));
-        EXPECT_EQ(S_OK, T()->get_Property(Var::Str("PRIORITY"), &out));
-        EXPECT_EQ("VT_I4:-1", comtest::VariantText(out));
-        EXPECT_EQ((Lines{"B2C.put_Property(Mode=VT_I4:9)", "B2C.put_Property(priority=VT_I2:-1)", "B2C.get_Property(Mode)"}),
-                  Calls());
-        EXPECT_EQ("state 2", Events());
-        EXPECT_TRUE(kittest::TempDir::Exists(std::wstring(temp.begin(), temp.end())));
-        EXPECT_EQ(S_OK, T()->Stop(Var::Missing()));
     }
 }
 

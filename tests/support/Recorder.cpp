@@ -59,7 +59,7 @@ void Recorder::Clear()
 void Recorder::OnEvent(std::function<void(const std::string&)> hook)
 {
     auto lock = m_cs.Lock();
-    m_hook = std::move(hook);
+    m_hook.swap(hook);
 }
 
 bool Recorder::WaitUntil(const std::function<bool(const std::string&)>& match, DWORD ms)
@@ -172,8 +172,8 @@ ComPtr<Iface> MakeSink(Recorder& recorder)
 ComPtr<IConnectionPoint> PointOf(IUnknown* component, const IID& iid)
 {
     ComPtr<IConnectionPointContainer> container;
-    vembro::ThrowIfFailed(component->QueryInterface(IID_PPV_ARGS(&container)));
     ComPtr<IConnectionPoint> point;
+    vembro::ThrowIfFailed(component->QueryInterface(IID_PPV_ARGS(&container)));
     vembro::ThrowIfFailed(container->FindConnectionPoint(iid, &point));
     return point;
 }
@@ -276,7 +276,7 @@ std::string ReadDocument(const char* name)
 bool ModuleLocksReachZero()
 {
     for (int i = 0; i < 100 && vembro::ModuleLockCount() != 0; ++i)
-        ::Sleep(10);
+        ::Sleep(10); // the workers signal nothing when they are gone
     return vembro::ModuleLockCount() == 0;
 }
 
