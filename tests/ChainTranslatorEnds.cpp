@@ -1,177 +1,176 @@
-// Every run ends, once, whatever its components do and whichever thread
-// asks: Stop answered by finishing, Stop and properties while a step's start
-// call blocks, Stop while the first component is being created, a client
-// that lets go while an event is in flight, a synchronous run ended by its
-// component's report.
-#include <functional>
+// Every run ends once, whoever ends it from where: Stop from another thread
+// at a step change or from inside a client event, a temporary file that
+// cannot be made between steps, a client that lets go while a run is in
+// flight or an event is being delivered.
+#include <thread>
 
 #include "ChainTranslatorFixture.h"
-#include "support/ComChecks.h"
 
-using Microsoft::WRL::ComPtr;
 using namespace chaintest;
-using fakes::Behaviour;
-using fakes::Finish;
 
 namespace {
 
-class ChainTranslatorEnds : public ChainRunTest {
-protected:
-    void SetUp() override
-    {
-        ChainRunTest::SetUp();
-        m_gate.reset(::CreateEventW(nullptr, TRUE, FALSE, fakes::kGateName));
-        ASSERT_TRUE(m_gate);
-    }
-    void TearDown() override
-    {
-        ::SetEvent(m_gate.get());
-        ChainRunTest::TearDown();
-    }
-    // Waits until the journal holds a line containing `part`.
-    bool WaitForCall(const std::string& part) const
-    {
-        for (int i = 0; i < 1000 && m_inst->Journal(part).empty(); ++i)
-            ::Sleep(10);
-        return !m_inst->Journal(part).empty();
-    }
-    // The journal lines that contain any of `parts`, in order.
-    Lines CallsOf(std::initializer_list<const char*> parts) const
-    {
-        Lines found;
-        for (auto& line : m_inst->Journal()) {
-            for (const char* part : parts) {
-                if (line.find(part) != std::string::npos) {
-                    found.push_back(line);
-                    break;
-                }
-            }
+using ChainTranslatorEnds = ChainRunTest;
+
+// The steps before `step` finish on worker threads, so the step change
+// happens there; the component of `step` is stuck in its class factory when
+// Stop comes, and must not be started.
+TEST_F(ChainTranslatorEnds, StopFromAnotherThreadAtAStepChangeStartsNoFurtherStep)
+{
+    for (Mode mode : {Mode::AsyncFile, Mode::AsyncStream}) {
+        for (int step = 0; step < 3; ++step) {
+            SCOPED_TRACE(testing::Message() << "step " << step << (mode == Mode::AsyncFile ? " file" : " stream"));
+            Behaviour b[3];
+            for (int i = 0; i < step; ++i)
+                b[i].worker = true;
+            b[step].gate = fakes::Gate::Create;
+            Install(b[0], b[1], b[2]);
+            Make(ThreeSteps());
+            HRESULT started = E_FAIL;
+            std::thread client([&] {
+                ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+                started = Run(mode);
+                ::CoUninitialize();
+            });
+            EXPECT_TRUE(WaitForCall(std::string(kNames[step]) + ".Create"));
+            EXPECT_EQ(S_OK, T()->Stop(Var::Missing()));
+            ::SetEvent(m_gate.get());
+            client.join();
+            WaitIdle();
+            EXPECT_EQ(S_OK, started);
+            EXPECT_EQ("state 2, state 4", Events());
+            EXPECT_EQ(FTSTATE_STOPPED, State());
+            EXPECT_EQ(static_cast<size_t>(step), m_inst->Journal(mode == Mode::AsyncFile ? "File(" : "Stream(").size());
+            EXPECT_EQ(Lines{}, m_inst->Journal(".Stop("));
+            EXPECT_EQ(Lines{}, TempFiles());
         }
-        return found;
     }
-    vembro::unique_handle m_gate;
-};
+}
 
-// Runs `work` on a new thread in the multithreaded apartment.
-class Worker {
-public:
-    explicit Worker(std::function<void()> work) : m_work(std::move(work))
-    {
-        m_thread.reset(::CreateThread(nullptr, 0, &Worker::Main, this, 0, nullptr));
+// A client may call Stop inside the event it is being told: the run ends
+// stopped, nothing deadlocks, and no later step starts; a second run is
+// refused until the first has returned.
+TEST_F(ChainTranslatorEnds, StopFromInsideAClientEventEndsTheRun)
+{
+    const struct {
+        Mode mode;
+        const char* trigger;
+        bool worker;
+        HRESULT result;
+        const char* events;
+    } rows[] = {
+        {Mode::AsyncFile, "state 2", false, S_OK, "state 2, state 4"},
+        {Mode::SyncFile, "state 2", false, E_ABORT, "state 2, state 4"},
+        {Mode::AsyncFile, "progress 150/300", false, S_OK, "state 2, progress 150/300, state 4"},
+        {Mode::AsyncStream, "progress 150/300", true, S_OK, "state 2, progress 150/300, state 4"},
+        {Mode::SyncFile, "progress 150/300", false, E_ABORT, "state 2, progress 150/300, state 4"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.trigger << ", mode " << static_cast<int>(row.mode));
+        Behaviour b2c;
+        b2c.progress = {{1, 2}};
+        b2c.worker = row.worker;
+        Install({}, b2c);
+        Make(ThreeSteps());
+        HRESULT stopped = E_FAIL, second = S_OK;
+        m_rec.OnEvent([&](const std::string& e) {
+            if (e == row.trigger)
+                second = Run(Mode::AsyncFile), stopped = T()->Stop(Var::Missing());
+        });
+        EXPECT_EQ(row.result, Run(row.mode));
+        ASSERT_TRUE(m_rec.WaitFinal());
+        WaitIdle();
+        m_rec.OnEvent(nullptr);
+        EXPECT_EQ(S_OK, stopped);
+        EXPECT_EQ(E_UNEXPECTED, second);
+        EXPECT_EQ(row.events, Events());
+        EXPECT_EQ(FTSTATE_STOPPED, State());
+        EXPECT_EQ(Lines{}, m_inst->Journal("C2D."));
+        EXPECT_EQ(Lines{}, TempFiles());
     }
-    ~Worker() { Join(); }
-    void Join() { ::WaitForSingleObject(m_thread.get(), INFINITE); }
+}
 
-private:
-    static DWORD WINAPI Main(void* self)
-    {
-        ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        static_cast<Worker*>(self)->m_work();
-        ::CoUninitialize();
-        return 0;
+// The folder setting is pointed below a plain file while a step runs, so the
+// next temporary file cannot be made; the last step writes the caller's
+// target and needs none.
+TEST_F(ChainTranslatorEnds, TemporaryFileThatCannotBeMadeEndsTheRunInError)
+{
+    const struct {
+        Mode mode;
+        const char* trigger; // "" blocks before the run
+        HRESULT result;
+        const char* events;
+        HRESULT error;
+        LONG state;
+        size_t started;
+    } rows[] = {
+        {Mode::AsyncFile, "", E_UNEXPECTED, "", S_OK, FTSTATE_READY, 0},
+        {Mode::AsyncFile, "progress 50/300", S_OK, "state 2, progress 50/300, state 6", E_UNEXPECTED, FTSTATE_ERROR, 1},
+        {Mode::SyncFile, "progress 50/300", E_UNEXPECTED, "state 2, progress 50/300, state 6, state 5", E_UNEXPECTED,
+         FTSTATE_TRANSLATE_COMPLETE, 1},
+        {Mode::AsyncFile, "progress 150/300", S_OK, "state 2, progress 50/300, progress 150/300, state 5", S_OK,
+         FTSTATE_TRANSLATE_COMPLETE, 3},
+    };
+    kittest::TempDir::Write(m_dir.Path(L"blocker"), "x");
+    Behaviour reports;
+    reports.progress = {{1, 2}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.events);
+        Install(reports, reports);
+        Make(ThreeSteps());
+        auto block = [&] { SetTempSetting(m_dir.Folder() + "blocker\\tmp"); };
+        if (!*row.trigger)
+            block();
+        m_rec.OnEvent([&](const std::string& e) {
+            if (e == row.trigger)
+                block();
+        });
+        EXPECT_EQ(row.result, Run(row.mode));
+        WaitIdle();
+        m_rec.OnEvent(nullptr);
+        SetTempSetting(m_dir.Folder() + "tmp");
+        EXPECT_EQ(row.events, Events());
+        EXPECT_EQ(row.error, Error());
+        EXPECT_EQ(row.state, State());
+        EXPECT_EQ(row.started, m_inst->Journal("File(").size());
+        m_translator.Reset();
+        EXPECT_EQ(Lines{}, TempFiles());
     }
-    std::function<void()> m_work;
-    vembro::unique_handle m_thread;
-};
-
-class StopAnsweredByFinishing : public ChainTranslatorEnds, public ::testing::WithParamInterface<long> {};
-
-TEST_P(StopAnsweredByFinishing, EndsTheRunStoppedAndLeavesTheObjectReady)
-{
-    Behaviour waits;
-    waits.finish = Finish::Nothing;
-    waits.stopReport = GetParam();
-    Install(waits);
-    Make(ThreeSteps());
-    const std::string folder = TempFolder();
-    const Lines before = TempFilesIn(folder);
-
-    ASSERT_EQ(S_OK, TranslateFile());
-    EXPECT_EQ(S_OK, T()->Stop(Var::Missing()));
-    EXPECT_EQ((Lines{"State(2)", "State(4)"}), m_sink->Events());
-    EXPECT_EQ(FTSTATE_STOPPED, State());
-    EXPECT_EQ(0, Error());
-    EXPECT_EQ(Lines{}, NewTempFiles(folder, before));
-    // The step that finished was not followed by another.
-    EXPECT_EQ(Lines{}, m_inst->Journal("B2C.Create"));
-    // And the object takes the next run.
-    EXPECT_EQ(S_OK, TranslateFile());
-    EXPECT_EQ(S_OK, T()->Stop(Var::Missing()));
-    EXPECT_EQ(FTSTATE_STOPPED, State());
 }
 
-INSTANTIATE_TEST_SUITE_P(CompleteOrReady, StopAnsweredByFinishing,
-                         ::testing::Values(long{FTSTATE_TRANSLATE_COMPLETE}, long{FTSTATE_READY}));
-
-TEST_F(ChainTranslatorEnds, LateStopAfterARunThatHoldsNoComponentChangesNothing)
+// Letting go of the translator ends its hold on everything: the running
+// component is stopped, no further step starts, the client hears nothing
+// more, and the intermediate files go, even one written afterwards.
+TEST_F(ChainTranslatorEnds, ReleasingTheTranslatorWhileARunIsInFlightLeavesNothing)
 {
-    Behaviour uncreatable;
-    uncreatable.createResult = E_OUTOFMEMORY;
-    Install({}, {}, uncreatable);
-    Make(ThreeSteps());
-    EXPECT_EQ(S_OK, TranslateFile()); // the last step cannot be made: the run ends in error
-    EXPECT_EQ(S_OK, T()->Stop(Var::Missing()));
-    EXPECT_EQ((Lines{"State(2)", "State(6)"}), m_sink->Events());
-    EXPECT_EQ(FTSTATE_ERROR, State());
-}
-
-TEST_F(ChainTranslatorEnds, FailingStopAfterTheRunReturnsItsCodeAndEndsNothing)
-{
-    Behaviour refuses;
-    refuses.stopResult = E_ACCESSDENIED;
-    Install({}, {}, refuses);
-    Make(ThreeSteps());
-    EXPECT_EQ(S_OK, TranslateFile());
-    EXPECT_EQ(E_ACCESSDENIED, T()->Stop(Var::Missing())); // reaches C2D, still held
-    EXPECT_EQ((Lines{"State(2)", "State(5)"}), m_sink->Events());
-    EXPECT_EQ(FTSTATE_TRANSLATE_COMPLETE, State());
-    EXPECT_EQ(0, Error());
-}
-
-TEST_F(ChainTranslatorEnds, StopAndPropertiesReachAStepWhoseStartCallBlocks)
-{
-    Behaviour first;
-    first.worker = true; // the second step starts on this component's thread
-    Behaviour blocks;
-    blocks.gate = fakes::Gate::Start; // until Stop has returned, or the gate times out
-    Install(first, blocks);
-    Make(ThreeSteps());
-
-    ASSERT_EQ(S_OK, TranslateFile());
-    ASSERT_TRUE(WaitForCall("B2C.TranslateFile"));
-    EXPECT_EQ(S_OK, T()->put_Property(Var::Str("Mode"), Var::I4(1)));
-    EXPECT_EQ(S_OK, T()->Stop(Var::Missing()));
-    ::SetEvent(m_gate.get());
-    WaitIdle();
-    EXPECT_EQ((Lines{"B2C.put_Property(Mode=VT_I4:1)", "B2C.Stop(info=" + kMissing + ")", "B2C.Gate(open)"}),
-              CallsOf({"Mode=", ".Stop(", ".Gate("}));
-    EXPECT_EQ((Lines{"State(2)", "State(4)"}), m_sink->Events());
-    EXPECT_EQ(Lines{}, m_inst->Journal("C2D.Create"));
-}
-
-TEST_F(ChainTranslatorEnds, StopWhileTheFirstComponentIsCreatedEndsTheRunBeforeItStarts)
-{
-    Behaviour slow;
-    slow.gate = fakes::Gate::Create;
-    ::SetEvent(m_gate.get()); // open while the registries load
-    Install(slow);
-    ::ResetEvent(m_gate.get());
-    Make(ThreeSteps());
-    const std::string folder = TempFolder();
-    const Lines before = TempFilesIn(folder);
-
-    HRESULT started = E_FAIL;
-    Worker client([&] { started = TranslateFile(); });
-    ASSERT_TRUE(WaitForCall("A2B.Create"));
-    EXPECT_EQ(S_OK, T()->Stop(Var::Missing()));
-    EXPECT_EQ(Lines{"State(2)"}, m_sink->Events()); // the intermediate file is still in use
-    ::SetEvent(m_gate.get());
-    client.Join();
-
-    EXPECT_EQ(S_OK, started);
-    EXPECT_EQ((Lines{"State(2)", "State(4)"}), m_sink->Events());
-    EXPECT_EQ(Lines{}, m_inst->Journal("A2B.ConvertFile"));
-    EXPECT_EQ(Lines{}, NewTempFiles(folder, before));
+    const struct {
+        int step;
+        Misbehave misbehave;
+        const char* calls;
+    } rows[] = {
+        {1, [](Behaviour& b) { b.finish = Finish::Nothing; }, "B2C.Stop(info=VT_ERROR:80020004)"},
+        {0, [](Behaviour& b) { b.worker = true, b.gate = fakes::Gate::Work; }, "A2B.Stop(info=VT_ERROR:80020004)"},
+        {2, [](Behaviour&) {}, "C2D.Unadvise(cookie=1)"}, // the run is over
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.calls);
+        Behaviour b[3];
+        row.misbehave(b[row.step]);
+        Install(b[0], b[1], b[2]);
+        Make(ThreeSteps());
+        ASSERT_EQ(S_OK, Run(Mode::AsyncFile));
+        const std::string heard = Events();
+        m_inst->ClearJournal();
+        m_translator.Reset();
+        EXPECT_EQ(row.calls, Joined(Calls()));
+        ::SetEvent(m_gate.get());
+        WaitIdle();
+        EXPECT_EQ(heard, Events());
+        EXPECT_EQ(0, m_inst->LiveObjects());
+        EXPECT_EQ(0, vembro::ModuleLockCount());
+        EXPECT_EQ(Lines{}, TempFiles());
+        EXPECT_EQ(Lines{}, m_inst->Journal(".Create"));
+    }
 }
 
 TEST_F(ChainTranslatorEnds, EventInFlightKeepsTheTranslatorAliveAfterTheClientLetsGo)
@@ -182,16 +181,13 @@ TEST_F(ChainTranslatorEnds, EventInFlightKeepsTheTranslatorAliveAfterTheClientLe
     reports.finish = Finish::Nothing;
     Install(reports);
     Make(ThreeSteps());
-    vembro::unique_handle inside(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    vembro::unique_handle letGo(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    m_sink->OnEvent([&](const std::string& event) {
-        if (event.rfind("Progress", 0) == 0) {
-            ::SetEvent(inside.get());
-            ::WaitForSingleObject(letGo.get(), 10000);
-        }
+    vembro::unique_handle inside(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+        letGo(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    m_rec.OnEvent([&](const std::string& event) {
+        if (event.rfind("progress", 0) == 0)
+            ::SetEvent(inside.get()), ::WaitForSingleObject(letGo.get(), 10000);
     });
-
-    ASSERT_EQ(S_OK, TranslateFile());
+    ASSERT_EQ(S_OK, Run(Mode::AsyncFile));
     ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(inside.get(), 10000));
     const long held = vembro::ModuleLockCount();
     m_translator.Reset();
@@ -199,47 +195,6 @@ TEST_F(ChainTranslatorEnds, EventInFlightKeepsTheTranslatorAliveAfterTheClientLe
     ::SetEvent(letGo.get());
     WaitIdle();
     EXPECT_EQ(0, vembro::ModuleLockCount());
-    EXPECT_EQ(0, m_inst->LiveObjects());
-}
-
-TEST_F(ChainTranslatorEnds, FileWrittenAfterTheClientLetGoIsDeletedOnceTheComponentIsDone)
-{
-    Behaviour late;
-    late.worker = true;
-    late.gate = fakes::Gate::Work; // writes only once the translator is gone
-    Install(late);
-    Make(ThreeSteps());
-    const std::string folder = TempFolder();
-    const Lines before = TempFilesIn(folder);
-
-    ASSERT_EQ(S_OK, TranslateFile());
-    Disconnect(T(), m_cookie);
-    m_translator.Reset();
-    ::SetEvent(m_gate.get());
-    WaitIdle();
-    EXPECT_EQ((Lines{"A2B.Gate(open)"}), CallsOf({".Gate("}));
-    EXPECT_EQ(Lines{}, NewTempFiles(folder, before));
-}
-
-TEST_F(ChainTranslatorEnds, SynchronousRunEndedByItsComponentIsBusyUntilItReturns)
-{
-    Install(Behaviour{}, Behaviour{}, [] {
-        Behaviour stops;
-        stops.finish = Finish::Stopped;
-        return stops;
-    }());
-    Make(ThreeSteps());
-    HRESULT second = S_OK;
-    m_sink->OnEvent([&](const std::string& event) {
-        if (event == "State(4)")
-            second = TranslateFile();
-    });
-
-    EXPECT_EQ(E_ABORT, SyncTranslateFile());
-    EXPECT_EQ(E_UNEXPECTED, second);
-    EXPECT_EQ((Lines{"State(2)", "State(4)"}), m_sink->Events());
-    EXPECT_EQ(FTSTATE_STOPPED, State());
-    EXPECT_EQ(E_ABORT, Error());
 }
 
 } // namespace

@@ -1,54 +1,161 @@
-// Asynchronous runs of hand-made chains over the fake components.
+// Runs of hand-made chains over the fake components: every end of a run as
+// the caller and the clients see it, asynchronous and synchronous, on files
+// and on streams; progress bands; what each step is handed; Stop.
 #include "ChainTranslatorFixture.h"
-#include "support/ComChecks.h"
 
-using Microsoft::WRL::ComPtr;
-using comtest::RefCount;
 using namespace chaintest;
-using fakes::Behaviour;
-using fakes::Finish;
 
 namespace {
 
 using ChainTranslatorRun = ChainRunTest;
 
-Behaviour Progress(std::vector<std::pair<long, long>> reports, Behaviour b = {})
-{
-    b.progress = std::move(reports);
-    return b;
-}
-Behaviour Finishing(Finish finish, Behaviour b = {})
-{
-    b.finish = finish;
-    return b;
-}
+struct EndRow {
+    const char* what;
+    Mode mode;
+    int step; // whose component misbehaves
+    Misbehave misbehave;
+    HRESULT result;
+    const char* events;
+    HRESULT error;
+    LONG state;
+    const char* created;
+};
 
-TEST_F(ChainTranslatorRun, ThreeFileStepsFireTheirBandsAndComplete)
+void None(Behaviour&) {}
+void Refuses(Behaviour& b) { b.startResult = E_ACCESSDENIED; }
+void Deaf(Behaviour& b) { b.noEvents = true; }
+void Fails(Behaviour& b) { b.finish = Finish::Error; }
+void FailsWith(Behaviour& b) { b.finish = Finish::Error, b.errorCode = E_ACCESSDENIED; }
+void FailsWithout(Behaviour& b) { b.finish = Finish::Error, b.errorCode = S_OK; }
+void Stops(Behaviour& b) { b.finish = Finish::Stopped; }
+void NotMade(Behaviour& b) { b.createResult = E_OUTOFMEMORY; }
+void Old(Behaviour& b) { b.noSync = true; }
+void SyncRefuses(Behaviour& b) { b.syncResult = E_ACCESSDENIED; }
+void SyncQuirk(Behaviour& b) { b.syncResult = S_FALSE; } // a component's success code is not the result
+
+const EndRow kEnds[] = {
+    {"async file", Mode::AsyncFile, 0, None, S_OK, "state 2, state 5", S_OK, 5, "A2B B2C C2D"},
+    {"async stream", Mode::AsyncStream, 0, None, S_OK, "state 2, state 5", S_OK, 5, "A2B B2C C2D"},
+    {"sync file", Mode::SyncFile, 1, SyncQuirk, S_OK, "state 2, state 5", S_OK, 5, "A2B B2C C2D"},
+    {"sync stream", Mode::SyncStream, 0, None, S_OK, "state 2, state 5", S_OK, 5, "A2B B2C C2D"},
+    {"refused", Mode::AsyncFile, 0, Refuses, E_ACCESSDENIED, "state 2, state 6", E_ACCESSDENIED, 6, "A2B"},
+    {"refused stream", Mode::AsyncStream, 0, Refuses, E_ACCESSDENIED, "state 2, state 6", E_ACCESSDENIED, 6, "A2B"},
+    {"without events", Mode::AsyncFile, 0, Deaf, E_NOINTERFACE, "state 2, state 6", E_NOINTERFACE, 6, "A2B"},
+    {"translator error", Mode::AsyncFile, 1, Fails, S_OK, "state 2, state 6", E_FAIL, 6, "A2B B2C"},
+    {"error without code", Mode::AsyncStream, 1, FailsWithout, S_OK, "state 2, state 6", E_FAIL, 6, "A2B B2C"},
+    {"converter error", Mode::AsyncFile, 2, FailsWith, S_OK, "state 2, state 6", E_FAIL, 6, "A2B B2C C2D"},
+    {"last not made", Mode::AsyncFile, 2, NotMade, S_OK, "state 2, state 6", E_OUTOFMEMORY, 6, "A2B B2C C2D"},
+    {"sync refused", Mode::SyncFile, 0, SyncRefuses, E_ACCESSDENIED, "state 2, state 6, state 5", E_ACCESSDENIED, 5,
+     "A2B"},
+    {"no sync", Mode::SyncFile, 2, Old, E_NOINTERFACE, "state 2, state 6, state 5", E_NOINTERFACE, 5, "A2B B2C C2D"},
+    {"no sync stream", Mode::SyncStream, 2, Old, E_NOINTERFACE, "state 2, state 6, state 5", E_NOINTERFACE, 5,
+     "A2B B2C C2D"},
+    {"sync error", Mode::SyncFile, 1, FailsWith, E_ACCESSDENIED, "state 2, state 6, state 6, state 5", E_ACCESSDENIED,
+     5, "A2B B2C"},
+    {"sync stop", Mode::SyncFile, 1, Stops, E_ABORT, "state 2, state 4", E_ABORT, 4, "A2B B2C"},
+    {"sync stream stop", Mode::SyncStream, 1, Stops, E_ABORT, "state 2, state 4", E_ABORT, 4, "A2B B2C"},
+};
+
+// Each end twice on one object (the first must leave it ready for the
+// second): the result, the events, Error as the run starts (a synchronous
+// run clears it, an asynchronous one keeps it until it ends) and as the last
+// event arrives, the temporary files by then, the caller's objects let go,
+// and the steps that ran.
+TEST_F(ChainTranslatorRun, EveryEndOfARunIsReportedOnceAndCleansUp)
 {
-    Install(Progress({{1, 2}, {5, 0}}), Progress({{50, 200}}), Progress({{3, 3}}));
-    const std::string folder = TempFolder();
-    const Lines before = TempFilesIn(folder);
-    Make(ThreeSteps());
-    LONG errorAtEnd = 0x5EED;
-    Lines tempAtEnd{"not called"};
-    m_sink->OnEvent([&](const std::string& e) {
-        if (e == "State(5)") {
-            errorAtEnd = Error();
-            tempAtEnd = NewTempFiles(folder, before);
+    for (const EndRow& row : kEnds) {
+        SCOPED_TRACE(row.what);
+        Behaviour b[3];
+        row.misbehave(b[row.step]);
+        Install(b[0], b[1], b[2]);
+        Make(ThreeSteps());
+        LONG errorAtStart = 0x5EED, errorAtEnd = 0x5EED;
+        Lines tempAtEnd{"no final event"};
+        m_rec.OnEvent([&](const std::string& e) {
+            if (e == "state 2")
+                errorAtStart = Error();
+            else if (e == "state 4" || e == "state 5" || e == "state 6")
+                errorAtEnd = Error(), tempAtEnd = TempFiles();
+        });
+        const bool sync = row.mode == Mode::SyncFile || row.mode == Mode::SyncStream;
+        const ULONG directionRefs = comtest::RefCount(m_direction.Get());
+        for (int round = 0; round < 2; ++round) {
+            m_rec.Clear();
+            EXPECT_EQ(row.result, Run(row.mode));
+            WaitIdle();
+            EXPECT_EQ(row.events, Events());
+            if (*row.events) {
+                EXPECT_EQ(round && !sync ? row.error : S_OK, errorAtStart);
+            }
+            // A stop reported inside a synchronous call is told at once; the
+            // loop ends the run when the call returns, and fires nothing more.
+            const bool toldInsideTheCall = sync && row.state == FTSTATE_STOPPED;
+            EXPECT_EQ(toldInsideTheCall ? S_OK : row.error, errorAtEnd);
+            EXPECT_EQ(Lines{}, toldInsideTheCall ? Lines{} : tempAtEnd);
+            EXPECT_EQ(Lines{}, TempFiles());
+            EXPECT_EQ(row.error, Error());
+            EXPECT_EQ(row.state, State());
+            EXPECT_EQ(directionRefs, comtest::RefCount(m_direction.Get()));
+            EXPECT_EQ(1u, comtest::RefCount(m_target.Get()));
+            if (row.error == S_OK) {
+                EXPECT_EQ("doc\n[A2B]\n[B2C]\n[C2D]\n", Output(row.mode));
+            }
         }
-    });
-    EXPECT_EQ(S_OK, TranslateFile());
-    WaitIdle();
-    // A progress of 5 of 0 cannot be scaled and is not relayed.
-    EXPECT_EQ((Lines{"State(2)", "Progress(50,300)", "Progress(125,300)", "Progress(300,300)", "State(5)"}),
-              m_sink->Events());
-    EXPECT_EQ(S_OK, errorAtEnd);
-    EXPECT_EQ(Lines{}, tempAtEnd);
-    EXPECT_EQ("doc\n[A2B]\n[B2C]\n[C2D]\n", FileContent(m_out));
-    EXPECT_EQ(FTSTATE_TRANSLATE_COMPLETE, State());
-    EXPECT_EQ(S_OK, Error());
+        EXPECT_EQ(std::string(row.created) + " " + row.created, Created());
+        m_rec.OnEvent(nullptr);
+    }
 }
 
+Behaviour Reports(std::vector<std::pair<long, long>> progress, bool worker = false, bool dispatch = false,
+                  Finish finish = Finish::Complete)
+{
+    Behaviour b;
+    b.progress = std::move(progress), b.worker = worker, b.dispatchEvents = dispatch, b.finish = finish;
+    return b;
+}
+
+// Each step's progress lands in its third of 0..300, on the thread of the
+// component that made it; a report without a positive maximum is dropped.
+TEST_F(ChainTranslatorRun, ProgressOfEachStepLandsInItsBand)
+{
+    const struct {
+        Mode mode;
+        Behaviour a2b, b2c, c2d;
+        const char* events;
+    } rows[] = {
+        {Mode::AsyncFile, Reports({{1, 2}, {5, 0}}), Reports({{50, 200}}), Reports({{1, 3}, {3, 3}}),
+         "state 2, progress 50/300, progress 125/300, progress 233/300, progress 300/300, state 5"},
+        {Mode::AsyncStream, Reports({{30, 60}}), Reports({{30, 60}}), Reports({}, false, false, Finish::Ready),
+         "state 2, progress 50/300, progress 150/300, state 5"},
+        {Mode::SyncFile, Reports({{1, 2}}), Reports({{1, 1}}), Reports({}),
+         "state 2, progress 50/300, progress 200/300, state 5"},
+        {Mode::AsyncFile, Reports({{30, 60}}, false, true), Reports({{30, 60}}, false, true),
+         Reports({{1, 4}}, false, true), "state 2, progress 50/300, progress 150/300, progress 225/300, state 5"},
+        {Mode::AsyncFile, Reports({{1, 4}}, true), Reports({{2, 4}}, true), Reports({{3, 4}}, true),
+         "state 2, progress 25/300, progress 150/300, progress 275/300, state 5"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.events);
+        Install(row.a2b, row.b2c, row.c2d);
+        Make(ThreeSteps());
+        ASSERT_EQ(S_OK, Run(row.mode));
+        ASSERT_TRUE(m_rec.WaitFinal());
+        WaitIdle();
+        EXPECT_EQ(row.events, Events());
+        EXPECT_EQ("doc\n[A2B]\n[B2C]\n[C2D]\n", Output(row.mode));
+        const std::vector<DWORD> threads = m_rec.Threads();
+        for (size_t i = 0; i < threads.size(); ++i)
+            EXPECT_EQ(i == 0 || !row.a2b.worker, threads[i] == ::GetCurrentThreadId()) << i;
+        if (row.a2b.worker) {
+            EXPECT_TRUE(threads[1] != threads[2] && threads[2] != threads[3] && threads[3] == threads[4]);
+        }
+    }
+}
+
+// Each step reads what the one before wrote: the caller's source where it
+// stands, then the intermediates (two files, or streams rewound to 0), and
+// the last writes the caller's target; a translator gets PRIORITY, then the
+// stored properties in the order they were first set.
 TEST_F(ChainTranslatorRun, EachStepReadsWhatThePreviousOneWrote)
 {
     Install();
@@ -56,360 +163,79 @@ TEST_F(ChainTranslatorRun, EachStepReadsWhatThePreviousOneWrote)
     ASSERT_EQ(S_OK, T()->put_Property(Var::Str("Mode"), Var::I4(5)));
     ASSERT_EQ(S_OK, T()->put_Property(Var::Str("Priority"), Var::I2(1)));
     ASSERT_EQ(S_OK, T()->put_Property(Var::Str("Mode"), Var::Str("fast")));
-    ASSERT_EQ(S_OK, TranslateFile());
-    WaitIdle();
-    const std::string temp1 = Argument("A2B.ConvertFile", "out");
-    const std::string temp2 = Argument("B2C.TranslateFile", "out");
-    EXPECT_EQ((Lines{
-                  "A2B.Create",
-                  "A2B.Advise(cookie=1)",
-                  "A2B.ConvertFile(in=" + m_in + ", out=" + temp1 + ", info=" + kMissing + ")",
-                  "A2B.Unadvise(cookie=1)",
-                  "B2C.Create",
-                  "B2C.Advise(cookie=1)",
-                  "B2C.put_Property(PRIORITY=VT_I4:1)",
-                  "B2C.put_Property(Mode=VT_BSTR:fast)",
-                  "B2C.put_Property(Priority=VT_I2:1)",
-                  "B2C.TranslateFile(direction=set, in=" + temp1 + ", out=" + temp2 + ", info=" + kMissing + ")",
-                  "B2C.Unadvise(cookie=1)",
-                  "C2D.Create",
-                  "C2D.Advise(cookie=1)",
-                  "C2D.ConvertFile(in=" + temp2 + ", out=" + m_out + ", info=" + kMissing + ")",
-              }),
-              Journal());
-    EXPECT_NE(temp1, temp2);
-    EXPECT_EQ(FolderOf(temp1), FolderOf(temp2));
-    EXPECT_FALSE(FileExists(temp1));
-    EXPECT_FALSE(FileExists(temp2));
+    ASSERT_EQ(S_OK, Run(Mode::AsyncFile));
+    const std::string in = m_dir.Folder() + "in.a", out = m_dir.Folder() + "out.d";
+    const std::string t1 = Argument("A2B.ConvertFile", "out"), t2 = Argument("B2C.TranslateFile", "out");
+    EXPECT_EQ(m_dir.Folder() + "tmp\\", t1.substr(0, t1.rfind('\\') + 1));
+    EXPECT_NE(t1, t2);
+    EXPECT_EQ((Lines{"A2B.Create", "A2B.Advise(cookie=1)", "A2B.ConvertFile(in=" + in + ", out=" + t1 + ", info=" + kMissing + ")",
+                     "A2B.Unadvise(cookie=1)", "B2C.Create", "B2C.Advise(cookie=1)", "B2C.put_Property(PRIORITY=VT_I4:1)",
+                     "B2C.put_Property(Mode=VT_BSTR:fast)", "B2C.put_Property(Priority=VT_I2:1)",
+                     "B2C.TranslateFile(direction=set, in=" + t1 + ", out=" + t2 + ", info=" + kMissing + ")",
+                     "B2C.Unadvise(cookie=1)", "C2D.Create", "C2D.Advise(cookie=1)",
+                     "C2D.ConvertFile(in=" + t2 + ", out=" + out + ", info=" + kMissing + ")"}),
+              Calls());
+    for (Mode mode : {Mode::SyncFile, Mode::AsyncStream, Mode::SyncStream}) {
+        Install();
+        Make(ThreeSteps());
+        ASSERT_EQ(S_OK, Run(mode));
+        WaitIdle();
+        const bool sync = mode != Mode::AsyncStream, file = mode == Mode::SyncFile;
+        const std::string tail = (sync ? ", reserved=" : ", info=") + kMissing + ")";
+        const std::string pre = sync ? "Sync" : "", kind = file ? "File" : "Stream";
+        const std::string s1 = file ? Argument("A2B.Sync", "out") : "@0", s2 = file ? Argument("B2C.Sync", "out") : "@0";
+        EXPECT_EQ((Lines{"A2B." + pre + "Convert" + kind + "(in=" + (file ? in : "@2") + ", out=" + s1 + tail,
+                         "B2C." + pre + "Translate" + kind + "(direction=set, in=" + s1 + ", out=" + s2 + tail,
+                         "C2D." + pre + "Convert" + kind + "(in=" + s2 + ", out=" + (file ? out : "@0") + tail}),
+                  m_inst->Journal(kind + "("));
+    }
 }
 
-TEST_F(ChainTranslatorRun, TwoStepShapesHandTheirFileOver)
+struct StopRow {
+    const char* what;
+    int step;
+    Misbehave misbehave;
+    HRESULT stop;
+    const char* events;
+};
+
+// Stop reaches the running component, whose report ends the run; one that
+// answers by finishing has stopped all the same, and one that refuses ends
+// the run in error. Until then properties go to a running translator.
+TEST_F(ChainTranslatorRun, StopEndsTheRunThroughTheRunningComponent)
 {
-    Install();
-    Make(MakeChain({Conv(1, 2), Tran(2, 3)}));
-    ASSERT_EQ(S_OK, TranslateFile());
-    WaitIdle();
-    const std::string temp1 = Argument("A2B.ConvertFile", "out");
-    EXPECT_EQ(temp1, Argument("B2C.TranslateFile", "in"));
-    EXPECT_EQ(m_out, Argument("B2C.TranslateFile", "out"));
-    EXPECT_EQ("doc\n[A2B]\n[B2C]\n", FileContent(m_out));
-    EXPECT_EQ((Lines{"State(2)", "State(5)"}), m_sink->Events());
-    EXPECT_FALSE(FileExists(temp1));
-
-    m_inst->ClearJournal();
-    m_sink->Clear();
-    ComPtr<ITolviFileTranslator> other = MakeTranslator(MakeChain({Tran(2, 3), Conv(3, 4)}));
-    ASSERT_EQ(S_OK, other->TranslateFile(m_direction.Get(), Bstr(m_in).get(), Bstr(m_out).get(), Var::Missing()));
-    WaitIdle();
-    const std::string temp = Argument("B2C.TranslateFile", "out");
-    EXPECT_EQ(m_in, Argument("B2C.TranslateFile", "in"));
-    EXPECT_EQ(temp, Argument("C2D.ConvertFile", "in"));
-    EXPECT_EQ(m_out, Argument("C2D.ConvertFile", "out"));
-    EXPECT_EQ("doc\n[B2C]\n[C2D]\n", FileContent(m_out));
-    EXPECT_FALSE(FileExists(temp));
-}
-
-TEST_F(ChainTranslatorRun, ThreeStreamStepsRewindWhatTheyHandOver)
-{
-    Install(Progress({{30, 60}}), Progress({{30, 60}}), Finishing(Finish::Ready));
-    Make(ThreeSteps());
-    // The caller's source is handed on where it stands.
-    ComPtr<IStream> source = MakeStream("skip\ndoc\n");
-    LARGE_INTEGER at{};
-    at.QuadPart = 5;
-    ASSERT_EQ(S_OK, source->Seek(at, STREAM_SEEK_SET, nullptr));
-    ComPtr<IStream> target = MakeStream();
-    ASSERT_EQ(S_OK, T()->TranslateStream(m_direction.Get(), source.Get(), target.Get(), Var::Str("info")));
-    WaitIdle();
-    EXPECT_EQ((Lines{"State(2)", "Progress(50,300)", "Progress(150,300)", "State(5)"}), m_sink->Events());
-    EXPECT_EQ("doc\n[A2B]\n[B2C]\n[C2D]\n", StreamContent(target.Get()));
-    // The run let go of Direction.
-    EXPECT_EQ(1u, RefCount(m_direction.Get()));
-    EXPECT_EQ((Lines{
-                  "A2B.Create",
-                  "A2B.Advise(cookie=1)",
-                  "A2B.ConvertStream(in=@5, out=@0, info=" + kMissing + ")",
-                  "A2B.Unadvise(cookie=1)",
-                  "B2C.Create",
-                  "B2C.Advise(cookie=1)",
-                  "B2C.put_Property(PRIORITY=VT_I4:0)",
-                  "B2C.TranslateStream(direction=set, in=@0, out=@0, info=" + kMissing + ")",
-                  "B2C.Unadvise(cookie=1)",
-                  "C2D.Create",
-                  "C2D.Advise(cookie=1)",
-                  "C2D.ConvertStream(in=@0, out=@0, info=" + kMissing + ")",
-              }),
-              Journal());
-    EXPECT_EQ(S_OK, Error());
-}
-
-TEST_F(ChainTranslatorRun, EndOfAStreamRunLetsGoOfTheCallersObjects)
-{
-    Behaviour fails;
-    fails.finish = Finish::Error;
-    Install({}, fails);
-    Make(ThreeSteps());
-    ComPtr<IStream> source = MakeStream("doc\n");
-    ComPtr<IStream> target = MakeStream();
-    ASSERT_EQ(S_OK, T()->TranslateStream(m_direction.Get(), source.Get(), target.Get(), Var::Missing()));
-    EXPECT_EQ((Lines{"State(2)", "State(6)"}), m_sink->Events());
-    // The target was held for the last step, which never came.
-    EXPECT_EQ(1u, RefCount(target.Get()));
-    EXPECT_EQ(1u, RefCount(m_direction.Get()));
-    EXPECT_EQ("", StreamContent(target.Get()));
-}
-
-TEST_F(ChainTranslatorRun, FirstStepThatFailsToStartEndsTheRun)
-{
-    Behaviour refuses;
-    refuses.startResult = E_ACCESSDENIED;
-    Install(refuses);
-    const std::string folder = TempFolder();
-    const Lines before = TempFilesIn(folder);
-    Make(ThreeSteps());
-    EXPECT_EQ(E_ACCESSDENIED, TranslateFile());
-    EXPECT_EQ((Lines{"State(2)", "State(6)"}), m_sink->Events());
-    EXPECT_EQ(E_ACCESSDENIED, Error());
-    EXPECT_EQ(FTSTATE_ERROR, State());
-    EXPECT_EQ(Lines{}, NewTempFiles(folder, before));
-    EXPECT_EQ(Lines{}, m_inst->Journal("B2C."));
-    // The run is over: the next one may start.
-    m_sink->Clear();
-    EXPECT_EQ(E_ACCESSDENIED, TranslateFile());
-    EXPECT_EQ((Lines{"State(2)", "State(6)"}), m_sink->Events());
-}
-
-TEST_F(ChainTranslatorRun, FirstStepWithoutAComponentEndsTheRun)
-{
-    Install();
-    Make(MakeChain({Conv(9, 2), Tran(2, 3)}));
-    EXPECT_EQ(E_INVALIDARG, TranslateFile());
-    EXPECT_EQ((Lines{"State(2)", "State(6)"}), m_sink->Events());
-    EXPECT_EQ(E_INVALIDARG, Error());
-}
-
-TEST_F(ChainTranslatorRun, ComponentWithoutEventsCannotRun)
-{
-    Behaviour deaf;
-    deaf.noEvents = true;
-    Install(deaf);
-    Make(ThreeSteps());
-    EXPECT_EQ(E_NOINTERFACE, TranslateFile());
-    EXPECT_EQ((Lines{"State(2)", "State(6)"}), m_sink->Events());
-    EXPECT_EQ(E_NOINTERFACE, Error());
-    EXPECT_EQ(Lines{}, m_inst->Journal(".ConvertFile"));
-}
-
-TEST_F(ChainTranslatorRun, TranslatorErrorBecomesTheChainsError)
-{
-    Behaviour fails = Finishing(Finish::Error);
-    fails.errorCode = E_FAIL;
-    Install({}, fails);
-    Make(ThreeSteps());
-    EXPECT_EQ(S_OK, TranslateFile());
-    WaitIdle();
-    EXPECT_EQ((Lines{"State(2)", "State(6)"}), m_sink->Events());
-    EXPECT_EQ(E_FAIL, Error());
-    EXPECT_EQ(FTSTATE_ERROR, State());
-    EXPECT_EQ(Lines{"B2C.Error"}, m_inst->Journal("B2C.Error"));
-    EXPECT_EQ(Lines{}, m_inst->Journal("C2D."));
-}
-
-TEST_F(ChainTranslatorRun, ConverterErrorIsAlwaysFail)
-{
-    Behaviour fails = Finishing(Finish::Error);
-    fails.errorCode = E_ACCESSDENIED;
-    Install({}, {}, fails);
-    Make(ThreeSteps());
-    EXPECT_EQ(S_OK, TranslateFile());
-    WaitIdle();
-    EXPECT_EQ((Lines{"State(2)", "State(6)"}), m_sink->Events());
-    EXPECT_EQ(E_FAIL, Error());
-}
-
-TEST_F(ChainTranslatorRun, TranslatorErrorWithoutACodeEndsTheRunAsAFailure)
-{
-    Behaviour fails = Finishing(Finish::Error);
-    fails.errorCode = S_OK;
-    Install({}, fails);
-    Make(ThreeSteps());
-    EXPECT_EQ(S_OK, TranslateFile());
-    WaitIdle();
-    EXPECT_EQ((Lines{"State(2)", "State(6)"}), m_sink->Events());
-    EXPECT_EQ(E_FAIL, Error());
-    EXPECT_EQ(Lines{}, m_inst->Journal("C2D."));
-    // No run is in progress any more.
-    m_sink->Clear();
-    EXPECT_EQ(S_OK, TranslateFile());
-    EXPECT_EQ((Lines{"State(2)", "State(6)"}), m_sink->Events());
-}
-
-TEST_F(ChainTranslatorRun, LateReportOfAFinishedRunIsIgnored)
-{
-    Install();
-    Make(ThreeSteps());
-    ASSERT_EQ(S_OK, TranslateFile());
-    WaitIdle();
-    m_inst->ClearJournal();
-    m_sink->Clear();
-    // Stop reaches the component of the last step, still held and connected,
-    // which reports FTSTATE_STOPPED; no step is current, so nobody hears it.
-    EXPECT_EQ(S_OK, T()->Stop(Var::Missing()));
-    EXPECT_EQ((Lines{"C2D.Stop(info=" + kMissing + ")", "C2D>StateChange(4)"}), m_inst->Trace());
-    EXPECT_EQ(Lines{}, m_sink->Events());
-    EXPECT_EQ(FTSTATE_TRANSLATE_COMPLETE, State());
-}
-
-TEST_F(ChainTranslatorRun, SecondRunIsRefusedWhileOneIsGoing)
-{
-    Install(Finishing(Finish::Nothing));
-    Make(ThreeSteps());
-    ASSERT_EQ(S_OK, TranslateFile());
-    const std::string temp1 = Argument("A2B.ConvertFile", "out");
-    ComPtr<IStream> s = MakeStream("doc\n");
-    EXPECT_EQ(E_UNEXPECTED, TranslateFile());
-    EXPECT_EQ(E_UNEXPECTED, T()->TranslateStream(m_direction.Get(), s.Get(), s.Get(), Var::Missing()));
-    EXPECT_EQ(E_UNEXPECTED, SyncTranslateFile());
-    EXPECT_EQ(E_UNEXPECTED, T2()->SyncTranslateStream(m_direction.Get(), s.Get(), s.Get(), Var::Missing()));
-    EXPECT_EQ(S_OK, T()->Resume());
-    EXPECT_EQ(E_NOTIMPL, T()->Suspend());
-    EXPECT_EQ(Lines{"State(2)"}, m_sink->Events());
-    EXPECT_EQ(1u, m_inst->Journal(".ConvertFile").size());
-    EXPECT_TRUE(FileExists(temp1)); // the run's file is untouched
-    EXPECT_EQ(S_OK, T()->Stop(Var::Missing()));
-    EXPECT_EQ((Lines{"State(2)", "State(4)"}), m_sink->Events());
-    EXPECT_FALSE(FileExists(temp1));
-}
-
-class ChainTranslatorStop : public ChainRunTest, public ::testing::WithParamInterface<int> {};
-
-TEST_P(ChainTranslatorStop, StopsTheRunningStep)
-{
-    const int step = GetParam();
-    const char* names[] = {"A2B", "B2C", "C2D"};
-    Behaviour waits = Finishing(Finish::Nothing);
-    Install(step == 0 ? waits : Behaviour{}, step == 1 ? waits : Behaviour{}, step == 2 ? waits : Behaviour{});
-    const std::string folder = TempFolder();
-    const Lines before = TempFilesIn(folder);
-    Make(ThreeSteps());
-    ASSERT_EQ(S_OK, TranslateFile());
-    ASSERT_EQ(Lines{"State(2)"}, m_sink->Events());
-    m_inst->ClearJournal();
-    EXPECT_EQ(S_OK, T()->Stop(Var::I4(1)));
-    WaitIdle();
-    EXPECT_EQ((Lines{std::string(names[step]) + ".Stop(info=" + kMissing + ")",
-                     std::string(names[step]) + ">StateChange(4)"}),
-              m_inst->Trace());
-    EXPECT_EQ((Lines{"State(2)", "State(4)"}), m_sink->Events());
-    EXPECT_EQ(FTSTATE_STOPPED, State());
-    EXPECT_EQ(S_OK, Error());
-    EXPECT_EQ(Lines{}, NewTempFiles(folder, before));
-}
-
-INSTANTIATE_TEST_SUITE_P(EachStep, ChainTranslatorStop, ::testing::Values(0, 1, 2));
-
-TEST_F(ChainTranslatorRun, FailingStopOfTheComponentEndsTheRunWithItsCode)
-{
-    Behaviour stubborn = Finishing(Finish::Nothing);
-    stubborn.stopResult = E_ACCESSDENIED;
-    Install({}, stubborn);
-    Make(ThreeSteps());
-    ASSERT_EQ(S_OK, TranslateFile());
-    EXPECT_EQ(E_ACCESSDENIED, T()->Stop(Var::Missing()));
-    EXPECT_EQ((Lines{"State(2)", "State(6)"}), m_sink->Events());
-    EXPECT_EQ(E_ACCESSDENIED, Error());
-}
-
-TEST_F(ChainTranslatorRun, StepsFinishingOnWorkerThreadsRunTheWholeChain)
-{
-    Behaviour worker;
-    worker.worker = true;
-    Install(Progress({{1, 4}}, worker), Progress({{2, 4}}, worker), Progress({{3, 4}}, worker));
-    const std::string folder = TempFolder();
-    const Lines before = TempFilesIn(folder);
-    Make(ThreeSteps());
-    Lines tempAtEnd{"not called"};
-    m_sink->OnEvent([&](const std::string& e) {
-        if (e == "State(5)")
-            tempAtEnd = NewTempFiles(folder, before);
-    });
-    ASSERT_EQ(S_OK, TranslateFile());
-    ASSERT_TRUE(m_sink->WaitForEvents(5));
-    WaitIdle();
-    EXPECT_EQ((Lines{"State(2)", "Progress(25,300)", "Progress(150,300)", "Progress(275,300)", "State(5)"}),
-              m_sink->Events());
-    const std::vector<DWORD> threads = m_sink->Threads();
-    ASSERT_EQ(5u, threads.size());
-    EXPECT_EQ(::GetCurrentThreadId(), threads[0]);
-    EXPECT_NE(threads[0], threads[1]);
-    EXPECT_NE(threads[1], threads[2]);
-    EXPECT_NE(threads[2], threads[3]);
-    EXPECT_EQ(threads[3], threads[4]);
-    EXPECT_EQ("doc\n[A2B]\n[B2C]\n[C2D]\n", FileContent(m_out));
-    EXPECT_EQ(Lines{}, tempAtEnd);
-    EXPECT_EQ(S_OK, Error());
-}
-
-TEST_F(ChainTranslatorRun, SuspendedComponentShowsTheSuspension)
-{
-    Install({}, Finishing(Finish::Suspend));
-    Make(ThreeSteps());
-    ASSERT_EQ(S_OK, TranslateFile());
-    EXPECT_EQ((Lines{"State(2)", "State(3)"}), m_sink->Events());
-    EXPECT_EQ(FTSTATE_SUSPEND, State());
-    EXPECT_EQ(E_NOTIMPL, T()->Resume());
-    EXPECT_EQ(E_NOTIMPL, T()->Suspend());
-    EXPECT_EQ(Lines{}, m_inst->Journal(".Resume"));
-    EXPECT_EQ(Lines{}, m_inst->Journal(".Suspend"));
-    EXPECT_EQ(S_OK, T()->Stop(Var::Missing()));
-    EXPECT_EQ((Lines{"State(2)", "State(3)", "State(4)"}), m_sink->Events());
-    EXPECT_EQ(S_OK, T()->Resume());
-}
-
-TEST_F(ChainTranslatorRun, PropertiesGoToTheRunningTranslator)
-{
-    Behaviour waits = Finishing(Finish::Nothing);
-    waits.propertyEvents = true;
-    Install({}, waits);
-    Make(ThreeSteps());
-    ASSERT_EQ(S_OK, T()->put_Property(Var::Str("Mode"), Var::I4(1)));
-    ASSERT_EQ(S_OK, TranslateFile());
-    m_inst->ClearJournal();
-    EXPECT_EQ(S_OK, T()->put_Property(Var::Str("Mode"), Var::I4(9)));
-    EXPECT_EQ(S_OK, T()->put_Property(Var::Str("priority"), Var::I2(-1)));
-    VARIANT out;
-    ::VariantInit(&out);
-    EXPECT_EQ(S_OK, T()->get_Property(Var::Str("Mode"), &out));
-    EXPECT_EQ("VT_I4:9", VariantText(out));
-    ::VariantClear(&out);
-    EXPECT_EQ(S_OK, T()->get_Property(Var::Str("PRIORITY"), &out));
-    EXPECT_EQ("VT_I4:-1", VariantText(out));
-    EXPECT_EQ(E_INVALIDARG, T()->get_Property(Var::Str("Unset"), &out));
-    EXPECT_EQ("VT_EMPTY", VariantText(out)); // the component's answer
-    EXPECT_EQ((Lines{"B2C.put_Property(Mode=VT_I4:9)", "B2C>PropertyChange(Mode=VT_I4:9)",
-                     "B2C.put_Property(priority=VT_I2:-1)", "B2C>PropertyChange(priority=VT_I2:-1)",
-                     "B2C.get_Property(Mode)", "B2C.get_Property(Unset)"}),
-              m_inst->Trace());
-    // PropertyChange of the component reaches no client.
-    EXPECT_EQ(Lines{"State(2)"}, m_sink->Events());
-    EXPECT_EQ(S_OK, T()->Stop(Var::Missing()));
-}
-
-TEST_F(ChainTranslatorRun, RunningTranslatorsFailuresComeBackUnchanged)
-{
-    Behaviour refuses = Finishing(Finish::Nothing);
-    refuses.propertyResult = E_ACCESSDENIED;
-    Install({}, refuses);
-    Make(ThreeSteps());
-    ASSERT_EQ(S_OK, TranslateFile());
-    EXPECT_EQ(E_ACCESSDENIED, T()->put_Property(Var::Str("Mode"), Var::I4(9)));
-    EXPECT_EQ(S_OK, T()->put_Property(Var::Str("PRIORITY"), Var::I4(2)));
-    VARIANT out;
-    ::VariantInit(&out);
-    EXPECT_EQ(E_ACCESSDENIED, T()->get_Property(Var::Str("Mode"), &out));
-    EXPECT_EQ(S_OK, T()->get_Property(Var::Str("PRIORITY"), &out));
-    EXPECT_EQ("VT_I4:2", VariantText(out));
-    EXPECT_EQ(S_OK, T()->Stop(Var::Missing()));
+    const StopRow rows[] = {
+        {"first step", 0, [](Behaviour& b) { b.finish = Finish::Nothing; }, S_OK, "state 2, state 4"},
+        {"middle step", 1, [](Behaviour& b) { b.finish = Finish::Nothing; }, S_OK, "state 2, state 4"},
+        {"last step", 2, [](Behaviour& b) { b.finish = Finish::Nothing; }, S_OK, "state 2, state 4"},
+        {"answered by completing", 0, [](Behaviour& b) { b.finish = Finish::Nothing, b.stopReport = 5; }, S_OK,
+         "state 2, state 4"},
+        {"answered by ready", 1, [](Behaviour& b) { b.finish = Finish::Nothing, b.stopReport = 0; }, S_OK,
+         "state 2, state 4"},
+        {"suspended", 1, [](Behaviour& b) { b.finish = Finish::Suspend; }, S_OK, "state 2, state 3, state 4"},
+        {"refused", 1, [](Behaviour& b) { b.finish = Finish::Nothing, b.stopResult = E_ACCESSDENIED; }, E_ACCESSDENIED,
+         "state 2, state 6"},
+    };
+    for (const StopRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        Behaviour b[3];
+        row.misbehave(b[row.step]);
+        Install(b[0], b[1], b[2]);
+        Make(ThreeSteps());
+        ASSERT_EQ(S_OK, Run(Mode::AsyncFile));
+        EXPECT_EQ(State() == FTSTATE_SUSPEND ? E_NOTIMPL : S_OK, T()->Resume());
+        EXPECT_EQ(E_NOTIMPL, T()->Suspend());
+        EXPECT_EQ(S_OK, T()->put_Property(Var::Str("Mode"), Var::I4(9)));
+        EXPECT_EQ(row.step == 1 ? 1u : 0u, m_inst->Journal("put_Property(Mode=VT_I4:9)").size());
+        EXPECT_EQ(row.stop, T()->Stop(Var::I4(1)));
+        WaitIdle();
+        EXPECT_EQ(Lines{std::string(kNames[row.step]) + ".Stop(info=" + kMissing + ")"}, m_inst->Journal(".Stop("));
+        EXPECT_EQ(row.events, Events());
+        EXPECT_EQ(row.stop, Error());
+        EXPECT_EQ(row.stop == S_OK ? FTSTATE_STOPPED : FTSTATE_ERROR, State());
+        EXPECT_EQ(static_cast<size_t>(row.step + 1), m_inst->Journal("File(").size());
+        EXPECT_EQ(Lines{}, TempFiles());
+    }
 }
 
 } // namespace

@@ -179,15 +179,23 @@ try {
     if (!pstm)
         return STG_E_INVALIDPOINTER;
     std::vector<char> buffer(CChunkStore::kChunk);
+    // What is there now is what gets copied: the target may be a clone of
+    // this stream, whose writes would otherwise feed the loop for ever.
+    ULONGLONG wanted = cb.QuadPart;
+    {
+        auto lock = m_store->m_cs.Lock();
+        const ULONGLONG size = m_store->Size();
+        wanted = std::min(wanted, m_position < size ? size - m_position : 0);
+    }
     HRESULT hr = S_OK;
-    while (read < cb.QuadPart) {
+    while (read < wanted) {
         size_t got = 0;
         {
             // The target may be a clone of this stream: never write to it
             // while holding the store.
             auto lock = m_store->m_cs.Lock();
             got = m_store->Read(m_position, buffer.data(),
-                                static_cast<size_t>(std::min<ULONGLONG>(buffer.size(), cb.QuadPart - read)));
+                                static_cast<size_t>(std::min<ULONGLONG>(buffer.size(), wanted - read)));
             m_position += got;
         }
         if (got == 0)

@@ -1,0 +1,283 @@
+#include "Recorder.h"
+
+#include <objbase.h>
+#include <algorithm>
+#include <iterator>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "vembro/com/Error.h"
+#include "vembro/com/Module.h"
+#include "vembro/kit/Data.h"
+
+namespace kittest {
+
+using Microsoft::WRL::ComPtr;
+
+Recorder::Recorder() : m_changed(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+
+void Recorder::Add(const std::string& line)
+{
+    std::function<void(const std::string&)> hook;
+    {
+        auto lock = m_cs.Lock();
+        m_lines.push_back(line);
+        m_threads.push_back(::GetCurrentThreadId());
+        hook = m_hook;
+    }
+    ::SetEvent(m_changed.get());
+    if (hook)
+        hook(line);
+}
+
+std::vector<std::string> Recorder::Lines()
+{
+    auto lock = m_cs.Lock();
+    return m_lines;
+}
+
+std::vector<std::string> Recorder::States()
+{
+    std::vector<std::string> states, lines = Lines();
+    std::copy_if(lines.begin(), lines.end(), std::back_inserter(states), [](auto& l) { return l.rfind("state ", 0) == 0; });
+    return states;
+}
+
+std::vector<DWORD> Recorder::Threads()
+{
+    auto lock = m_cs.Lock();
+    return m_threads;
+}
+
+void Recorder::Clear()
+{
+    auto lock = m_cs.Lock();
+    m_lines.clear(), m_threads.clear();
+}
+
+void Recorder::OnEvent(std::function<void(const std::string&)> hook)
+{
+    auto lock = m_cs.Lock();
+    m_hook.swap(hook);
+}
+
+bool Recorder::WaitUntil(const std::function<bool(const std::string&)>& match, DWORD ms)
+{
+    const DWORD deadline = ::GetTickCount() + ms;
+    for (;;) {
+        const auto lines = Lines();
+        if (std::any_of(lines.begin(), lines.end(), match))
+            return true;
+        const DWORD now = ::GetTickCount();
+        if (now >= deadline)
+            return false;
+        ::WaitForSingleObject(m_changed.get(), deadline - now);
+    }
+}
+
+bool Recorder::WaitFinal(DWORD ms)
+{
+    return WaitUntil([](const std::string& l) { return l == "state 4" || l == "state 5" || l == "state 6"; }, ms);
+}
+
+bool Recorder::WaitFor(const std::string& prefix, DWORD ms)
+{
+    return WaitUntil([&](const std::string& line) { return line.rfind(prefix, 0) == 0; }, ms);
+}
+
+namespace {
+
+// Records the events both interfaces share, whether they come through the
+// virtual table (the kit) or through Invoke (the chain translator, whose
+// arguments are checked as strictly as a type-library dispatch would).
+template <class Iface>
+class CRecordingSink : public Iface {
+public:
+    explicit CRecordingSink(Recorder& recorder) : m_recorder(recorder) {}
+    virtual ~CRecordingSink() = default;
+    HRESULT Init() { return ::CoCreateFreeThreadedMarshaler(this, &m_spMarshaler); }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (::IsEqualIID(riid, IID_IMarshal))
+            return m_spMarshaler->QueryInterface(riid, ppv);
+        if (!::IsEqualIID(riid, __uuidof(Iface)) && !::IsEqualIID(riid, IID_IUnknown) &&
+            !::IsEqualIID(riid, IID_IDispatch))
+            return E_NOINTERFACE;
+        *ppv = static_cast<Iface*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override { return static_cast<ULONG>(::InterlockedIncrement(&m_ref)); }
+    STDMETHODIMP_(ULONG) Release() noexcept override
+    {
+        const LONG n = ::InterlockedDecrement(&m_ref);
+        return n == 0 ? (delete this, 0u) : static_cast<ULONG>(n);
+    }
+    STDMETHODIMP GetTypeInfoCount(UINT*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                        UINT*) noexcept override
+    {
+        if (!::IsEqualIID(riid, IID_NULL) || flags != DISPATCH_METHOD || !params || params->cNamedArgs != 0)
+            return E_INVALIDARG;
+        auto arg = [params](UINT i) { return V_VT(&params->rgvarg[i]) == VT_I4 ? V_I4(&params->rgvarg[i]) : -999; };
+        if (id == 2 && params->cArgs == 1)
+            return StateChange(arg(0));
+        return id == 3 && params->cArgs == 2 ? ProgressChange(arg(1), arg(0)) : DISP_E_MEMBERNOTFOUND;
+    }
+    STDMETHODIMP ProgressChange(LONG p, LONG max) noexcept override
+    {
+        return m_recorder.Add("progress " + std::to_string(p) + "/" + std::to_string(max)), S_OK;
+    }
+    STDMETHODIMP StateChange(LONG state) noexcept override { return m_recorder.Add("state " + std::to_string(state)), S_OK; }
+
+protected:
+    Recorder& m_recorder;
+
+private:
+    LONG volatile m_ref = 1;
+    ComPtr<IUnknown> m_spMarshaler;
+};
+
+class CTranslatorSink : public CRecordingSink<ITolviFileTranslatorEvents> {
+public:
+    using CRecordingSink::CRecordingSink;
+    STDMETHODIMP PropertyChange(VARIANT prop, VARIANT value) noexcept override
+    {
+        vembro::unique_variant name, text;
+        ::VariantChangeType(&name, &prop, 0, VT_BSTR);
+        ::VariantChangeType(&text, &value, 0, VT_BSTR);
+        m_recorder.Add("property " + vembro::kit::Utf8FromWide(V_BSTR(&name), ::SysStringLen(V_BSTR(&name))) +
+                       "=" + vembro::kit::Utf8FromWide(V_BSTR(&text), ::SysStringLen(V_BSTR(&text))));
+        return S_OK;
+    }
+};
+
+template <class Sink, class Iface>
+ComPtr<Iface> MakeSink(Recorder& recorder)
+{
+    ComPtr<Iface> sink;
+    auto* object = new Sink(recorder);
+    sink.Attach(object);
+    vembro::ThrowIfFailed(object->Init());
+    return sink;
+}
+
+ComPtr<IConnectionPoint> PointOf(IUnknown* component, const IID& iid)
+{
+    ComPtr<IConnectionPointContainer> container;
+    ComPtr<IConnectionPoint> point;
+    vembro::ThrowIfFailed(component->QueryInterface(IID_PPV_ARGS(&container)));
+    vembro::ThrowIfFailed(container->FindConnectionPoint(iid, &point));
+    return point;
+}
+
+std::string ReadAll(std::ifstream in)
+{
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+} // namespace
+
+ComPtr<ITolviFileConverterEvents> MakeConverterSink(Recorder& recorder)
+{
+    return MakeSink<CRecordingSink<ITolviFileConverterEvents>, ITolviFileConverterEvents>(recorder);
+}
+
+ComPtr<ITolviFileTranslatorEvents> MakeTranslatorSink(Recorder& recorder)
+{
+    return MakeSink<CTranslatorSink, ITolviFileTranslatorEvents>(recorder);
+}
+
+DWORD Advise(IUnknown* component, const IID& iid, IUnknown* sink)
+{
+    DWORD cookie = 0;
+    vembro::ThrowIfFailed(PointOf(component, iid)->Advise(sink, &cookie));
+    return cookie;
+}
+
+HRESULT Unadvise(IUnknown* component, const IID& iid, DWORD cookie) { return PointOf(component, iid)->Unadvise(cookie); }
+
+TempDir::TempDir()
+{
+    wchar_t base[MAX_PATH] = {}, id[40] = {};
+    GUID guid{};
+    vembro::ThrowIfFailed(::CoCreateGuid(&guid));
+    ::StringFromGUID2(guid, id, 40);
+    ::GetTempPathW(MAX_PATH, base);
+    m_dir = std::wstring(base) + L"kittest" + id;
+    if (!::CreateDirectoryW(m_dir.c_str(), nullptr))
+        vembro::ThrowHr(HRESULT_FROM_WIN32(::GetLastError()));
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(m_dir, ignored);
+}
+
+std::wstring TempDir::Path(const wchar_t* name) const { return m_dir + L"\\" + name; }
+
+std::string TempDir::Folder() const { return std::filesystem::path(m_dir).string() + "\\"; }
+
+std::vector<std::string> TempDir::Names(const std::string& sub) const
+{
+    std::vector<std::string> names;
+    std::error_code none; // a folder that is not there holds nothing
+    for (const auto& entry : std::filesystem::directory_iterator(Folder() + sub, none))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string TempDir::Read(const std::wstring& path) { return ReadAll(std::ifstream(path.c_str(), std::ios::binary)); }
+
+void TempDir::Write(const std::wstring& path, const std::string& bytes)
+{
+    std::ofstream(path.c_str(), std::ios::binary) << bytes;
+}
+
+bool TempDir::Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+ComPtr<IStream> StreamOf(const std::string& bytes)
+{
+    ComPtr<IStream> stream = vembro::kit::NewMemoryStream();
+    LARGE_INTEGER zero{};
+    vembro::ThrowIfFailed(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr));
+    vembro::ThrowIfFailed(stream->Seek(zero, STREAM_SEEK_SET, nullptr));
+    return stream;
+}
+
+std::string ReadStream(IStream* stream)
+{
+    LARGE_INTEGER zero{};
+    vembro::ThrowIfFailed(stream->Seek(zero, STREAM_SEEK_SET, nullptr));
+    std::string all;
+    char buffer[4096];
+    ULONG read = 0;
+    while (SUCCEEDED(stream->Read(buffer, sizeof buffer, &read)) && read > 0)
+        all.append(buffer, read);
+    return all;
+}
+
+std::string ReadDocument(const char* name)
+{
+    return ReadAll(std::ifstream(std::string(VEMBRO_DOCUMENTS_DIR) + "/" + name, std::ios::binary));
+}
+
+bool ModuleLocksReachZero()
+{
+    for (int i = 0; i < 100 && vembro::ModuleLockCount() != 0; ++i)
+        ::Sleep(10); // the workers signal nothing when they are gone
+    return vembro::ModuleLockCount() == 0;
+}
+
+} // namespace kittest
