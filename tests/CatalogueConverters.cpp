@@ -1,357 +1,279 @@
-// The converter registry against the fake components: what the catalogue
-// lists, how each converter is asked once for its pair, which converter a
-// pair gets, and how the converters are asked about given data.
+// The converter and translator registries against the fake components: each
+// class read once, the order in which components are asked about data,
+// streams put back where they were, and all of it from many threads at once.
 #include <gtest/gtest.h>
 
-#include <windows.h>
-#include <objbase.h>
 #include <wrl/client.h>
+
+#include <thread>
 
 #include "RegistryTestSupport.h"
 #include "catalogue/Converters.h"
 #include "catalogue/FormatsInfo.h"
-#include "vembro/com/Strings.h"
+#include "catalogue/StreamProbe.h"
+#include "chains/RealTranslators.h"
+#include "chains/Translators.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace vembro;
 using namespace catalogue_test;
+using comtest::Var;
 using fakes::Behaviour;
 using fakes::Format;
 
 namespace {
 
-const Format kA{1, "A", "a", "a"};
-const Format kB{2, "B", "b", "b"};
-const Format kC{3, "C", "c", "c"};
-const Format kD{4, "D", "d", "d", true};
-const HRESULT kFileNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+const Format kA{1, "A", "a", "a"}, kB{2, "B", "b", "b"}, kC{3, "C", "c", "c"}, kD{4, "D", "d", "d", true},
+    kE{5, "E", "e", "e"}, kF{6, "F", "f", "f"};
 
 class CatalogueConverters : public RegistryTest {};
+class CatalogueDetection : public RegistryTest {};
+
+Behaviour With(void (*set)(Behaviour&))
+{
+    Behaviour b;
+    set(b);
+    return b;
+}
+
+Var StreamAt(ComPtr<IStream>& stream, LONGLONG at)
+{
+    EXPECT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, &stream));
+    EXPECT_EQ(S_OK, stream->Write("0123456789", 10, nullptr));
+    LARGE_INTEGER to;
+    to.QuadPart = at;
+    EXPECT_EQ(S_OK, stream->Seek(to, STREAM_SEEK_SET, nullptr));
+    return Var::Unknown(stream.Get());
+}
+
+ULONGLONG Position(IStream* stream)
+{
+    ULARGE_INTEGER at{};
+    EXPECT_EQ(S_OK, stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_CUR, &at));
+    return at.QuadPart;
+}
+
+// A converter of this process that reads the stream and then answers or
+// throws: what a fake in its own module cannot do.
+class ThrowingConverter : public ITolviFileConverter {
+public:
+    ThrowingConverter(HRESULT answer_, bool throws_) : answer(answer_), throws(throws_) {}
+    HRESULT answer;
+    bool throws;
+    LONG refs = 1;
+    STDMETHODIMP QueryInterface(REFIID, void** ppv) override { return *ppv = nullptr, E_NOINTERFACE; }
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs); }
+    STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--refs); }
+    STDMETHODIMP IsFormatAvailableStream(IUnknown* data) override
+    {
+        ComPtr<IStream> stream;
+        char buffer[5];
+        if (SUCCEEDED(data->QueryInterface(IID_PPV_ARGS(&stream))))
+            stream->Read(buffer, sizeof buffer, nullptr);
+        return throws ? (ThrowHr(answer), E_UNEXPECTED) : answer;
+    }
+    VEMBRO_TEST_STUBS_IDISPATCH
+    VEMBRO_TEST_STUB(get_SourceFormat, ITolviFileFormat**) VEMBRO_TEST_STUB(get_TargetFormat, ITolviFileFormat**)
+    VEMBRO_TEST_STUB(IsFormatAvailableFile, BSTR) VEMBRO_TEST_STUB(IsFormatAvailableMemory, BSTR)
+    VEMBRO_TEST_STUB(ConvertFile, BSTR, BSTR, VARIANT) VEMBRO_TEST_STUB(ConvertStream, IUnknown*, IUnknown*, VARIANT)
+    VEMBRO_TEST_STUB(ConvertMemory, BSTR, BSTR*) VEMBRO_TEST_STUB(get_State, LONG*) VEMBRO_TEST_STUB(Stop, VARIANT)
+    VEMBRO_TEST_STUB(Suspend) VEMBRO_TEST_STUB(Resume)
+};
 
 } // namespace
 
-// --- loading -----------------------------------------------------------------
-
-TEST_F(CatalogueConverters, EmptyCatalogueLoadsWithNothing)
+TEST_F(CatalogueConverters, EachClassIsAskedOnceForItsPairAndTheLaterOfTwoForAPairWins)
 {
-    inst.Install();
-    EXPECT_EQ(S_OK, g_Converters.Load());
-    EXPECT_TRUE(g_Converters.m_bLoaded);
-    EXPECT_EQ(CFormatIDs(), g_Converters.GetSourceIDs());
-    ComPtr<ITolviFileConverter> converter;
-    EXPECT_EQ(E_INVALIDARG, g_Converters.CreateConverter(1, 2, &converter));
-    EXPECT_EQ(nullptr, converter.Get());
-}
-
-TEST_F(CatalogueConverters, MissingCatalogueFailsEveryCallAndALaterCallTriesAgain)
-{
-    inst.Converter("A2B", kA, kB).WithoutCatalogueKey().Install();
-    EXPECT_EQ(kFileNotFound, g_Converters.Load());
-    EXPECT_FALSE(g_Converters.m_bLoaded);
-    ComPtr<ITolviFileConverter> converter;
-    EXPECT_EQ(kFileNotFound, g_Converters.CreateConverter(1, 2, &converter));
-    StringArg text(L"x");
-    EXPECT_EQ(kFileNotFound, Detect(g_Converters, text, FILEDATATYPE_TEXT));
-    EXPECT_EQ(CFormatIDs(), found);
-    EXPECT_TRUE(inst.Journal().empty());
-
-    // The catalogue appears: the next call reads it.
-    bool vendorExisted = false;
-    {
-        unique_hkey vendor;
-        vendorExisted = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Tolvi Labs", 0, KEY_READ, vendor.put()) ==
-                        ERROR_SUCCESS;
-    }
-    unique_hkey entry;
-    std::string name = kConvertersKeyPath + std::string("\\") + AnsiFromWide(inst.ClsidStringOf("A2B").c_str());
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                               nullptr, entry.put(), nullptr));
-    entry.reset();
-    EXPECT_EQ(S_OK, g_Converters.CreateConverter(1, 2, &converter));
-    EXPECT_NE(nullptr, converter.Get());
-    EXPECT_TRUE(g_Converters.m_bLoaded);
-    converter.Reset();
-    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, vendorExisted ? kConvertersKeyPath : "Software\\Tolvi Labs");
-}
-
-TEST_F(CatalogueConverters, EachConverterIsAskedOnceForItsPairAndReleased)
-{
-    inst.Converter("A2B", kA, kB).Converter("B2C", kB, kC).Install();
-    ASSERT_EQ(S_OK, g_Converters.Load());
-    EXPECT_EQ((Lines{"A2B.Create", "A2B.SourceFormat", "A2B.TargetFormat", "A2B.Destroy", "B2C.Create",
-                     "B2C.SourceFormat", "B2C.TargetFormat", "B2C.Destroy"}),
-              inst.Journal());
-    inst.ClearJournal();
-    EXPECT_EQ(S_OK, g_Converters.Load());
-    EXPECT_TRUE(inst.Journal().empty());
-    EXPECT_EQ(List({2, 1}), g_Converters.GetSourceIDs());
-    EXPECT_EQ(List({3}), g_Converters.GetTargetIDs(2));
-    CFormatInfo info;
-    ASSERT_TRUE(g_FormatsInfo.Lookup(3, &info));
-    EXPECT_EQ("C", info.NameAnsi());
-}
-
-TEST_F(CatalogueConverters, ConcurrentCallersLoadOnce)
-{
-    inst.Converter("A2B", kA, kB).Install();
-    LONG failures = 0;
-    OnThreadsAtOnce(4, [&] {
-        ComPtr<ITolviFileConverter> converter;
-        if (FAILED(g_Converters.Load()) || FAILED(g_Converters.CreateConverter(1, 2, &converter)))
-            ::InterlockedIncrement(&failures);
-    });
-    EXPECT_EQ(0, failures);
-    EXPECT_EQ(Lines{"A2B.SourceFormat"}, inst.Journal(".SourceFormat"));
-    EXPECT_EQ(5u, inst.Journal("A2B.Create").size());
-}
-
-TEST_F(CatalogueConverters, OfTwoConvertersForOnePairTheLaterOneIsUsed)
-{
-    inst.Converter("First", kA, kB).Converter("Second", kA, kB).Install();
-    GUID clsid;
-    ASSERT_EQ(S_OK, g_Converters.Load());
-    ASSERT_TRUE(g_Converters.FindPair(1, 2, clsid));
-    EXPECT_EQ(inst.ClsidOf("Second"), clsid);
-    inst.ClearJournal();
-    ComPtr<ITolviFileConverter> converter;
-    ASSERT_EQ(S_OK, g_Converters.CreateConverter(1, 2, &converter));
-    converter.Reset();
-    EXPECT_EQ((Lines{"Second.Create", "Second.Destroy"}), inst.Journal());
-}
-
-TEST_F(CatalogueConverters, TheFirstConverterToReportAFormatNamesIt)
-{
-    inst.Converter("First", {1, "One", "one"}, kB).Converter("Second", {1, "Uno", "uno", "", true}, kC).Install();
-    ASSERT_EQ(S_OK, g_Converters.Load());
-    CFormatInfo info;
-    ASSERT_TRUE(g_FormatsInfo.Lookup(1, &info));
-    EXPECT_EQ("One", info.NameAnsi());
-    EXPECT_FALSE(info.IsComplex);
-    EXPECT_FALSE(g_FormatsInfo.FindByName("Uno", nullptr));
-    EXPECT_EQ(List({3, 2}), g_Converters.GetTargetIDs(1));
-}
-
-TEST_F(CatalogueConverters, ConvertersThatCannotTellTheirPairAreSkipped)
-{
-    Behaviour noCreate, noSource, nullSource, noTarget;
-    noCreate.createResult = E_OUTOFMEMORY;
-    noSource.sourceFormatResult = E_FAIL;
-    nullSource.nullSourceFormat = true;
-    noTarget.targetFormatResult = E_ACCESSDENIED;
-    inst.Converter("NoCreate", kA, kB, noCreate)
-        .Converter("NoSource", kA, kC, noSource)
-        .Converter("NullSource", kA, kD, nullSource)
-        .Converter("NoTarget", {5, "E", "e"}, {6, "F", "f"}, noTarget)
-        .Converter("Good", kB, kC)
-        .Install();
-    ASSERT_EQ(S_OK, g_Converters.Load());
-    EXPECT_EQ(List({2}), g_Converters.GetSourceIDs());
-    // What was read before the failure stays known.
-    EXPECT_TRUE(g_FormatsInfo.Lookup(5, nullptr));
-    EXPECT_FALSE(g_FormatsInfo.Lookup(6, nullptr));
-    EXPECT_EQ(Lines{"NoTarget.TargetFormat"}, inst.Journal("NoTarget.TargetFormat"));
-}
-
-// --- names in the catalogue --------------------------------------------------
-
-TEST_F(CatalogueConverters, AnEntryNamedByProgIdIsUsedUnderItsClass)
-{
-    Behaviour byProgId;
-    byProgId.progId = "Vembro.TestA2B";
-    inst.Converter("A2B", kA, kB, byProgId).Install();
-    GUID clsid;
-    ASSERT_EQ(S_OK, g_Converters.Load());
-    ASSERT_TRUE(g_Converters.FindPair(1, 2, clsid));
-    EXPECT_EQ(inst.ClsidOf("A2B"), clsid);
-}
-
-TEST_F(CatalogueConverters, AnUnregisteredProgIdIsResolvedThroughCurVer)
-{
-    Behaviour unlisted;
-    unlisted.unlisted = true;
-    inst.Converter("A2B", kA, kB, unlisted)
-        .ProgId("Vembro.TestA2B.2", "A2B")
-        .CurVer("Vembro.TestA2B", "Vembro.TestA2B.2")
-        .CatalogueEntry("Vembro.TestA2B")
-        .Install();
-    GUID clsid;
-    ASSERT_EQ(S_OK, g_Converters.Load());
-    ASSERT_TRUE(g_Converters.FindPair(1, 2, clsid));
-    EXPECT_EQ(inst.ClsidOf("A2B"), clsid);
-}
-
-TEST_F(CatalogueConverters, EntriesThatDoNotResolveOrCannotBeCreatedAreSkipped)
-{
-    Behaviour unlisted;
-    unlisted.unlisted = true;
-    const BYTE number[4] = {1, 0, 0, 0};
-    inst.Converter("A2B", kA, kB, unlisted)
-        .ProgId("Vembro.TestA2B.2", "A2B")
+    // Catalogue names: a braced CLSID, a ProgID, a ProgID through CurVer, and
+    // names that resolve to nothing.
+    inst.Converter("A2B", kA, kB, With([](Behaviour& b) { b.progId = "Vembro.TestA"; }))
+        .Converter("Dup", {1, "Uno", "u", "u", true}, kB, With([](Behaviour& b) { b.unlisted = true; }))
+        .ProgId("Vembro.TestDup.2", "Dup")
+        .CurVer("Vembro.TestDup", "Vembro.TestDup.2")
         .CurVer("Vembro.EmptyCurVer", "")
-        .CurVerRaw("Vembro.NumberCurVer", REG_DWORD, std::vector<BYTE>(number, number + 4))
+        .CatalogueEntry("Vembro.TestDup")
         .CatalogueEntry("Vembro.EmptyCurVer")
-        .CatalogueEntry("Vembro.NumberCurVer")
-        .CatalogueEntry("Vembro.NotRegistered")
-        .CatalogueEntry("{not a clsid}")
-        .CatalogueEntry("{FA4E9999-7E57-4FA4-8000-000000000000}") // resolves, no such class
+        .CatalogueEntry("{FA4E9999-7E57-4FA4-8000-000000000000}")
+        .Converter("NoCreate", kA, kC, With([](Behaviour& b) { b.createResult = E_OUTOFMEMORY; }))
+        .Converter("NoSource", kC, kA, With([](Behaviour& b) { b.sourceFormatResult = E_FAIL; }))
+        .Converter("NullSource", kC, kB, With([](Behaviour& b) { b.nullSourceFormat = true; }))
+        .Converter("NoTarget", kE, kF, With([](Behaviour& b) { b.targetFormatResult = E_FAIL; }))
         .Converter("B2C", kB, kC)
         .Install();
     ASSERT_EQ(S_OK, g_Converters.Load());
-    EXPECT_EQ(List({2}), g_Converters.GetSourceIDs());
-    EXPECT_TRUE(inst.Journal("A2B.").empty());
-}
-
-// --- a converter for a pair --------------------------------------------------
-
-TEST_F(CatalogueConverters, CreateConverterReleasesWhatTheOutputHeld)
-{
-    inst.Converter("A2B", kA, kB).Converter("B2C", kB, kC).Install();
+    ASSERT_EQ(S_OK, g_Converters.Load());
+    EXPECT_EQ((Lines{"A2B.Create", "A2B.SourceFormat", "A2B.TargetFormat", "A2B.Destroy"}), inst.Journal("A2B."));
+    EXPECT_EQ((Ids{2, 1}), g_Converters.GetSourceIDs().Items());
+    EXPECT_EQ((Ids{2}), g_Converters.GetTargetIDs(1).Items());
+    CFormatInfo info;
+    ASSERT_TRUE(g_FormatsInfo.Lookup(1, &info));
+    EXPECT_EQ("A", info.NameAnsi());
+    inst.ClearJournal();
     ComPtr<ITolviFileConverter> converter;
     ASSERT_EQ(S_OK, g_Converters.CreateConverter(1, 2, &converter));
-    inst.ClearJournal();
+    EXPECT_EQ((Lines{"Dup.Create"}), inst.Journal());
     ITolviFileConverter* held = converter.Detach();
-    ASSERT_EQ(S_OK, g_Converters.CreateConverter(2, 3, &held));
-    EXPECT_EQ((Lines{"A2B.Destroy", "B2C.Create"}), inst.Journal());
-    inst.ClearJournal();
     EXPECT_EQ(E_INVALIDARG, g_Converters.CreateConverter(1, 3, &held));
     EXPECT_EQ(nullptr, held);
-    EXPECT_EQ((Lines{"B2C.Destroy"}), inst.Journal());
-    EXPECT_EQ(E_POINTER, g_Converters.CreateConverter(1, 2, nullptr));
+    EXPECT_EQ((Lines{"Dup.Create", "Dup.Destroy"}), inst.Journal());
 }
 
-// --- detection ---------------------------------------------------------------
+// Detection orders: the sources in table order, for each its components (the
+// one to the source itself first) until one says yes or no; anything else, a
+// failure included, means "cannot tell" and the next one is asked.
+enum Registry { kConverters, kTranslators, kRoutes };
+struct Component { bool translator; const char* name; Format source, target; HRESULT answer; };
+struct DetectionRow {
+    const char* name;
+    Registry registry;
+    std::vector<Component> components;
+    HRESULT hr;
+    Ids found;
+    Lines probed;
+};
+const DetectionRow kDetectionRows[] = {
+    {"AskedUntilOneCanTell", kConverters,
+     {{0, "A2B", kA, kB, S_OK}, {0, "A2C", kA, kC, E_NOTIMPL}, {0, "A2D", kA, kD, E_FAIL}},
+     S_OK, {1}, {"A2D", "A2C", "A2B"}},
+    {"FirstNoEndsTheSource", kConverters, {{0, "A2B", kA, kB, S_OK}, {0, "A2C", kA, kC, S_FALSE}}, S_OK, {}, {"A2C"}},
+    {"ToItselfFirst", kConverters, {{0, "A2A", kA, kA, S_FALSE}, {0, "A2B", kA, kB, S_OK}}, S_OK, {}, {"A2A"}},
+    {"ComplexFirst", kConverters, {{0, "A2B", kA, kB, S_OK}, {0, "B2C", kB, kC, S_OK}, {0, "D2A", kD, kA, S_OK}},
+     S_OK, {4, 1, 2}, {"D2A", "B2C", "A2B"}},
+    {"TranslatorsAskedUntilOneCanTell", kTranslators,
+     {{1, "A2B", kA, kB, S_OK}, {1, "A2C", kA, kC, E_FAIL}, {1, "A2D", kA, kD, E_NOTIMPL},
+      {1, "A2A", kA, kA, DISP_E_TYPEMISMATCH}, {1, "C2A", kC, kA, S_FALSE}},
+     S_OK, {1}, {"C2A", "A2A", "A2D", "A2C", "A2B"}},
+    // Routes: converters asked before translators, only route sources listed.
+    {"RouteFromAConverterFormat", kRoutes, {{0, "A2B", kA, kB, S_OK}, {1, "B2C", kB, kC, S_FALSE}}, S_OK, {1},
+     {"A2B", "B2C"}},
+    {"RoutesComplexFirst", kRoutes, {{0, "A2B", kA, kB, S_OK}, {1, "B2C", kB, kC, S_OK}, {1, "D2C", kD, kC, S_OK}},
+     S_OK, {4, 1, 2}, {"A2B", "D2C", "B2C"}},
+    {"RouteNothingFound", kRoutes, {{0, "A2B", kA, kB, S_FALSE}, {1, "B2C", kB, kC, S_FALSE}}, S_FALSE, {},
+     {"A2B", "B2C"}},
+    {"FoundWithoutRoute", kRoutes, {{0, "E2F", kE, kF, S_OK}, {1, "B2C", kB, kC, S_FALSE}}, S_OK, {}, {"E2F", "B2C"}},
+    {"NoRouteNobodyAsked", kRoutes, {{0, "A2B", kA, kB, S_OK}}, S_FALSE, {}, {}},
+};
 
-TEST_F(CatalogueConverters, ASourceIsListedWhenOneOfItsConvertersSaysSo)
+void PrintTo(const DetectionRow& row, std::ostream* os) { *os << row.name; } // names the case
+
+class CatalogueDetectionOrder : public RegistryTest, public ::testing::WithParamInterface<DetectionRow> {};
+
+TEST_P(CatalogueDetectionOrder, ComponentsAreAskedInOrderUntilOneCanTell)
 {
-    inst.Converter("A2B", kA, kB, Detects(S_OK)).Converter("C2B", kC, kB).Install();
-    StringArg file(L"C:\\in.a");
-    ASSERT_EQ(S_OK, Detect(g_Converters, file, FILEDATATYPE_FILENAME));
-    EXPECT_EQ(List({1}), found);
-    // Sources enumerate 3, 1.
-    EXPECT_EQ((Lines{"C2B.IsFormatAvailableFile(file=C:\\in.a)", "A2B.IsFormatAvailableFile(file=C:\\in.a)"}),
-              inst.Journal(".IsFormat"));
+    const DetectionRow& row = GetParam();
+    for (const Component& c : row.components)
+        c.translator ? inst.Translator(c.name, c.source, c.target, Detects(c.answer))
+                     : inst.Converter(c.name, c.source, c.target, Detects(c.answer));
+    inst.Install();
+    Var text = Var::Str("t");
+    EXPECT_EQ(row.hr, row.registry == kConverters    ? Detect(g_Converters, text, FILEDATATYPE_TEXT)
+                      : row.registry == kTranslators ? Detect(g_RealTranslators, text, FILEDATATYPE_TEXT)
+                                                     : Detect(g_Translators, text, FILEDATATYPE_TEXT));
+    EXPECT_EQ(row.found, found);
+    EXPECT_EQ(row.probed, Probed());
 }
 
-TEST_F(CatalogueConverters, ConvertersOfASourceAreAskedUntilOneCanTell)
-{
-    // Targets of 1 enumerate 4, 3, 2 (later first in bucket 0).
-    inst.Converter("A2B", kA, kB, Detects(S_OK))
-        .Converter("A2C", kA, kC, Detects(E_NOTIMPL))
-        .Converter("A2D", kA, kD, Detects(E_FAIL))
-        .Install();
-    StringArg text(L"hello");
-    ASSERT_EQ(S_OK, Detect(g_Converters, text, FILEDATATYPE_TEXT));
-    EXPECT_EQ(List({1}), found);
-    EXPECT_EQ((Lines{"A2D.IsFormatAvailableMemory(text=hello)", "A2C.IsFormatAvailableMemory(text=hello)",
-                     "A2B.IsFormatAvailableMemory(text=hello)"}),
-              inst.Journal(".IsFormat"));
-}
+INSTANTIATE_TEST_SUITE_P(Catalogue, CatalogueDetectionOrder, ::testing::ValuesIn(kDetectionRows));
 
-TEST_F(CatalogueConverters, AFirstNoEndsTheSourceEvenIfALaterConverterWouldSayYes)
+TEST_F(CatalogueDetection, ConvertersGetTheValueAndTheStreamComesBackWhereItWas)
 {
-    inst.Converter("A2B", kA, kB, Detects(S_OK)).Converter("A2C", kA, kC, Detects(S_FALSE)).Install();
-    StringArg text(L"hello");
-    ASSERT_EQ(S_OK, Detect(g_Converters, text, FILEDATATYPE_TEXT));
-    EXPECT_EQ(CFormatIDs(), found);
-    EXPECT_EQ((Lines{"A2C.IsFormatAvailableMemory(text=hello)"}), inst.Journal(".IsFormat"));
-}
-
-TEST_F(CatalogueConverters, TheConverterFromASourceToItselfIsAskedFirst)
-{
-    // Without the rule the targets of 1 would enumerate 2, 1.
-    inst.Converter("A2A", kA, kA, Detects(S_FALSE)).Converter("A2B", kA, kB, Detects(S_OK)).Install();
-    StringArg text(L"t");
-    ASSERT_EQ(S_OK, Detect(g_Converters, text, FILEDATATYPE_TEXT));
-    EXPECT_EQ(CFormatIDs(), found);
-    EXPECT_EQ((Lines{"A2A.IsFormatAvailableMemory(text=t)"}), inst.Journal(".IsFormat"));
-}
-
-TEST_F(CatalogueConverters, DetectedSourcesComeComplexFirst)
-{
-    inst.Converter("A2B", kA, kB, Detects(S_OK))
-        .Converter("B2C", kB, kC, Detects(S_OK))
-        .Converter("D2A", kD, kA, Detects(S_OK))
-        .Install();
-    StringArg text(L"t");
-    ASSERT_EQ(S_OK, Detect(g_Converters, text, FILEDATATYPE_TEXT));
-    // Sources enumerate 4, 2, 1; 4 is complex, the rest is reversed.
-    EXPECT_EQ(List({4, 1, 2}), found);
-}
-
-TEST_F(CatalogueConverters, AStreamIsWhereItWasAfterEveryProbe)
-{
-    inst.Converter("A2B", kA, kB, Detects(E_FAIL)).Converter("A2C", kA, kC, Detects(E_FAIL)).Install();
+    inst.Converter("A2B", kA, kB, Detects(E_FAIL)).Converter("A2C", kA, kC, Detects(E_FAIL))
+        .Translator("T2B", kA, kB, Detects(E_FAIL)).Translator("T2C", kA, kC, Detects(E_FAIL)).Install();
+    BSTR path = ::SysAllocString(L"C:\\by ref.a");
+    EXPECT_EQ(S_OK, Detect(g_Converters, ByRef(VT_BSTR, &path), FILEDATATYPE_FILENAME));
+    ::SysFreeString(path);
     ComPtr<IStream> stream;
-    ASSERT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, &stream));
-    ASSERT_EQ(S_OK, stream->Write("abcdef", 6, nullptr));
-    LARGE_INTEGER two;
-    two.QuadPart = 2;
-    ASSERT_EQ(S_OK, stream->Seek(two, STREAM_SEEK_SET, nullptr));
-    ObjectArg data(stream.Get());
-    ASSERT_EQ(S_OK, Detect(g_Converters, data, FILEDATATYPE_STREAM));
-    // Each fake reads the stream to its end; each one still starts at 2.
-    EXPECT_EQ((Lines{"A2C.IsFormatAvailableStream(stream=@2)", "A2B.IsFormatAvailableStream(stream=@2)"}),
+    Var data = StreamAt(stream, 2);
+    EXPECT_EQ(S_OK, Detect(g_Converters, data, FILEDATATYPE_STREAM));
+    EXPECT_EQ(2u, Position(stream.Get()));
+    // A converter that throws cannot tell: its failure code, never "yes".
+    for (bool throws : {false, true}) {
+        ThrowingConverter converter(throws ? static_cast<HRESULT>(0x80045555) : S_OK, throws);
+        EXPECT_EQ(converter.answer, ProbeStream(&converter, stream.Get()));
+        EXPECT_EQ(2u, Position(stream.Get()));
+        EXPECT_EQ(1, converter.refs);
+    }
+    // Translators get the stream as it is: its position is their business.
+    EXPECT_EQ(S_OK, Detect(g_RealTranslators, data, FILEDATATYPE_STREAM));
+    EXPECT_EQ((Lines{"A2C.IsFormatAvailableFile(file=C:\\by ref.a)", "A2B.IsFormatAvailableFile(file=C:\\by ref.a)",
+                     "A2C.IsFormatAvailableStream(stream=@2)", "A2B.IsFormatAvailableStream(stream=@2)",
+                     "T2C.IsFormatAvailable(data=VT_UNKNOWN:@2, type=1)",
+                     "T2B.IsFormatAvailable(data=VT_UNKNOWN:@10, type=1)"}),
               inst.Journal(".IsFormat"));
-    LARGE_INTEGER zero{};
-    ULARGE_INTEGER position{};
-    ASSERT_EQ(S_OK, stream->Seek(zero, STREAM_SEEK_CUR, &position));
-    EXPECT_EQ(2u, position.QuadPart);
 }
 
-TEST_F(CatalogueConverters, AnObjectWithoutIStreamCannotBeProbed)
+TEST_F(CatalogueDetection, DataOfTheWrongKindIsRefusedBeforeAnyProbe)
 {
-    // Chosen behaviour: such an object makes every converter "unable to
-    // tell", so nothing is listed and no converter is called with it.
-    inst.Converter("A2B", kA, kB, Detects(S_OK)).Install();
-    TestFormat notAStream(1, L"x");
-    ObjectArg data(&notAStream);
-    ASSERT_EQ(S_OK, Detect(g_Converters, data, FILEDATATYPE_STREAM));
-    EXPECT_EQ(CFormatIDs(), found);
-    EXPECT_TRUE(inst.Journal(".IsFormat").empty());
+    inst.Converter("A2B", kA, kB, Detects(S_OK)).Translator("T2B", kA, kB, Detects(S_OK)).Install();
+    ComPtr<ILockBytes> notAStream;
+    ASSERT_EQ(S_OK, ::CreateILockBytesOnHGlobal(nullptr, TRUE, &notAStream));
+    const struct { Var data; int type; HRESULT hr; } rows[] = {
+        {Var::Str("t"), 3, E_INVALIDARG},        {Var::Str("t"), FILEDATATYPE_STREAM, E_INVALIDARG},
+        {Var::I4(1), FILEDATATYPE_TEXT, E_INVALIDARG}, {NullOf(VT_BSTR), FILEDATATYPE_FILENAME, E_POINTER},
+        {NullOf(VT_UNKNOWN), FILEDATATYPE_STREAM, E_POINTER},
+        {Var::Unknown(notAStream.Get()), FILEDATATYPE_STREAM, S_OK}, // converters: nobody can tell
+    };
+    for (const auto& row : rows) {
+        const auto type = static_cast<tagFILEDATATYPE>(row.type);
+        EXPECT_EQ(row.hr, Detect(g_Converters, row.data, type)) << comtest::VariantText(row.data) << " " << row.type;
+        EXPECT_EQ(Ids{}, found);
+        if (row.hr != S_OK) { // the same check before the translators are asked
+            EXPECT_EQ(row.hr, Detect(g_RealTranslators, row.data, type)) << comtest::VariantText(row.data);
+        }
+        EXPECT_EQ(Lines{}, Probed());
+    }
 }
 
-TEST_F(CatalogueConverters, ByReferenceDataIsProbedAsItsValue)
+// Threads ask every registry at once, first use included: each gets what one
+// thread alone gets, each class is read once, and nothing is left alive (the
+// fixture checks the fakes and the module locks).
+TEST_F(CatalogueDetection, RegistriesAnswerManyThreadsAtOnceAsTheyAnswerOne)
 {
-    inst.Converter("A2B", kA, kB, Detects(S_OK)).Install();
-    unique_bstr name = MakeBstr(L"C:\\by ref.a");
-    BSTR ref = name.get();
-    VARIANT data;
-    ::VariantInit(&data);
-    V_VT(&data) = VT_BYREF | VT_BSTR;
-    V_BSTRREF(&data) = &ref;
-    ASSERT_EQ(S_OK, Detect(g_Converters, data, FILEDATATYPE_FILENAME));
-    EXPECT_EQ(List({1}), found);
-    EXPECT_EQ((Lines{"A2B.IsFormatAvailableFile(file=C:\\by ref.a)"}), inst.Journal(".IsFormat"));
-}
-
-TEST_F(CatalogueConverters, DataOfTheWrongKindIsRejectedBeforeAnyProbe)
-{
-    inst.Converter("A2B", kA, kB, Detects(S_OK)).Install();
-    StringArg text(L"t");
-    ComPtr<IStream> stream;
-    ASSERT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, &stream));
-    ObjectArg object(stream.Get());
-    unique_variant number;
-    V_VT(&number) = VT_I4;
-    V_I4(&number) = 1;
-    EXPECT_EQ(E_INVALIDARG, Detect(g_Converters, text, static_cast<tagFILEDATATYPE>(3)));
-    EXPECT_EQ(CFormatIDs(), found);
-    EXPECT_EQ(E_INVALIDARG, Detect(g_Converters, text, FILEDATATYPE_STREAM));
-    EXPECT_EQ(E_INVALIDARG, Detect(g_Converters, object, FILEDATATYPE_FILENAME));
-    EXPECT_EQ(E_INVALIDARG, Detect(g_Converters, number, FILEDATATYPE_TEXT));
-    EXPECT_EQ(CFormatIDs(), found);
-    EXPECT_TRUE(inst.Journal(".IsFormat").empty());
-}
-
-TEST_F(CatalogueConverters, NullStringsAndObjectsAreEPointer)
-{
-    inst.Converter("A2B", kA, kB, Detects(S_OK)).Install();
-    StringArg nullText(nullptr);
-    ObjectArg nullObject(nullptr);
-    EXPECT_EQ(E_POINTER, Detect(g_Converters, nullText, FILEDATATYPE_FILENAME));
-    EXPECT_EQ(CFormatIDs(), found);
-    EXPECT_EQ(E_POINTER, Detect(g_Converters, nullText, FILEDATATYPE_TEXT));
-    EXPECT_EQ(E_POINTER, Detect(g_Converters, nullObject, FILEDATATYPE_STREAM));
-    EXPECT_EQ(CFormatIDs(), found);
-    EXPECT_TRUE(inst.Journal(".IsFormat").empty());
+    inst.Converter("A2B", kA, kB, Detects(S_OK)).Converter("C2D", kC, kD, Detects(S_FALSE))
+        .Translator("B2C", kB, kC, Detects(S_OK)).Translator("D2E", kD, kE, Detects(E_FAIL)).Install();
+    using Answers = std::vector<Ids>; // converters, translators, routes, a stream's formats and position, a chain
+    auto ask = [](int first) {
+        Answers a(6);
+        CFormatIDs out;
+        for (int step = 0; step < 4; ++step) {
+            const int which = (first + step) % 4;
+            Var text = Var::Str("t");
+            ComPtr<IStream> stream;
+            ComPtr<ITolviFileTranslator> chain;
+            if (which == 0)
+                g_Converters.GetAvailableFormats(text, FILEDATATYPE_TEXT, out);
+            else if (which == 1)
+                g_RealTranslators.GetAvailableFormats(text, FILEDATATYPE_TEXT, out);
+            else if (which == 2)
+                g_Translators.GetAvailableFormats(text, FILEDATATYPE_TEXT, out);
+            else
+                g_Converters.GetAvailableFormats(StreamAt(stream, 2), FILEDATATYPE_STREAM, out);
+            a[static_cast<size_t>(which)] = out.Items();
+            if (which == 3) {
+                a[4] = {static_cast<short>(Position(stream.Get()))};
+                a[5] = {static_cast<short>(g_Translators.CreateTranslator(1, 3, &chain) == S_OK && chain)};
+            }
+        }
+        return a;
+    };
+    constexpr size_t kThreads = 8;
+    std::vector<Answers> answers(kThreads);
+    HANDLE start = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < kThreads; ++i)
+        threads.emplace_back([&, i] {
+            ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            ::WaitForSingleObject(start, INFINITE);
+            answers[i] = ask(static_cast<int>(i));
+            ::CoUninitialize();
+        });
+    ::SetEvent(start);
+    for (auto& t : threads)
+        t.join();
+    ::CloseHandle(start);
+    const Answers alone = ask(0);
+    EXPECT_EQ((Answers{{1}, {2}, {1, 2}, {1}, {2}, {1}}), alone);
+    for (size_t i = 0; i < kThreads; ++i)
+        EXPECT_EQ(alone, answers[i]) << "thread " << i;
+    EXPECT_EQ(4u, inst.Journal(".SourceFormat").size());
 }

@@ -1,104 +1,96 @@
 #pragma once
-// Shared ground of the registry and planning tests that run against the fake
-// components: COM for the test thread, one installation per test, and the
-// checks that every such test ends with (no fake left alive, no module lock).
-// Each test case runs in a process of its own, so the registries load from
-// exactly the installation that the case declares.
-#include <gtest/gtest.h>
-
-#include <windows.h>
-#include <oleauto.h>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "CatalogueDoubles.h"
-#include "vembro/com/Module.h"
-#include "vembro/com/Resource.h"
+// Ground of the catalogue, planning and manager tests: a fixture over one
+// fake installation that ends with no fake object alive and no module lock
+// taken. Each test case runs in a process of its own, so the registries load
+// from exactly the installation that the case declares.
+#include "catalogue/FormatIDs.h"
+#include "chains/Chain.h"
+#include "vembro/Vembro.h"
+#include "support/ComChecks.h"
 #include "support/Fakes.h"
+#include "support/Variants.h"
+
+#define VEMBRO_TEST_STUB(name, ...) \
+    STDMETHODIMP name(__VA_ARGS__) override { return E_NOTIMPL; }
+#define VEMBRO_TEST_STUBS_IDISPATCH                                                                        \
+    VEMBRO_TEST_STUB(GetTypeInfoCount, UINT*) VEMBRO_TEST_STUB(GetTypeInfo, UINT, LCID, ITypeInfo**)      \
+    VEMBRO_TEST_STUB(GetIDsOfNames, REFIID, LPOLESTR*, UINT, LCID, DISPID*)                                \
+    VEMBRO_TEST_STUB(Invoke, DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*)
 
 namespace catalogue_test {
 
+using Ids = std::vector<short>;
 using Lines = std::vector<std::string>;
 
-class RegistryTest : public ::testing::Test {
+inline vembro::CFormatIDs List(const Ids& ids)
+{
+    vembro::CFormatIDs list;
+    for (short id : ids)
+        list.Add(id);
+    return list;
+}
+
+// "C(1,2) T(2,3)"
+inline std::string Describe(const vembro::CChain& chain)
+{
+    std::string text;
+    for (const vembro::CChainItem& item : chain.Items())
+        text += std::string(text.empty() ? "" : " ") + (item.m_nType == vembro::CHAINITEM_CONVERTER ? "C(" : "T(") +
+                std::to_string(item.m_nSource) + "," + std::to_string(item.m_nTarget) + ")";
+    return text;
+}
+
+// A VARIANT of type vt whose string, object or reference is null.
+inline comtest::Var NullOf(VARTYPE vt)
+{
+    comtest::Var r;
+    V_VT(&r) = vt;
+    V_BYREF(&r) = nullptr;
+    return r;
+}
+
+// A VARIANT of type VT_BYREF | vt that refers to target.
+template <class T> comtest::Var ByRef(VARTYPE vt, T* target)
+{
+    comtest::Var r = NullOf(static_cast<VARTYPE>(VT_BYREF | vt));
+    V_BYREF(&r) = target;
+    return r;
+}
+
+class RegistryTest : public comtest::ComTest {
 protected:
-    explicit RegistryTest(DWORD apartment = COINIT_MULTITHREADED) : m_apartment(apartment) {}
-    void SetUp() override { ASSERT_HRESULT_SUCCEEDED(::CoInitializeEx(nullptr, m_apartment)); }
+    using comtest::ComTest::ComTest;
     void TearDown() override
     {
         EXPECT_EQ(0, inst.LiveObjects());
-        EXPECT_EQ(0, vembro::ModuleLockCount());
-        ::CoUninitialize();
+        comtest::ComTest::TearDown();
     }
-
-    // A detection on `registry` with the output poisoned first, so that a
-    // result left over is caught.
-    template <class Registry>
-    HRESULT Detect(Registry& registry, const VARIANT& data, tagFILEDATATYPE type)
+    // Poisons the output first, so that a result left over is caught.
+    template <class Registry> HRESULT Detect(Registry& registry, const VARIANT& data, tagFILEDATATYPE type)
     {
-        found = List({77});
-        return registry.GetAvailableFormats(data, type, found);
+        vembro::CFormatIDs out = List({77});
+        const HRESULT hr = registry.GetAvailableFormats(data, type, out);
+        found = out.Items();
+        return hr;
+    }
+    // The names of the fakes probed since the last call, in order.
+    Lines Probed()
+    {
+        Lines names;
+        for (const std::string& line : inst.Journal(".IsFormat"))
+            names.push_back(line.substr(0, line.find('.')));
+        inst.ClearJournal();
+        return names;
+    }
+    static fakes::Behaviour Detects(HRESULT answer)
+    {
+        fakes::Behaviour b;
+        b.detect = answer;
+        return b;
     }
 
     fakes::Installation inst;
-    vembro::CFormatIDs found;
-
-private:
-    DWORD m_apartment;
+    Ids found;
 };
-
-// A fake whose every probe answers `answer`.
-inline fakes::Behaviour Detects(HRESULT answer)
-{
-    fakes::Behaviour b;
-    b.detect = answer;
-    return b;
-}
-
-// A VARIANT holding a string, for the detection calls.
-class StringArg : public vembro::unique_variant {
-public:
-    explicit StringArg(const wchar_t* text)
-    {
-        V_VT(this) = VT_BSTR;
-        V_BSTR(this) = text ? vembro::MakeBstr(text).release() : nullptr;
-    }
-};
-
-// A VARIANT holding an object.
-class ObjectArg : public vembro::unique_variant {
-public:
-    explicit ObjectArg(IUnknown* object)
-    {
-        V_VT(this) = VT_UNKNOWN;
-        V_UNKNOWN(this) = object;
-        if (object)
-            object->AddRef();
-    }
-};
-
-} // namespace catalogue_test
-
-namespace catalogue_test {
-
-// Runs f on `count` threads at once, each in the multithreaded apartment.
-template <class F>
-void OnThreadsAtOnce(int count, F f)
-{
-    HANDLE start = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < count; ++i)
-        threads.emplace_back([&] {
-            ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-            ::WaitForSingleObject(start, INFINITE);
-            f();
-            ::CoUninitialize();
-        });
-    ::SetEvent(start);
-    for (auto& t : threads)
-        t.join();
-    ::CloseHandle(start);
-}
 
 } // namespace catalogue_test
