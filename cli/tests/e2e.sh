@@ -1,197 +1,106 @@
 #!/usr/bin/env bash
-# End-to-end checks of vembro.exe against the registered Vembro.DLL and the
-# sample components, one case per run: e2e.sh CASE BUILD_DIR SOURCE_DIR.
-# Each case registers what it needs and unregisters it again, so the shared
-# Wine registry is left as the other tests expect it.
+# vembro.exe end to end, one case per run: e2e.sh CASE BUILD_DIR SOURCE_DIR.
+# Each case registers Vembro.DLL and the samples and unregisters them again,
+# leaving the shared Wine registry as the other tests expect it.
 set -uo pipefail
-case_name=$1
-build=$2
-src=$3
+case_name=$1 build=$2 src=$3
 source "$src/scripts/env.sh"
-docs="$src/samples/documents"
+docs="$src/samples/documents" data="$src/samples/tests/data"
+translator=pseudoloc
+[ "$case_name" = l10n ] && translator=l10n # else the pseudo-localiser would take HTML -> HTML
 dlls=("$build/samples/utf16text.dll" "$build/samples/markdown.dll" "$build/samples/htmltext.dll"
-      "$build/samples/pseudoloc.dll" "$build/Vembro.DLL")
-# The localisation cases install the localisation components in place of the
-# pseudo-localiser, which would otherwise be the translator for HTML -> HTML.
-case "$case_name" in
-l10n-*) dlls[3]="$build/samples/l10n.dll" ;;
-esac
+      "$build/samples/$translator.dll" "$build/Vembro.DLL")
 work=$(mktemp -d)
-cleanup() {
-    wine_run regsvr32 /s /u "${dlls[@]}" </dev/null >/dev/null 2>&1
-    rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'wine_run regsvr32 /s /u "${dlls[@]}" </dev/null >/dev/null 2>&1; rm -rf "$work"' EXIT
 wine_run regsvr32 /s "${dlls[@]}" </dev/null || { echo "FAIL: regsvr32 could not register the DLLs"; exit 1; }
 cd "$work"
+cp "$docs/guide.md" "$docs/note-utf16.txt" "$docs/page.html" "$docs/site.fr.tmx" "$docs/site/index.html" .
 
-fail() { echo "FAIL: $*"; echo "--- stdout:"; cat out.log 2>/dev/null; echo "--- stderr:"; cat err.log 2>/dev/null; exit 1; }
-# Runs vembro.exe; its exit code lands in $rc, its output in out.log/err.log.
-vembro() { wine_run "$build/cli/vembro.exe" "$@" </dev/null >out.log 2>err.log; rc=$?; }
-expect_rc() { [ "$rc" = "$1" ] || fail "exit code $rc, expected $1"; }
-expect_in() { grep -qF -- "$2" "$1" || fail "\"$2\" not in $1"; }
-expect_same() { cmp -s "$1" "$2" || fail "$1 differs from $2"; }
+fail() { echo "FAIL: $*"; echo "--- stdout:"; cat log.out; echo "--- stderr:"; cat log.err; exit 1; }
+vembro() { wine_run "$build/cli/vembro.exe" "$@" </dev/null >log.out 2>log.err; rc=$?; }
+# Rows "EXIT|FIRST LINE OF STDERR|ARGS": a failing run leaves no out* file.
+expect_rows() {
+    for row in "$@"; do
+        IFS='|' read -r code message args <<<"$row"
+        eval "vembro $args"
+        [ "$rc" = "$code" ] || fail "vembro $args: exit code $rc, expected $code"
+        [ "$(head -n1 log.err)" = "$message" ] || fail "vembro $args: stderr does not start with: $message"
+        ! compgen -G 'out*' >/dev/null || fail "vembro $args left $(compgen -G 'out*')"
+    done
+}
+# Rows "EXPECTED FILE|OUTPUT|ARGS": the run succeeds and writes exactly that.
+expect_outputs() {
+    for row in "$@"; do
+        IFS='|' read -r expected output args <<<"$row"
+        eval "vembro $args"
+        [ "$rc" = 0 ] || fail "vembro $args: exit code $rc"
+        cmp -s "$output" "$expected" || fail "vembro $args: $output differs from $expected"
+    done
+}
 
 case "$case_name" in
-formats)
-    vembro formats --translate
-    expect_rc 0
-    expect_in out.log "103 Markdown (md.markdown)"
-    grep -A2 "103 Markdown" out.log | grep -qF -- "-> 102 UTF-8 Text (txt)" || fail "Markdown does not reach UTF-8 Text"
+runs)
+    expect_outputs "$data/formats.txt|log.out|formats --translate" \
+        "$data/detect.txt|log.out|detect page.html" \
+        "$data/route.txt|log.out|route Markdown 'UTF-8 Text'" \
+        "$docs/guide.expected.txt|a.txt|translate --sync guide.md a.txt" \
+        "$docs/guide.expected.txt|c.txt|translate --stream guide.md c.txt" \
+        "$docs/guide.expected.txt|d.txt|translate --stream --sync --from 103 --to 102 guide.md d.txt" \
+        "$data/note.txt|e.txt|convert note-utf16.txt e.txt" \
+        "$data/note.txt|f.txt|convert --stream --sync note-utf16.txt f.txt" \
+        "$data/guide.expansion0.txt|g.txt|translate --quiet --priority 2 --property EXPANSION=0 guide.md g.txt" \
+        "$data/page.pseudo.html|h.htm|translate page.html h.htm" \
+        "$docs/guide.expected.txt|b.txt|translate guide.md b.txt"
+    grep -qF "100%" log.err || fail "no progress bar"
     ;;
-detect)
-    vembro detect "$docs/guide.md"
-    expect_rc 0
-    expect_in out.log "as a translation source: 103 Markdown (md.markdown)"
-    cp "$docs/page.html" page.txt  # the content decides, not the extension
-    vembro detect page.txt
-    expect_rc 0
-    expect_in out.log "as a conversion source:  104 HTML (htm.html)"
-    ;;
-route)
-    vembro route Markdown "UTF-8 Text"
-    expect_rc 0
-    expect_in out.log "1. converter   103 Markdown -> 104 HTML   [VembroSamples.MarkdownToHtml]"
-    expect_in out.log "2. translator  104 HTML -> 104 HTML   [VembroSamples.PseudoLocaliser]"
-    expect_in out.log "3. converter   104 HTML -> 102 UTF-8 Text   [VembroSamples.HtmlToText]"
-    ;;
-sync)
-    vembro translate --sync "$docs/guide.md" guide.txt
-    expect_rc 0
-    expect_same guide.txt "$docs/guide.expected.txt"
-    ;;
-async)
-    vembro translate "$docs/guide.md" guide.txt
-    expect_rc 0
-    expect_same guide.txt "$docs/guide.expected.txt"
-    expect_in err.log "100%"
-    ;;
-stream)
-    vembro translate --stream "$docs/guide.md" guide.txt
-    expect_rc 0
-    expect_same guide.txt "$docs/guide.expected.txt"
-    vembro translate --stream --sync --from 103 --to 102 "$docs/guide.md" guide2.txt
-    expect_rc 0
-    expect_same guide2.txt "$docs/guide.expected.txt"
-    ;;
-convert)
-    vembro convert "$docs/note-utf16.txt" note.txt
-    expect_rc 0
-    printf 'Caf\xc3\xa9 \xe2\x82\xac 100 \xf0\x9f\x98\x80\r\nSecond line\r\n' > expected.txt
-    expect_same note.txt expected.txt
-    vembro convert --stream --sync "$docs/note-utf16.txt" note2.txt
-    expect_rc 0
-    expect_same note2.txt expected.txt
-    ;;
-properties)
-    vembro translate --quiet --priority 2 --property EXPANSION=0 "$docs/guide.md" guide.txt
-    expect_rc 0
-    expect_in guide.txt "[Ĝéţţíñĝ šţáŕţéð]"
-    grep -q "~" guide.txt && fail "EXPANSION=0 still padded the text"
-    ;;
-direct)
-    vembro translate "$docs/page.html" page.htm
-    expect_rc 0
-    expect_in page.htm "<title>[Ŕéļéášé ñóţéš~~~~]</title>"
-    expect_in page.htm "<style>p { color: #333; }</style>"
-    ;;
-bad-format)
-    vembro translate --to Markdwn "$docs/guide.md" bad.txt
-    expect_rc 2
-    expect_in err.log 'unknown format "Markdwn"'
-    [ -e bad.txt ] && fail "bad.txt was written"
-    ;;
-no-route)
-    vembro translate --from "UTF-16 Text" --to HTML "$docs/note-utf16.txt" bad.htm
-    expect_rc 1
-    expect_in err.log "Translator(UTF-16 Text, HTML) failed: 0x80070057 E_INVALIDARG"
-    expect_in err.log "no route from UTF-16 Text to HTML."
-    expect_in err.log "103 Markdown (md.markdown)"
-    [ -e bad.htm ] && fail "bad.htm was written"
+args)
+    expect_rows "2|usage: vembro <command> [arguments]|" \
+        '2|vembro: unknown command "frobnicate" (vembro --help lists them)|frobnicate' \
+        "2|vembro: formats takes --convert or --translate|formats --all" \
+        "2|vembro: missing FILE|detect" \
+        "2|vembro: missing TGT|route Markdown" \
+        '2|vembro: unknown option "--bogus"|translate --bogus guide.md out.txt' \
+        '2|vembro: unknown option "--memory"|convert --memory m.tmx guide.md out.htm' \
+        '2|vembro: --priority takes a number from -2 to 2, not "3"|translate --priority 3 guide.md out.txt' \
+        "2|vembro: missing number after --priority|translate guide.md out.txt --priority" \
+        '2|vembro: --property takes NAME=VALUE, not "=x"|translate --property =x guide.md out.txt' \
+        "2|vembro: expected IN and OUT file names|translate guide.md" \
+        "2|vembro: expected IN and OUT file names|translate guide.md out.txt out2.txt" \
+        "2|vembro: cannot find absent.md|translate absent.md out.txt" \
+        '2|vembro: unknown format "Markdwn"|translate --to Markdwn guide.md out.txt' \
+        '2|vembro: unknown format "markdown" (names are case-sensitive: did you mean "Markdown"?)|route markdown HTML' \
+        '2|vembro: no format reachable from Markdown has the extension "xyz"; give the target with --to. Reachable:|translate guide.md out.xyz' \
+        "1|vembro: Translator(UTF-16 Text, HTML) failed: 0x80070057 E_INVALIDARG: Invalid parameter. (no converter or route for this pair, or an unknown format)|translate --from 'UTF-16 Text' --to HTML note-utf16.txt out.htm"
+    grep -qxF "  no route from UTF-16 Text to HTML." log.err || fail "no reachability after a missing route"
     ;;
 stop)
-    # A document big enough that the chain is still running when Ctrl+C
-    # (SIGINT, which Wine turns into CTRL_C_EVENT) arrives.
-    yes $'# Heading\n\nSome **bold** text and a [link](http://example/) here.\n\n- item\n' | head -n 1500000 > big.md
-    "$WINE" "$build/cli/vembro.exe" translate big.md big.txt </dev/null >out.log 2>err.log &
+    # Still running when Ctrl+C (SIGINT, to Wine CTRL_C_EVENT) arrives.
+    yes $'# Heading\n\nSome **bold** text and a [link](http://example/) here.\n\n- item\n' | head -n 1500000 >big.md
+    "$WINE" "$build/cli/vembro.exe" translate big.md big.txt </dev/null >log.out 2>log.err &
     pid=$!
-    for _ in $(seq 200); do grep -q '%' err.log && break; sleep 0.05; done
+    for _ in $(seq 200); do grep -q '%' log.err && break; sleep 0.05; done
     kill -INT "$pid"
-    wait "$pid"
-    rc=$?
-    expect_rc 130
-    expect_in err.log "vembro: stopping (Stop: 0x00000000"
-    expect_in out.log "Stopped; big.txt was not written."
-    [ -e big.txt ] && fail "big.txt was written"
+    wait "$pid"; rc=$?
+    [ "$rc" = 130 ] || fail "exit code $rc, expected 130"
+    grep -qF "vembro: stopping (Stop: 0x00000000" log.err || fail "Stop was not called"
+    grep -qxF "Stopped; big.txt was not written." log.out || fail "no stopped report"
+    [ ! -e big.txt ] || fail "big.txt was written"
     ;;
-unknown-extension)
-    vembro translate "$docs/guide.md" guide.xyz
-    expect_rc 2
-    expect_in err.log 'no format reachable from Markdown has the extension "xyz"'
-    expect_in err.log "102 UTF-8 Text (txt)"
-    [ -e guide.xyz ] && fail "guide.xyz was written"
+l10n)
+    # The chain, then its three steps by hand: the same page, and the XLIFF
+    # between with the states of the matches (one fuzzy match of quality 92).
+    expect_outputs "$data/index.fr.html|index.fr.html|translate --target-lang fr --memory site.fr.tmx index.html index.fr.html" \
+        "$data/index.xlf|index.xlf|convert index.html index.xlf" \
+        "$data/index.fr.xlf|index.fr.xlf|translate --sync --property FUZZY=92 --target-lang fr --memory site.fr.tmx index.xlf index.fr.xlf" \
+        "$data/index.fr.html|index2.fr.html|convert index.fr.xlf index2.fr.html"
+    cp "$data/bad.xlf" "$data/broken.tmx" "$data/koi.html" .
+    expect_rows "1|vembro: TranslateFile run failed: 0x80040301 L10N_E_MALFORMED_XML (the XML document is not well formed)|translate --target-lang fr --memory site.fr.tmx bad.xlf out.xlf" \
+        "1|vembro: TranslateStream run failed: 0x80040301 L10N_E_MALFORMED_XML (the XML document is not well formed)|translate --stream --target-lang fr --memory site.fr.tmx bad.xlf out.xlf" \
+        "1|vembro: TranslateFile run failed: 0x80040304 L10N_E_LANGUAGE_NOT_IN_MEMORY (the translation memory has no units in this pair of languages)|translate --target-lang de --memory site.fr.tmx index.xlf out.xlf" \
+        "1|vembro: TranslateFile run failed: 0x80040303 L10N_E_MEMORY_UNREADABLE (the translation memory is missing or is not a readable TMX file)|translate --target-lang fr --memory broken.tmx index.xlf out.xlf" \
+        "1|vembro: TranslateFile failed: 0x80040305 L10N_E_UNKNOWN_ENCODING (the document is in an encoding the components do not read)|translate --quiet --target-lang fr --memory site.fr.tmx koi.html out.html" \
+        '2|vembro: "fr_FR" is not a language tag (BCP 47, such as fr or fr-CA)|translate --target-lang fr_FR --memory site.fr.tmx index.xlf out.xlf'
     ;;
-missing-input)
-    vembro translate absent.md absent.txt
-    expect_rc 2
-    expect_in err.log "cannot find absent.md"
-    [ -e absent.txt ] && fail "absent.txt was written"
-    ;;
-l10n-chain)
-    vembro translate --target-lang fr --memory "$docs/site.fr.tmx" "$docs/site/index.html" index.fr.html
-    expect_rc 0
-    expect_in index.fr.html '<html lang="fr">'
-    expect_in index.fr.html '<p>Notre levain repose <strong>vingt-quatre heures</strong> avant d'"'"'aller au four.</p>'
-    expect_in index.fr.html 'alt="Trois pains au levain sur une planche en bois"'
-    expect_in index.fr.html 'console.log("Welcome")'
-    expect_in index.fr.html '<p>© 2026 Harbour Lights Bakery · 12 Quay Street</p>'
-    # The three steps by hand give the same page, and the XLIFF in between
-    # carries the states of the matches.
-    vembro convert "$docs/site/index.html" index.xlf
-    expect_rc 0
-    vembro translate --sync --property FUZZY=90 --target-lang fr --memory "$docs/site.fr.tmx" index.xlf index.fr.xlf
-    expect_rc 0
-    expect_in index.fr.xlf 'state="needs-review-translation" state-qualifier="fuzzy-match"'
-    expect_in index.fr.xlf '<alt-trans match-quality="92" origin="memory">'
-    vembro convert index.fr.xlf index2.fr.html
-    expect_rc 0
-    expect_same index2.fr.html index.fr.html
-    ;;
-l10n-script)
-    # A script client: JScript through the manager and the Direction object.
-    printf '%s\n' 'var a = WScript.Arguments, d = new ActiveXObject("VembroSamples.Direction");' \
-        'd.TargetLanguage = "fr"; d.Memory = a(2);' \
-        'new ActiveXObject("Vembro.FileTranslateManager").Translator(104, 104).SyncTranslateFile(d, a(0), a(1));' > run.js
-    wine_run cscript //nologo run.js "$docs/site/menu.html" menu.fr.html "$docs/site.fr.tmx" \
-        </dev/null >out.log 2>err.log || fail "cscript failed"
-    expect_in menu.fr.html '<li>Pain au chocolat</li>'
-    ;;
-l10n-bad-input)
-    printf '<?xml version="1.0"?><xliff version="1.2"><file original="a" source-language="en"><body>'\
-'<trans-unit id="1"><source>Bread</target></trans-unit></body></file></xliff>' > bad.xlf
-    vembro translate --target-lang fr --memory "$docs/site.fr.tmx" bad.xlf out.xlf
-    expect_rc 1
-    expect_in err.log "0x80040301 L10N_E_MALFORMED_XML"
-    printf '<?xml version="1.0"?><xliff version="2.0" srcLang="en"><file id="f"/></xliff>' > v2.xlf
-    vembro translate --target-lang fr --memory "$docs/site.fr.tmx" v2.xlf out.xlf
-    expect_rc 1
-    expect_in err.log "0x80040302 L10N_E_NOT_XLIFF12"
-    vembro convert "$docs/site/index.html" index.xlf
-    vembro translate --target-lang de --memory "$docs/site.fr.tmx" index.xlf out.xlf
-    expect_rc 1
-    expect_in err.log "0x80040304 L10N_E_LANGUAGE_NOT_IN_MEMORY"
-    printf '<tmx version="1.4"><body><tu>' > broken.tmx
-    vembro translate --target-lang fr --memory broken.tmx index.xlf out.xlf
-    expect_rc 1
-    expect_in err.log "0x80040303 L10N_E_MEMORY_UNREADABLE"
-    printf '<html><head><meta charset="koi8-r"></head><body><p>Hi</p></body></html>' > koi.html
-    vembro translate --target-lang fr --memory "$docs/site.fr.tmx" koi.html out.html
-    expect_rc 1
-    expect_in err.log "0x80040305 L10N_E_UNKNOWN_ENCODING"
-    [ -e out.xlf ] || [ -e out.html ] && fail "a failed run left its target"
-    ;;
-*)
-    fail "unknown case $case_name"
-    ;;
+*) fail "unknown case $case_name" ;;
 esac
 echo "PASS: $case_name"
