@@ -2,7 +2,7 @@
 
 namespace vembro {
 
-HRESULT CheckDetectionData(const VARIANT& data, tagFILEDATATYPE type) noexcept
+HRESULT CheckDetectionData_nothrow(const VARIANT& data, tagFILEDATATYPE type) noexcept
 {
     switch (type) {
     case FILEDATATYPE_FILENAME:

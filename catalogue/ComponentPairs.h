@@ -22,7 +22,7 @@ namespace vembro {
 constexpr DWORD kComponentContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
 
 template <class I>
-HRESULT CreateComponent(const CLSID& clsid, I** out) noexcept
+HRESULT CreateComponent_nothrow(const CLSID& clsid, I** out) noexcept
 {
     return ::CoCreateInstance(clsid, nullptr, kComponentContext, __uuidof(I), reinterpret_cast<void**>(out));
 }
@@ -50,7 +50,7 @@ void LoadComponentPairs(CFormatPairs& pairs, const std::vector<CLSID>& clsids)
     for (short index = 0; index < static_cast<short>(clsids.size()); ++index) {
         const CLSID& clsid = clsids[static_cast<size_t>(index)];
         Microsoft::WRL::ComPtr<I> component;
-        if (FAILED(CreateComponent(clsid, component.GetAddressOf())) || !component)
+        if (FAILED(CreateComponent_nothrow(clsid, component.GetAddressOf())) || !component)
             continue;
         CFormatInfo source, target;
         if (!AddReportedFormat<I>(component.Get(), &I::get_SourceFormat, source))
@@ -83,12 +83,12 @@ HRESULT CreateComponentForPair(Registry& registry, short src, short tgt, I** out
     CLSID clsid;
     if (!registry.FindPair(src, tgt, clsid))
         return E_INVALIDARG;
-    return CreateComponent(clsid, out);
+    return CreateComponent_nothrow(clsid, out);
 }
 
 // A detection argument after NormalizeVariant: file names and texts are
 // strings, streams are objects.
-HRESULT CheckDetectionData(const VARIANT& data, tagFILEDATATYPE type) noexcept;
+HRESULT CheckDetectionData_nothrow(const VARIANT& data, tagFILEDATATYPE type) noexcept;
 
 // For each source format, asks its components (the one from the source to
 // itself first) until one answers S_OK (the source is listed) or S_FALSE (it
@@ -107,7 +107,7 @@ void DetectSourceFormats(const CFormatPairs& pairs, Probe&& probe, CFormatIDs& o
             HRESULT answer = E_FAIL;
             try {
                 Microsoft::WRL::ComPtr<I> component;
-                if (FAILED(CreateComponent(clsid, component.GetAddressOf())) || !component)
+                if (FAILED(CreateComponent_nothrow(clsid, component.GetAddressOf())) || !component)
                     continue;
                 answer = probe(component.Get());
             } catch (...) {
@@ -125,7 +125,7 @@ void DetectSourceFormats(const CFormatPairs& pairs, Probe&& probe, CFormatIDs& o
 // the data checked for its kind, the components asked, complex formats first.
 // probe(I*, const VARIANT& copy) -> HRESULT. `out` is empty on failure.
 template <class I, class Registry, class Probe>
-HRESULT DetectFormats(Registry& registry, const VARIANT& data, tagFILEDATATYPE type, CFormatIDs& out,
+HRESULT DetectFormats_nothrow(Registry& registry, const VARIANT& data, tagFILEDATATYPE type, CFormatIDs& out,
                       Probe&& probe) noexcept
 try {
     out.RemoveAll();
@@ -137,7 +137,7 @@ try {
     hr = NormalizeVariant(&data, &copy);
     if (FAILED(hr))
         return hr;
-    hr = CheckDetectionData(copy, type);
+    hr = CheckDetectionData_nothrow(copy, type);
     if (FAILED(hr))
         return hr;
     DetectSourceFormats<I>(registry, [&](I* component) { return probe(component, copy); }, out);

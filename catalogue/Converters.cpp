@@ -28,7 +28,7 @@ try {
 }
 VEMBRO_CATCH_RETURN()
 
-HRESULT ProbeConverter(ITolviFileConverter* converter, const VARIANT& data, tagFILEDATATYPE type) noexcept
+HRESULT ProbeConverter_nothrow(ITolviFileConverter* converter, const VARIANT& data, tagFILEDATATYPE type) noexcept
 try {
     switch (type) {
     case FILEDATATYPE_FILENAME:
@@ -38,16 +38,16 @@ try {
     default:
         // An object without IStream cannot be probed: this converter cannot
         // tell, and the next one of the format is asked.
-        return ProbeStream(converter, V_UNKNOWN(&data));
+        return ProbeStream_nothrow(converter, V_UNKNOWN(&data));
     }
 }
 VEMBRO_CATCH_RETURN()
 
 HRESULT CConverters::GetAvailableFormats(const VARIANT& data, tagFILEDATATYPE type, CFormatIDs& out) noexcept
 {
-    return DetectFormats<ITolviFileConverter>(*this, data, type, out, [type](ITolviFileConverter* converter,
+    return DetectFormats_nothrow<ITolviFileConverter>(*this, data, type, out, [type](ITolviFileConverter* converter,
                                                                              const VARIANT& copy) {
-        return ProbeConverter(converter, copy, type);
+        return ProbeConverter_nothrow(converter, copy, type);
     });
 }
 

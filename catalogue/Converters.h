@@ -23,9 +23,9 @@ HRESULT EnumCategoryClasses(Microsoft::WRL::ComPtr<ICatInformation>& manager, st
                             const CATID* implemented, ULONG implementedCount, ULONG requiredCount) noexcept;
 std::string ReadRegString(HKEY key, const char* valueName, const char* defaultText = "");
 
-// One converter's answer in a detection, on data that CheckDetectionData has
+// One converter's answer in a detection, on data that CheckDetectionData_nothrow has
 // accepted for `type`; a stream is put back where it was.
-HRESULT ProbeConverter(ITolviFileConverter* converter, const VARIANT& data, tagFILEDATATYPE type) noexcept;
+HRESULT ProbeConverter_nothrow(ITolviFileConverter* converter, const VARIANT& data, tagFILEDATATYPE type) noexcept;
 
 class CConverters : public CFormatPairs {
 public:

@@ -29,7 +29,7 @@ private:
 
 } // namespace
 
-HRESULT ProbeStream(ITolviFileConverter* converter, IUnknown* data) noexcept
+HRESULT ProbeStream_nothrow(ITolviFileConverter* converter, IUnknown* data) noexcept
 try {
     if (!converter || !data)
         return E_POINTER;

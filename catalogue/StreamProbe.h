@@ -11,6 +11,6 @@ namespace vembro {
 // throws. An object without IStream, a stream whose position cannot be read,
 // and a probe that throws all count as "cannot tell" (a failure code), so
 // that the next converter of the format is asked.
-HRESULT ProbeStream(ITolviFileConverter* converter, IUnknown* data) noexcept;
+HRESULT ProbeStream_nothrow(ITolviFileConverter* converter, IUnknown* data) noexcept;
 
 } // namespace vembro

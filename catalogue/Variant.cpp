@@ -35,7 +35,7 @@ bool IsNullString(const VARIANT* v) noexcept
 
 // VariantCopy, except that a NULL string stays NULL: this platform's copy
 // turns it into an empty string, and "no string" must stay recognisable.
-HRESULT CopyValue(VARIANT* to, const VARIANT* from) noexcept
+HRESULT CopyValue_nothrow(VARIANT* to, const VARIANT* from) noexcept
 {
     if (!IsNullString(from))
         return ::VariantCopy(to, const_cast<VARIANT*>(from));
@@ -62,7 +62,7 @@ HRESULT NormalizeVariant(const VARIANT* src, VARIANT* dst) noexcept
         if (V_VT(src) == (VT_BYREF | VT_VARIANT)) {
             if (!V_VARIANTREF(src))
                 return E_POINTER;
-            hr = CopyValue(&work, V_VARIANTREF(src));
+            hr = CopyValue_nothrow(&work, V_VARIANTREF(src));
         } else if (!V_BYREF(src)) {
             return E_POINTER;
         } else if (V_VT(src) == (VT_BYREF | VT_BSTR) && !*V_BSTRREF(src)) {
@@ -89,7 +89,7 @@ HRESULT NormalizeVariant(const VARIANT* src, VARIANT* dst) noexcept
     }
 
     if (!changed)
-        return CopyValue(dst, src);
+        return CopyValue_nothrow(dst, src);
 
     const HRESULT hr = ::VariantClear(dst);
     if (FAILED(hr))

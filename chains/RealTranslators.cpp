@@ -54,7 +54,7 @@ HRESULT CRealTranslators::GetAvailableFormats(const VARIANT& data, tagFILEDATATY
 {
     // Translators get the normalised copy by value; a stream is handed over
     // as it is, and its position is the translator's business.
-    return DetectFormats<ITolviFileTranslator>(
+    return DetectFormats_nothrow<ITolviFileTranslator>(
         *this, data, type, out, [type](ITolviFileTranslator* translator, const VARIANT& copy) {
             return translator->IsFormatAvailable(copy, type);
         });

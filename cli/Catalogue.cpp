@@ -105,7 +105,7 @@ std::vector<FormatRef> Catalogue::TranslateTargets(short source)
     return List(formats.Get());
 }
 
-std::vector<FormatRef> Catalogue::DetectFile(bool translation, const std::wstring& path)
+std::vector<FormatRef> Catalogue::DetectFile_nothrow(bool translation, const std::wstring& path)
 {
     vembro::unique_variant data;
     V_VT(&data) = VT_BSTR;

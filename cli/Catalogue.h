@@ -35,7 +35,7 @@ public:
     std::vector<FormatRef> ConvertTargets(short source);
     std::vector<FormatRef> TranslateTargets(short source);
     // Formats that the file is in, as the manager detects them.
-    std::vector<FormatRef> DetectFile(bool translation, const std::wstring& path);
+    std::vector<FormatRef> DetectFile_nothrow(bool translation, const std::wstring& path);
 
     // A format given by the user: a name as the components spell it or a
     // numeric ID. Throws UsageError naming the known formats otherwise.

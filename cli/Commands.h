@@ -23,7 +23,7 @@ struct RunOptions {
 };
 
 int ListFormats(Catalogue& catalogue, bool conversion, bool translation);
-int DetectFormats(Catalogue& catalogue, const std::wstring& path);
+int DetectFormats_nothrow(Catalogue& catalogue, const std::wstring& path);
 int ShowTranslator(Catalogue& catalogue, const std::string& source, const std::string& target);
 int ShowRoute(Catalogue& catalogue, const std::string& source, const std::string& target);
 int RunDocument(Catalogue& catalogue, const RunOptions& options);

@@ -50,12 +50,12 @@ int ListFormats(Catalogue& catalogue, bool conversion, bool translation)
     return kExitOk;
 }
 
-int DetectFormats(Catalogue& catalogue, const std::wstring& path)
+int DetectFormats_nothrow(Catalogue& catalogue, const std::wstring& path)
 {
     if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
         throw UsageError("cannot find " + Utf8(path));
-    auto conversion = catalogue.DetectFile(false, path);
-    auto translation = catalogue.DetectFile(true, path);
+    auto conversion = catalogue.DetectFile_nothrow(false, path);
+    auto translation = catalogue.DetectFile_nothrow(true, path);
     std::printf("%s\n  as a conversion source:  ", Utf8(path).c_str());
     for (size_t i = 0; i < conversion.size(); ++i)
         std::printf("%s%s", i ? ", " : "", Label(conversion[i]).c_str());

@@ -139,7 +139,7 @@ int Dispatch(int argc, wchar_t** argv)
         std::wstring file = args.Next("FILE");
         args.End();
         Catalogue catalogue;
-        return DetectFormats(catalogue, file);
+        return DetectFormats_nothrow(catalogue, file);
     }
     if (command == L"translator" || command == L"route") {
         std::string source = args.NextUtf8("SRC"), target = args.NextUtf8("TGT");

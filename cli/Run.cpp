@@ -93,7 +93,7 @@ FormatRef SourceFormat(Catalogue& catalogue, const RunOptions& o)
 {
     if (o.from)
         return catalogue.Resolve(*o.from);
-    auto detected = catalogue.DetectFile(o.translate, o.input);
+    auto detected = catalogue.DetectFile_nothrow(o.translate, o.input);
     if (detected.empty())
         throw UsageError("could not detect the format of " + Utf8(o.input) + "; give it with --from. Sources:" +
                          Names(o.translate ? catalogue.TranslateSources() : catalogue.ConvertSources()));

@@ -71,13 +71,13 @@ ComPtr<IStream> ComponentCore::StreamOf(IUnknown* data)
     return stream;
 }
 
-HRESULT ComponentCore::DetectFile(BSTR file, const DetectFn& detect) noexcept
+HRESULT ComponentCore::DetectFile_nothrow(BSTR file, const DetectFn& detect) noexcept
 try {
     return detect(ReadFileHead(CheckName(file)));
 }
 VEMBRO_CATCH_RETURN()
 
-HRESULT ComponentCore::DetectStream(IUnknown* data, const DetectFn& detect) noexcept
+HRESULT ComponentCore::DetectStream_nothrow(IUnknown* data, const DetectFn& detect) noexcept
 try {
     ComPtr<IStream> stream;
     stream = StreamOf(data);
@@ -85,7 +85,7 @@ try {
 }
 VEMBRO_CATCH_RETURN()
 
-HRESULT ComponentCore::DetectText(BSTR text, const DetectFn& detect, const TextToBytesFn& toBytes) noexcept
+HRESULT ComponentCore::DetectText_nothrow(BSTR text, const DetectFn& detect, const TextToBytesFn& toBytes) noexcept
 try {
     if (!text)
         return E_POINTER;
@@ -94,7 +94,7 @@ try {
 }
 VEMBRO_CATCH_RETURN()
 
-HRESULT ComponentCore::DetectData(const VARIANT& data, tagFILEDATATYPE type, const DetectFn& detect,
+HRESULT ComponentCore::DetectData_nothrow(const VARIANT& data, tagFILEDATATYPE type, const DetectFn& detect,
                                   const TextToBytesFn& toBytes) noexcept
 try {
     unique_variant value;
@@ -104,12 +104,12 @@ try {
     case FILEDATATYPE_TEXT:
         if (V_VT(&value) != VT_BSTR)
             return E_INVALIDARG;
-        return type == FILEDATATYPE_FILENAME ? DetectFile(V_BSTR(&value), detect)
-                                             : DetectText(V_BSTR(&value), detect, toBytes);
+        return type == FILEDATATYPE_FILENAME ? DetectFile_nothrow(V_BSTR(&value), detect)
+                                             : DetectText_nothrow(V_BSTR(&value), detect, toBytes);
     case FILEDATATYPE_STREAM:
         if (V_VT(&value) != VT_UNKNOWN && V_VT(&value) != VT_DISPATCH)
             return E_INVALIDARG;
-        return DetectStream(V_UNKNOWN(&value), detect);
+        return DetectStream_nothrow(V_UNKNOWN(&value), detect);
     default:
         return E_INVALIDARG;
     }
@@ -136,7 +136,7 @@ void CheckHead(IStream* input, const DetectFn& check)
 
 } // namespace
 
-HRESULT ComponentCore::StartFile(BSTR in, BSTR out, ConvertFn convert, const DetectFn& check) noexcept
+HRESULT ComponentCore::StartFile_nothrow(BSTR in, BSTR out, ConvertFn convert, const DetectFn& check) noexcept
 try {
     // The source is opened now, so that a missing one fails the start.
     ComPtr<IStream> source = OpenInputFile(CheckName(in));
@@ -152,7 +152,7 @@ try {
 }
 VEMBRO_CATCH_RETURN()
 
-HRESULT ComponentCore::StartStream(IUnknown* in, IUnknown* out, ConvertFn convert, const DetectFn& check) noexcept
+HRESULT ComponentCore::StartStream_nothrow(IUnknown* in, IUnknown* out, ConvertFn convert, const DetectFn& check) noexcept
 try {
     ComPtr<IStream> source = StreamOf(in), target = StreamOf(out);
     CheckHead(source.Get(), check);
@@ -164,11 +164,11 @@ try {
 }
 VEMBRO_CATCH_RETURN()
 
-HRESULT ComponentCore::SyncFile(BSTR in, BSTR out, const ConvertFn& convert) noexcept
+HRESULT ComponentCore::SyncFile_nothrow(BSTR in, BSTR out, const ConvertFn& convert) noexcept
 try {
     ComPtr<IStream> source = OpenInputFile(CheckName(in));
     std::wstring target = CheckName(out);
-    return m_runner.RunSync([&](Progress& progress) {
+    return m_runner.RunSync_nothrow([&](Progress& progress) {
         OutputFile file(target.c_str());
         convert(source.Get(), file.Stream(), progress);
         file.Commit();
@@ -176,14 +176,14 @@ try {
 }
 VEMBRO_CATCH_RETURN()
 
-HRESULT ComponentCore::SyncStream(IUnknown* in, IUnknown* out, const ConvertFn& convert) noexcept
+HRESULT ComponentCore::SyncStream_nothrow(IUnknown* in, IUnknown* out, const ConvertFn& convert) noexcept
 try {
     ComPtr<IStream> source = StreamOf(in), target = StreamOf(out);
-    return m_runner.RunSync([&](Progress& progress) { convert(source.Get(), target.Get(), progress); });
+    return m_runner.RunSync_nothrow([&](Progress& progress) { convert(source.Get(), target.Get(), progress); });
 }
 VEMBRO_CATCH_RETURN()
 
-HRESULT ComponentCore::Memory(BSTR in, BSTR* out, const ConvertFn& convert, const TextToBytesFn& toBytes,
+HRESULT ComponentCore::Memory_nothrow(BSTR in, BSTR* out, const ConvertFn& convert, const TextToBytesFn& toBytes,
                               const BytesToTextFn& toText) noexcept
 try {
     if (!out)
@@ -205,28 +205,28 @@ try {
 }
 VEMBRO_CATCH_RETURN()
 
-HRESULT ComponentCore::FindPoint(REFIID riid, IConnectionPoint** out) noexcept
+HRESULT ComponentCore::FindPoint_nothrow(REFIID riid, IConnectionPoint** out) noexcept
 {
     return FindSingleConnectionPoint_nothrow(&m_events, riid, out);
 }
 
-HRESULT ComponentCore::EnumPoints(IEnumConnectionPoints** out) noexcept
+HRESULT ComponentCore::EnumPoints_nothrow(IEnumConnectionPoints** out) noexcept
 {
     return EnumSingleConnectionPoint_nothrow(&m_events, out);
 }
 
-HRESULT ComponentCore::GetProperty(const VARIANT& name, VARIANT* value) noexcept
+HRESULT ComponentCore::GetProperty_nothrow(const VARIANT& name, VARIANT* value) noexcept
 {
     return m_properties.Get(name, value);
 }
 
-HRESULT ComponentCore::PutProperty(const VARIANT& name, const VARIANT& value) noexcept
+HRESULT ComponentCore::PutProperty_nothrow(const VARIANT& name, const VARIANT& value) noexcept
 try {
     if (VariantsEqual(PropertyBag::KeyOf(name), PropertyBag::KeyOf(L"PRIORITY"))) {
         unique_variant number;
         if (FAILED(::VariantChangeType(&number, const_cast<VARIANT*>(&value), 0, VT_I4)))
             return E_INVALIDARG;
-        ThrowIfFailed(m_runner.SetPriority(V_I4(&number)));
+        ThrowIfFailed(m_runner.SetPriority_nothrow(V_I4(&number)));
     }
     return m_properties.Put(name, value);
 }
@@ -264,9 +264,9 @@ void TranslatorCore::OnProgress(long progress, long maxProgress) noexcept
         [&](ITolviFileTranslatorEvents* sink) { sink->ProgressChange(progress, maxProgress); });
 }
 
-HRESULT TranslatorCore::PutPropertyAndNotify(const VARIANT& name, const VARIANT& value) noexcept
+HRESULT TranslatorCore::PutPropertyAndNotify_nothrow(const VARIANT& name, const VARIANT& value) noexcept
 {
-    HRESULT hr = PutProperty(name, value);
+    HRESULT hr = PutProperty_nothrow(name, value);
     if (SUCCEEDED(hr))
         Events().FireEach<ITolviFileTranslatorEvents>(
             [&](ITolviFileTranslatorEvents* sink) { sink->PropertyChange(name, value); });

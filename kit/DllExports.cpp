@@ -46,7 +46,7 @@ STDAPI DllUnregisterServer()
     HRESULT result = S_OK;
     auto table = vembro::kit::Components();
     for (size_t i = 0; i < table.count; ++i) {
-        HRESULT hr = vembro::kit::UnregisterComponent(table.classes[i]);
+        HRESULT hr = vembro::kit::UnregisterComponent_nothrow(table.classes[i]);
         if (FAILED(hr) && SUCCEEDED(result))
             result = hr;
     }
@@ -63,11 +63,11 @@ STDAPI DllRegisterServer()
     }
     auto table = vembro::kit::Components();
     for (size_t i = 0; i < table.count; ++i) {
-        HRESULT hr = vembro::kit::RegisterComponent(table.classes[i], path.c_str());
+        HRESULT hr = vembro::kit::RegisterComponent_nothrow(table.classes[i], path.c_str());
         if (FAILED(hr)) {
             // Nothing half-registered stays behind.
             for (size_t k = 0; k <= i; ++k)
-                vembro::kit::UnregisterComponent(table.classes[k]);
+                vembro::kit::UnregisterComponent_nothrow(table.classes[k]);
             return hr;
         }
     }

@@ -109,7 +109,7 @@ private:
 
 } // namespace
 
-HRESULT RegisterComponent(const ComponentClass& cls, const wchar_t* modulePath) noexcept
+HRESULT RegisterComponent_nothrow(const ComponentClass& cls, const wchar_t* modulePath) noexcept
 try {
     ComScope com;
     ThrowIfFailed(RegistrarFor(cls, modulePath).Register_nothrow(ScriptFor(cls)));
@@ -127,7 +127,7 @@ try {
 }
 VEMBRO_CATCH_RETURN()
 
-HRESULT UnregisterComponent(const ComponentClass& cls) noexcept
+HRESULT UnregisterComponent_nothrow(const ComponentClass& cls) noexcept
 try {
     ComScope com;
     if (cls.kind == ComponentKind::Translator) {

@@ -153,7 +153,7 @@ void Runner::Finish(HRESULT hr) noexcept
     m_reports.OnState(state);
 }
 
-HRESULT Runner::RunSync(const Work& work) noexcept
+HRESULT Runner::RunSync_nothrow(const Work& work) noexcept
 {
     if (!BeginRun())
         return E_UNEXPECTED;
@@ -238,7 +238,7 @@ bool Runner::Running() noexcept
     return m_bRunning;
 }
 
-HRESULT Runner::SetPriority(long priority) noexcept
+HRESULT Runner::SetPriority_nothrow(long priority) noexcept
 {
     if (priority < -2 || priority > 2)
         return E_INVALIDARG;

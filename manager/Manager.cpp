@@ -165,7 +165,7 @@ try {
 }
 VEMBRO_CATCH_RETURN()
 
-HRESULT CreateManager(REFIID riid, void** ppv) noexcept
+HRESULT CreateManager_nothrow(REFIID riid, void** ppv) noexcept
 {
     return CreateAndQuery_nothrow<CComObject<CTolviFTManager>>(riid, ppv, [](CTolviFTManager&) { return S_OK; });
 }

@@ -29,6 +29,6 @@ public:
 };
 
 // A new manager asked for riid; E_OUTOFMEMORY when it cannot be made.
-HRESULT CreateManager(REFIID riid, void** ppv) noexcept;
+HRESULT CreateManager_nothrow(REFIID riid, void** ppv) noexcept;
 
 } // namespace vembro

@@ -18,7 +18,7 @@ void CVembroModule::Term() noexcept
         factory->Release();
 }
 
-HRESULT CVembroModule::GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) noexcept
+HRESULT CVembroModule::GetClassObject_nothrow(REFCLSID rclsid, REFIID riid, void** ppv) noexcept
 {
     if (!ppv)
         return E_POINTER;
@@ -31,7 +31,7 @@ HRESULT CVembroModule::GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) 
         auto guard = m_csFactory.Lock();
         if (!m_pFactory) {
             CClassFactory* factory = nullptr;
-            HRESULT hr = CClassFactory::Create_nothrow(&CreateManager, &factory);
+            HRESULT hr = CClassFactory::Create_nothrow(&CreateManager_nothrow, &factory);
             if (FAILED(hr))
                 return hr;
             ::InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&m_pFactory), factory);
@@ -40,7 +40,7 @@ HRESULT CVembroModule::GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) 
     return m_pFactory->QueryInterface(riid, ppv);
 }
 
-HRESULT CVembroModule::CanUnloadNow() const noexcept
+HRESULT CVembroModule::CanUnloadNow_nothrow() const noexcept
 {
     return ModuleLockCount() == 0 ? S_OK : S_FALSE;
 }

@@ -17,8 +17,8 @@ public:
     void Term() noexcept;
 
     HINSTANCE GetModuleInstance() const noexcept { return m_hInstance; }
-    HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) noexcept;
-    HRESULT CanUnloadNow() const noexcept;
+    HRESULT GetClassObject_nothrow(REFCLSID rclsid, REFIID riid, void** ppv) noexcept;
+    HRESULT CanUnloadNow_nothrow() const noexcept;
 
 private:
     HINSTANCE m_hInstance = nullptr;

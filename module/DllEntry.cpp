@@ -27,20 +27,20 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 
 STDAPI DllCanUnloadNow()
 {
-    return vembro::g_Module.CanUnloadNow();
+    return vembro::g_Module.CanUnloadNow_nothrow();
 }
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv)
 {
-    return vembro::g_Module.GetClassObject(rclsid, riid, ppv);
+    return vembro::g_Module.GetClassObject_nothrow(rclsid, riid, ppv);
 }
 
 STDAPI DllRegisterServer()
 {
-    return vembro::RegisterServer(vembro::g_Module.GetModuleInstance());
+    return vembro::RegisterServer_nothrow(vembro::g_Module.GetModuleInstance());
 }
 
 STDAPI DllUnregisterServer()
 {
-    return vembro::UnregisterServer(vembro::g_Module.GetModuleInstance());
+    return vembro::UnregisterServer_nothrow(vembro::g_Module.GetModuleInstance());
 }

@@ -11,6 +11,6 @@ namespace vembro {
 CConverters g_Converters;
 CFormatsInfo g_FormatsInfo;
 CRealTranslators g_RealTranslators;
-CTranslators g_Translators(&CreateChainTranslator);
+CTranslators g_Translators(&CreateChainTranslator_nothrow);
 
 } // namespace vembro

@@ -100,7 +100,7 @@ void UnregisterModuleTypeLib(HMODULE module)
 
 } // namespace
 
-HRESULT RegisterServer(HMODULE module) noexcept
+HRESULT RegisterServer_nothrow(HMODULE module) noexcept
 try {
     CRegistrar registrar;
     std::wstring script;
@@ -122,7 +122,7 @@ try {
 }
 VEMBRO_CATCH_RETURN()
 
-HRESULT UnregisterServer(HMODULE module) noexcept
+HRESULT UnregisterServer_nothrow(HMODULE module) noexcept
 {
     try {
         CRegistrar registrar;

@@ -9,9 +9,9 @@ constexpr UINT kRegistrationScriptId = 102;
 
 // Runs the script in its writing mode, then registers the type library;
 // stops at the first failure, and leaves none of the script's keys behind.
-HRESULT RegisterServer(HMODULE module) noexcept;
+HRESULT RegisterServer_nothrow(HMODULE module) noexcept;
 // Runs the script in its removing mode and unregisters the type library.
 // Reports nothing: S_OK whatever was or was not there.
-HRESULT UnregisterServer(HMODULE module) noexcept;
+HRESULT UnregisterServer_nothrow(HMODULE module) noexcept;
 
 } // namespace vembro

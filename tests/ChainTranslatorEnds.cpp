@@ -60,10 +60,10 @@ TEST_F(ChainTranslatorEnds, StopFromInsideAClientEventEndsTheRun)
         const char* events;
     } rows[] = {
         {Mode::AsyncFile, "state 2", false, S_OK, "state 2, state 4"},
-        {Mode::SyncFile, "state 2", false, E_ABORT, "state 2, state 4"},
+        {Mode::SyncFile_nothrow, "state 2", false, E_ABORT, "state 2, state 4"},
         {Mode::AsyncFile, "progress 150/300", false, S_OK, "state 2, progress 150/300, state 4"},
         {Mode::AsyncStream, "progress 150/300", true, S_OK, "state 2, progress 150/300, state 4"},
-        {Mode::SyncFile, "progress 150/300", false, E_ABORT, "state 2, progress 150/300, state 4"},
+        {Mode::SyncFile_nothrow, "progress 150/300", false, E_ABORT, "state 2, progress 150/300, state 4"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << row.trigger << ", mode " << static_cast<int>(row.mode));
@@ -106,7 +106,7 @@ TEST_F(ChainTranslatorEnds, TemporaryFileThatCannotBeMadeEndsTheRunInError)
     } rows[] = {
         {Mode::AsyncFile, "", E_UNEXPECTED, "", S_OK, FTSTATE_READY, 0},
         {Mode::AsyncFile, "progress 50/300", S_OK, "state 2, progress 50/300, state 6", E_UNEXPECTED, FTSTATE_ERROR, 1},
-        {Mode::SyncFile, "progress 50/300", E_UNEXPECTED, "state 2, progress 50/300, state 6, state 5", E_UNEXPECTED,
+        {Mode::SyncFile_nothrow, "progress 50/300", E_UNEXPECTED, "state 2, progress 50/300, state 6, state 5", E_UNEXPECTED,
          FTSTATE_TRANSLATE_COMPLETE, 1},
         {Mode::AsyncFile, "progress 150/300", S_OK, "state 2, progress 50/300, progress 150/300, state 5", S_OK,
          FTSTATE_TRANSLATE_COMPLETE, 3},

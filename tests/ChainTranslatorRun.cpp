@@ -36,8 +36,8 @@ void SyncQuirk(Behaviour& b) { b.syncResult = S_FALSE; } // a component's succes
 const EndRow kEnds[] = {
     {"async file", Mode::AsyncFile, 0, None, S_OK, "state 2, state 5", S_OK, 5, "A2B B2C C2D"},
     {"async stream", Mode::AsyncStream, 0, None, S_OK, "state 2, state 5", S_OK, 5, "A2B B2C C2D"},
-    {"sync file", Mode::SyncFile, 1, SyncQuirk, S_OK, "state 2, state 5", S_OK, 5, "A2B B2C C2D"},
-    {"sync stream", Mode::SyncStream, 0, None, S_OK, "state 2, state 5", S_OK, 5, "A2B B2C C2D"},
+    {"sync file", Mode::SyncFile_nothrow, 1, SyncQuirk, S_OK, "state 2, state 5", S_OK, 5, "A2B B2C C2D"},
+    {"sync stream", Mode::SyncStream_nothrow, 0, None, S_OK, "state 2, state 5", S_OK, 5, "A2B B2C C2D"},
     {"refused", Mode::AsyncFile, 0, Refuses, E_ACCESSDENIED, "state 2, state 6", E_ACCESSDENIED, 6, "A2B"},
     {"refused stream", Mode::AsyncStream, 0, Refuses, E_ACCESSDENIED, "state 2, state 6", E_ACCESSDENIED, 6, "A2B"},
     {"without events", Mode::AsyncFile, 0, Deaf, E_NOINTERFACE, "state 2, state 6", E_NOINTERFACE, 6, "A2B"},
@@ -45,15 +45,15 @@ const EndRow kEnds[] = {
     {"error without code", Mode::AsyncStream, 1, FailsWithout, S_OK, "state 2, state 6", E_FAIL, 6, "A2B B2C"},
     {"converter error", Mode::AsyncFile, 2, FailsWith, S_OK, "state 2, state 6", E_FAIL, 6, "A2B B2C C2D"},
     {"last not made", Mode::AsyncFile, 2, NotMade, S_OK, "state 2, state 6", E_OUTOFMEMORY, 6, "A2B B2C C2D"},
-    {"sync refused", Mode::SyncFile, 0, SyncRefuses, E_ACCESSDENIED, "state 2, state 6, state 5", E_ACCESSDENIED, 5,
+    {"sync refused", Mode::SyncFile_nothrow, 0, SyncRefuses, E_ACCESSDENIED, "state 2, state 6, state 5", E_ACCESSDENIED, 5,
      "A2B"},
-    {"no sync", Mode::SyncFile, 2, Old, E_NOINTERFACE, "state 2, state 6, state 5", E_NOINTERFACE, 5, "A2B B2C C2D"},
-    {"no sync stream", Mode::SyncStream, 2, Old, E_NOINTERFACE, "state 2, state 6, state 5", E_NOINTERFACE, 5,
+    {"no sync", Mode::SyncFile_nothrow, 2, Old, E_NOINTERFACE, "state 2, state 6, state 5", E_NOINTERFACE, 5, "A2B B2C C2D"},
+    {"no sync stream", Mode::SyncStream_nothrow, 2, Old, E_NOINTERFACE, "state 2, state 6, state 5", E_NOINTERFACE, 5,
      "A2B B2C C2D"},
-    {"sync error", Mode::SyncFile, 1, FailsWith, E_ACCESSDENIED, "state 2, state 6, state 6, state 5", E_ACCESSDENIED,
+    {"sync error", Mode::SyncFile_nothrow, 1, FailsWith, E_ACCESSDENIED, "state 2, state 6, state 6, state 5", E_ACCESSDENIED,
      5, "A2B B2C"},
-    {"sync stop", Mode::SyncFile, 1, Stops, E_ABORT, "state 2, state 4", E_ABORT, 4, "A2B B2C"},
-    {"sync stream stop", Mode::SyncStream, 1, Stops, E_ABORT, "state 2, state 4", E_ABORT, 4, "A2B B2C"},
+    {"sync stop", Mode::SyncFile_nothrow, 1, Stops, E_ABORT, "state 2, state 4", E_ABORT, 4, "A2B B2C"},
+    {"sync stream stop", Mode::SyncStream_nothrow, 1, Stops, E_ABORT, "state 2, state 4", E_ABORT, 4, "A2B B2C"},
 };
 
 // Each end twice on one object (the first must leave it ready for the
@@ -77,7 +77,7 @@ TEST_F(ChainTranslatorRun, EveryEndOfARunIsReportedOnceAndCleansUp)
             else if (e == "state 4" || e == "state 5" || e == "state 6")
                 errorAtEnd = Error(), tempAtEnd = TempFiles();
         });
-        const bool sync = row.mode == Mode::SyncFile || row.mode == Mode::SyncStream;
+        const bool sync = row.mode == Mode::SyncFile_nothrow || row.mode == Mode::SyncStream_nothrow;
         const ULONG directionRefs = comtest::RefCount(m_direction.Get());
         for (int round = 0; round < 2; ++round) {
             m_rec.Clear();
@@ -127,7 +127,7 @@ TEST_F(ChainTranslatorRun, ProgressOfEachStepLandsInItsBand)
          "state 2, progress 50/300, progress 125/300, progress 233/300, progress 300/300, state 5"},
         {Mode::AsyncStream, Reports({{30, 60}}), Reports({{30, 60}}), Reports({}, false, false, Finish::Ready),
          "state 2, progress 50/300, progress 150/300, state 5"},
-        {Mode::SyncFile, Reports({{1, 2}}), Reports({{1, 1}}), Reports({}),
+        {Mode::SyncFile_nothrow, Reports({{1, 2}}), Reports({{1, 1}}), Reports({}),
          "state 2, progress 50/300, progress 200/300, state 5"},
         {Mode::AsyncFile, Reports({{30, 60}}, false, true), Reports({{30, 60}}, false, true),
          Reports({{1, 4}}, false, true), "state 2, progress 50/300, progress 150/300, progress 225/300, state 5"},
@@ -175,12 +175,12 @@ TEST_F(ChainTranslatorRun, EachStepReadsWhatThePreviousOneWrote)
                      "B2C.Unadvise(cookie=1)", "C2D.Create", "C2D.Advise(cookie=1)",
                      "C2D.ConvertFile(in=" + t2 + ", out=" + out + ", info=" + kMissing + ")"}),
               Calls());
-    for (Mode mode : {Mode::SyncFile, Mode::AsyncStream, Mode::SyncStream}) {
+    for (Mode mode : {Mode::SyncFile_nothrow, Mode::AsyncStream, Mode::SyncStream_nothrow}) {
         Install();
         Make(ThreeSteps());
         ASSERT_EQ(S_OK, Run(mode));
         WaitIdle();
-        const bool sync = mode != Mode::AsyncStream, file = mode == Mode::SyncFile;
+        const bool sync = mode != Mode::AsyncStream, file = mode == Mode::SyncFile_nothrow;
         const std::string tail = (sync ? ", reserved=" : ", info=") + kMissing + ")";
         const std::string pre = sync ? "Sync" : "", kind = file ? "File" : "Stream";
         const std::string s1 = file ? Argument("A2B.Sync", "out") : "@0", s2 = file ? Argument("B2C.Sync", "out") : "@0";

@@ -24,7 +24,7 @@ TEST(KitStopSignal, EndsTheRunStoppedWhateverTheAuthorCatches)
     for (int author = 0; author < 3; ++author) { // rethrows, throws its own error, swallows it
         StateLog log;
         vembro::kit::Runner runner(log, &log, FTSTATE_CONVERT);
-        HRESULT hr = runner.RunSync([&](vembro::kit::Progress& progress) {
+        HRESULT hr = runner.RunSync_nothrow([&](vembro::kit::Progress& progress) {
             runner.Stop();
             try {
                 progress.Checkpoint();

@@ -23,7 +23,7 @@ protected:
     void SetUp() override
     {
         RegistryTest::SetUp();
-        ASSERT_EQ(S_OK, CreateManager(IID_ITolviFTManager, reinterpret_cast<void**>(manager.GetAddressOf())));
+        ASSERT_EQ(S_OK, CreateManager_nothrow(IID_ITolviFTManager, reinterpret_cast<void**>(manager.GetAddressOf())));
         const fakes::Format alpha{1, "Alpha", "a", "a.shared"}, beta{2, "Beta", "b", "b"},
             gamma{3, "Gamma", "c", "c.SHARED", true}, five{5, "Five", "f5", "f5"}, six{6, "Six", "f6", "f6"};
         inst.Converter("A2B", alpha, beta).Converter("A2A", alpha, alpha).Converter("A2C", alpha, gamma);

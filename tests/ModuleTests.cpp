@@ -207,15 +207,15 @@ TEST(ModuleApp, ExitInstanceDropsTheCachedFactory)
     ASSERT_TRUE(app.InitInstance());
     EXPECT_EQ(::GetModuleHandleW(nullptr), vembro::g_Module.GetModuleInstance());
     ComPtr<IClassFactory> first, again, second;
-    ASSERT_EQ(S_OK, vembro::g_Module.GetClassObject(CLSID_TolviFTManager, IID_PPV_ARGS(&first)));
-    ASSERT_EQ(S_OK, vembro::g_Module.GetClassObject(CLSID_TolviFTManager, IID_PPV_ARGS(&again)));
+    ASSERT_EQ(S_OK, vembro::g_Module.GetClassObject_nothrow(CLSID_TolviFTManager, IID_PPV_ARGS(&first)));
+    ASSERT_EQ(S_OK, vembro::g_Module.GetClassObject_nothrow(CLSID_TolviFTManager, IID_PPV_ARGS(&again)));
     EXPECT_EQ(first.Get(), again.Get());
     again.Reset();
-    EXPECT_EQ(S_FALSE, vembro::g_Module.CanUnloadNow());
+    EXPECT_EQ(S_FALSE, vembro::g_Module.CanUnloadNow_nothrow());
     app.ExitInstance();
-    EXPECT_EQ(S_OK, vembro::g_Module.CanUnloadNow());
+    EXPECT_EQ(S_OK, vembro::g_Module.CanUnloadNow_nothrow());
     ASSERT_TRUE(app.InitInstance());
-    ASSERT_EQ(S_OK, vembro::g_Module.GetClassObject(CLSID_TolviFTManager, IID_PPV_ARGS(&second)));
+    ASSERT_EQ(S_OK, vembro::g_Module.GetClassObject_nothrow(CLSID_TolviFTManager, IID_PPV_ARGS(&second)));
     EXPECT_NE(first.Get(), second.Get());
     EXPECT_EQ(1, vembro::ModuleLockCount()); // the new factory's client only
     first.Reset(), second.Reset();

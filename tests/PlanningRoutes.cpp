@@ -109,7 +109,7 @@ TEST_F(PlanningRoutes, APairGetsItsTranslatorOrAChainTranslatorOrNothing)
     chain.Add({1, 2, CHAINITEM_CONVERTER});
     chain.Add({2, 3, CHAINITEM_TRANSLATOR});
     ComPtr<ITolviFileTranslator> translator;
-    const HRESULT chainResult = CreateChainTranslator(chain, &translator);
+    const HRESULT chainResult = CreateChainTranslator_nothrow(chain, &translator);
     translator.Reset();
     ASSERT_EQ(S_OK, g_Translators.Build());
     inst.ClearJournal();

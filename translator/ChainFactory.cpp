@@ -4,7 +4,7 @@
 
 namespace vembro {
 
-HRESULT CreateChainTranslator(const CChain& chain, ITolviFileTranslator** out) noexcept
+HRESULT CreateChainTranslator_nothrow(const CChain& chain, ITolviFileTranslator** out) noexcept
 {
     return CreateAndQuery_nothrow<CComObject<CTolviChainFileTranslator>>(
         IID_ITolviFileTranslator, reinterpret_cast<void**>(out),

@@ -9,6 +9,6 @@
 
 namespace vembro {
 
-HRESULT CreateChainTranslator(const CChain& chain, ITolviFileTranslator** out) noexcept;
+HRESULT CreateChainTranslator_nothrow(const CChain& chain, ITolviFileTranslator** out) noexcept;
 
 } // namespace vembro

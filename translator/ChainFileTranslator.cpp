@@ -109,7 +109,7 @@ STDMETHODIMP CTolviChainFileTranslator::FindConnectionPoint(REFIID riid, IConnec
 }
 
 namespace {
-HRESULT FormatObjectOf(short id, ITolviFileFormat** pVal) noexcept
+HRESULT FormatObjectOf_nothrow(short id, ITolviFileFormat** pVal) noexcept
 try {
     CFormatInfo info;
     if (!g_FormatsInfo.Lookup(id, &info))
@@ -126,7 +126,7 @@ STDMETHODIMP CTolviChainFileTranslator::get_SourceFormat(ITolviFileFormat** pVal
     *pVal = nullptr;
     if (!HasChain())
         return E_UNEXPECTED;
-    return FormatObjectOf(m_Chain[0].m_nSource, pVal);
+    return FormatObjectOf_nothrow(m_Chain[0].m_nSource, pVal);
 }
 
 STDMETHODIMP CTolviChainFileTranslator::get_TargetFormat(ITolviFileFormat** pVal) noexcept
@@ -136,7 +136,7 @@ STDMETHODIMP CTolviChainFileTranslator::get_TargetFormat(ITolviFileFormat** pVal
     *pVal = nullptr;
     if (!HasChain())
         return E_UNEXPECTED;
-    return FormatObjectOf(m_Chain[m_Chain.GetSize() - 1].m_nTarget, pVal);
+    return FormatObjectOf_nothrow(m_Chain[m_Chain.GetSize() - 1].m_nTarget, pVal);
 }
 
 STDMETHODIMP CTolviChainFileTranslator::put_Property(VARIANT Prop, VARIANT newVal) noexcept

@@ -104,7 +104,7 @@ private:
     // The start shared by the four translate methods: a file run on the
     // names, or a stream run on the streams; a synchronous one returns when
     // it is over.
-    HRESULT StartRun(bool file, bool sync, IDispatch* direction, BSTR sourceName, BSTR targetName, IUnknown* source,
+    HRESULT StartRun_nothrow(bool file, bool sync, IDispatch* direction, BSTR sourceName, BSTR targetName, IUnknown* source,
                      IUnknown* target) noexcept;
     HRESULT ActivateItem(int step) noexcept;
     // Calls the start of `step`'s component on `ends`: in a synchronous run
@@ -116,7 +116,7 @@ private:
     int NextItem(CStepEnds& ends);
     // Activates and starts one step of an asynchronous run; a failure ends
     // the run.
-    HRESULT RunItem(ULONG runId, int step, const CStepEnds& ends) noexcept;
+    HRESULT RunItem_nothrow(ULONG runId, int step, const CStepEnds& ends) noexcept;
     // After activation: false when the run has ended or was stopped meanwhile
     // (a stop then ends it here, once); the step is then not started.
     bool MayStart(ULONG runId, int step) noexcept;
@@ -134,7 +134,7 @@ private:
     // Between two synchronous steps: raises a recorded failure, answers
     // whether the run was ended by a component's report.
     bool SyncStepEnded(int step);
-    HRESULT FinishSyncRun(ULONG runId, SyncEnd end, HRESULT raised) noexcept;
+    HRESULT FinishSyncRun_nothrow(ULONG runId, SyncEnd end, HRESULT raised) noexcept;
 
     // Constructed first and destroyed last: the client sinks outlive every
     // other member.

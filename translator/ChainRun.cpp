@@ -23,16 +23,16 @@ STDMETHODIMP CTolviChainFileTranslator::TranslateText(IDispatch*, BSTR, BSTR* Re
 STDMETHODIMP CTolviChainFileTranslator::TranslateFile(IDispatch* Direction, BSTR Source, BSTR Target,
                                                       VARIANT) noexcept
 {
-    return StartRun(true, false, Direction, Source, Target, nullptr, nullptr);
+    return StartRun_nothrow(true, false, Direction, Source, Target, nullptr, nullptr);
 }
 
 STDMETHODIMP CTolviChainFileTranslator::TranslateStream(IDispatch* Direction, IUnknown* Source, IUnknown* Target,
                                                         VARIANT) noexcept
 {
-    return StartRun(false, false, Direction, nullptr, nullptr, Source, Target);
+    return StartRun_nothrow(false, false, Direction, nullptr, nullptr, Source, Target);
 }
 
-HRESULT CTolviChainFileTranslator::StartRun(bool file, bool sync, IDispatch* direction, BSTR sourceName,
+HRESULT CTolviChainFileTranslator::StartRun_nothrow(bool file, bool sync, IDispatch* direction, BSTR sourceName,
                                             BSTR targetName, IUnknown* source, IUnknown* target) noexcept
 try {
     if (!direction || (file ? !sourceName || !targetName : !source || !target))
@@ -79,7 +79,7 @@ try {
 
     m_Events.Fire_StateChange(FTSTATE_TRANSLATE);
     if (!sync)
-        return RunItem(runId, 0, ends);
+        return RunItem_nothrow(runId, 0, ends);
     SyncEnd end = SyncEnd::Complete;
     HRESULT raised = S_OK;
     try {
@@ -87,7 +87,7 @@ try {
     } catch (...) {
         raised = ResultFromCaughtException(E_FAIL);
     }
-    return FinishSyncRun(runId, end, raised);
+    return FinishSyncRun_nothrow(runId, end, raised);
 }
 VEMBRO_CATCH_RETURN()
 
@@ -254,7 +254,7 @@ int CTolviChainFileTranslator::NextItem(CStepEnds& ends)
     return step;
 }
 
-HRESULT CTolviChainFileTranslator::RunItem(ULONG runId, int step, const CStepEnds& ends) noexcept
+HRESULT CTolviChainFileTranslator::RunItem_nothrow(ULONG runId, int step, const CStepEnds& ends) noexcept
 {
     try {
         ThrowIfFailed(ActivateItem(step));
@@ -329,7 +329,7 @@ try {
     const int step = NextItem(ends);
     runLock.Release();
     if (step >= 0) {
-        RunItem(runId, step, ends);
+        RunItem_nothrow(runId, step, ends);
         return;
     }
     lock.Unlock();

@@ -47,7 +47,7 @@ bool CTolviChainFileTranslator::SyncStepEnded(int step)
     return m_bSyncEnded || m_nCurItem != step;
 }
 
-HRESULT CTolviChainFileTranslator::FinishSyncRun(ULONG runId, SyncEnd end, HRESULT raised) noexcept
+HRESULT CTolviChainFileTranslator::FinishSyncRun_nothrow(ULONG runId, SyncEnd end, HRESULT raised) noexcept
 {
     HRESULT result;
     switch (end) {
@@ -75,13 +75,13 @@ HRESULT CTolviChainFileTranslator::FinishSyncRun(ULONG runId, SyncEnd end, HRESU
 STDMETHODIMP CTolviChainFileTranslator::SyncTranslateFile(IDispatch* Direction, BSTR Source, BSTR Target,
                                                           VARIANT) noexcept
 {
-    return StartRun(true, true, Direction, Source, Target, nullptr, nullptr);
+    return StartRun_nothrow(true, true, Direction, Source, Target, nullptr, nullptr);
 }
 
 STDMETHODIMP CTolviChainFileTranslator::SyncTranslateStream(IDispatch* Direction, IUnknown* Source,
                                                             IUnknown* Target, VARIANT) noexcept
 {
-    return StartRun(false, true, Direction, nullptr, nullptr, Source, Target);
+    return StartRun_nothrow(false, true, Direction, nullptr, nullptr, Source, Target);
 }
 
 STDMETHODIMP CTolviChainFileTranslator::IsFormatAvailable(VARIANT varData, tagFILEDATATYPE type) noexcept
@@ -96,8 +96,8 @@ try {
         // where it was.
         unique_variant data;
         ThrowIfFailed(NormalizeVariant(&varData, &data));
-        ThrowIfFailed(CheckDetectionData(data, type));
-        return ProbeConverter(converter.Get(), data, type);
+        ThrowIfFailed(CheckDetectionData_nothrow(data, type));
+        return ProbeConverter_nothrow(converter.Get(), data, type);
     }
     if (first.m_nType == CHAINITEM_TRANSLATOR) {
         ComPtr<ITolviFileTranslator> translator;

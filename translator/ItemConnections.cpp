@@ -12,7 +12,7 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 template <class Sink>
-HRESULT CreateSink(const std::shared_ptr<CItemOwner>& owner, ComPtr<IUnknown>& sink) noexcept
+HRESULT CreateSink_nothrow(const std::shared_ptr<CItemOwner>& owner, ComPtr<IUnknown>& sink) noexcept
 {
     // Each sink holds the module: a component may call one (its worker
     // still firing) after the chain translator has gone, and the code it
@@ -24,7 +24,7 @@ HRESULT CreateSink(const std::shared_ptr<CItemOwner>& owner, ComPtr<IUnknown>& s
     return p->QueryInterface(IID_PPV_ARGS(&sink));
 }
 
-HRESULT FindItemConnectionPoint(IUnknown* component, int fromConverter, ComPtr<IConnectionPoint>& point) noexcept
+HRESULT FindItemConnectionPoint_nothrow(IUnknown* component, int fromConverter, ComPtr<IConnectionPoint>& point) noexcept
 {
     ComPtr<IConnectionPointContainer> container;
     HRESULT hr = component->QueryInterface(IID_PPV_ARGS(&container));
@@ -42,12 +42,12 @@ HRESULT CTolviChainFileTranslator::AdviseItem(int fromConverter, IUnknown* compo
     if (fromConverter != 0 && fromConverter != 1)
         return E_INVALIDARG;
     ComPtr<IUnknown> sink;
-    HRESULT hr = fromConverter ? CreateSink<CTolviFileConverterEvents>(m_spOwnerLink, sink)
-                               : CreateSink<CTolviFileTranslatorEvents>(m_spOwnerLink, sink);
+    HRESULT hr = fromConverter ? CreateSink_nothrow<CTolviFileConverterEvents>(m_spOwnerLink, sink)
+                               : CreateSink_nothrow<CTolviFileTranslatorEvents>(m_spOwnerLink, sink);
     if (FAILED(hr))
         return hr;
     ComPtr<IConnectionPoint> point;
-    hr = FindItemConnectionPoint(component, fromConverter, point);
+    hr = FindItemConnectionPoint_nothrow(component, fromConverter, point);
     if (FAILED(hr))
         return hr;
     DWORD cookie = 0;
@@ -71,7 +71,7 @@ HRESULT CTolviChainFileTranslator::UnadviseItem(int fromConverter, IUnknown* com
     if (cookie == 0)
         return S_OK;
     ComPtr<IConnectionPoint> point;
-    HRESULT hr = FindItemConnectionPoint(component, fromConverter, point);
+    HRESULT hr = FindItemConnectionPoint_nothrow(component, fromConverter, point);
     if (SUCCEEDED(hr))
         hr = point->Unadvise(cookie);
     return hr;

@@ -37,7 +37,7 @@ public:
                 root = false;
             }
             if (type == XmlNodeType_Element && node.local == L"file") {
-                StartFile(node);
+                StartFile_nothrow(node);
             } else if (type == XmlNodeType_Element && node.local == L"trans-unit" && m_memory) {
                 Unit(xml::Capture(m_reader));
                 if (++m_nUnits % 256 == 0)
@@ -69,7 +69,7 @@ private:
 
     // Settles the languages of a <file> and reads the memory for them (once,
     // unless a later file asks for other languages).
-    void StartFile(xml::Node& file)
+    void StartFile_nothrow(xml::Node& file)
     {
         const std::wstring* declaredSource = file.Find(L"source-language");
         const std::wstring* declaredTarget = file.Find(L"target-language");

@@ -63,7 +63,7 @@ protected:
     template <class T> ComPtr<ITolviFileConverter3> Make(Recorder& heard)
     {
         ComPtr<ITolviFileConverter3> made;
-        EXPECT_EQ(S_OK, vembro::kit::CreateComponent<T>(IID_ITolviFileConverter3, &made));
+        EXPECT_EQ(S_OK, vembro::kit::CreateComponent_nothrow<T>(IID_ITolviFileConverter3, &made));
         Advise(made.Get(), IID_ITolviFileConverterEvents, MakeConverterSink(heard).Get());
         return made;
     }
@@ -207,7 +207,7 @@ TEST_F(Kit, PrioritySetsTheWorkersAndSyncRunsRestoreTheCallers)
 TEST_F(Kit, ATranslatorAnnouncesPropertiesKeepsErrorsAndDetectsEachKindOfData)
 {
     ComPtr<ITolviFileTranslator2> t;
-    ASSERT_EQ(S_OK, vembro::kit::CreateComponent<samples::CPseudoTranslator>(IID_ITolviFileTranslator2, &t));
+    ASSERT_EQ(S_OK, vembro::kit::CreateComponent_nothrow<samples::CPseudoTranslator>(IID_ITolviFileTranslator2, &t));
     Advise(t.Get(), IID_ITolviFileTranslatorEvents, MakeTranslatorSink(events).Get());
     ASSERT_EQ(S_OK, t->put_Property(Var::Str("EXPANSION"), Var::I4(-5)));
     ASSERT_EQ(S_OK, t->TranslateStream(nullptr, StreamOf("<p>x</p>").Get(), vembro::kit::NewMemoryStream().Get(), kNone));
@@ -281,11 +281,11 @@ TEST_F(Kit, RegistrationWritesEachKindsRowsAndTakesThemAllAway)
     for (const auto& k : kinds) {
         SCOPED_TRACE(static_cast<int>(k.kind));
         const vembro::kit::ComponentClass row{&clsid, L"VembroKitTest.Class", L"Kit test", k.kind, &NotCreatable};
-        ASSERT_EQ(S_OK, vembro::kit::RegisterComponent(row, L"C:\\c.dll"));
+        ASSERT_EQ(S_OK, vembro::kit::RegisterComponent_nothrow(row, L"C:\\c.dll"));
         EXPECT_EQ(k.expected, rows());
-        ASSERT_EQ(S_OK, vembro::kit::UnregisterComponent(row));
+        ASSERT_EQ(S_OK, vembro::kit::UnregisterComponent_nothrow(row));
         EXPECT_EQ(L"- - - - - -", rows());
-        EXPECT_EQ(S_OK, vembro::kit::UnregisterComponent(row)); // nothing left to remove
+        EXPECT_EQ(S_OK, vembro::kit::UnregisterComponent_nothrow(row)); // nothing left to remove
     }
 }
 

@@ -108,7 +108,7 @@ HRESULT FakeComponent::ProbeFile(BSTR file)
     return Contains(data, Does().detectIfContains) ? S_OK : S_FALSE;
 }
 
-HRESULT FakeComponent::ProbeStream(IUnknown* unknown)
+HRESULT FakeComponent::ProbeStream_nothrow(IUnknown* unknown)
 {
     if (!unknown)
         return E_POINTER;
@@ -128,25 +128,25 @@ HRESULT FakeComponent::ProbeText(BSTR text)
     return Contains(vembro::AnsiFromBstr(text), Does().detectIfContains) ? S_OK : S_FALSE;
 }
 
-HRESULT FakeComponent::DetectFile(BSTR file)
+HRESULT FakeComponent::DetectFile_nothrow(BSTR file)
 {
     Call("IsFormatAvailableFile(file=" + TextOf(file) + ")");
     return ProbeFile(file);
 }
 
-HRESULT FakeComponent::DetectStream(IUnknown* unknown)
+HRESULT FakeComponent::DetectStream_nothrow(IUnknown* unknown)
 {
     Call("IsFormatAvailableStream(stream=" + StreamText(unknown) + ")");
-    return ProbeStream(unknown);
+    return ProbeStream_nothrow(unknown);
 }
 
-HRESULT FakeComponent::DetectText(BSTR text)
+HRESULT FakeComponent::DetectText_nothrow(BSTR text)
 {
     Call("IsFormatAvailableMemory(text=" + TextOf(text) + ")");
     return ProbeText(text);
 }
 
-HRESULT FakeComponent::DetectData(const VARIANT& data, tagFILEDATATYPE type)
+HRESULT FakeComponent::DetectData_nothrow(const VARIANT& data, tagFILEDATATYPE type)
 {
     Call("IsFormatAvailable(data=" + VariantText(data) + ", type=" + std::to_string(static_cast<int>(type)) + ")");
     const VARIANT* v = &data;
@@ -167,7 +167,7 @@ HRESULT FakeComponent::DetectData(const VARIANT& data, tagFILEDATATYPE type)
     case FILEDATATYPE_STREAM:
         if (vt != VT_UNKNOWN && vt != VT_DISPATCH)
             return E_INVALIDARG;
-        return ProbeStream(byRef ? *V_UNKNOWNREF(v) : V_UNKNOWN(v));
+        return ProbeStream_nothrow(byRef ? *V_UNKNOWNREF(v) : V_UNKNOWN(v));
     default:
         return E_INVALIDARG;
     }
@@ -214,7 +214,7 @@ HRESULT FakeComponent::Start(const Job& job)
     return Does().startResult;
 }
 
-HRESULT FakeComponent::RunSync(const Job& job)
+HRESULT FakeComponent::RunSync_nothrow(const Job& job)
 {
     if (Does().noSync)
         return E_NOTIMPL; // only reachable through IDispatch

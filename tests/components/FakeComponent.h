@@ -60,11 +60,11 @@ protected:
     void Call(const std::string& text) const;
 
     HRESULT FormatOf(bool source, ITolviFileFormat** pVal);
-    HRESULT DetectFile(BSTR file);
-    HRESULT DetectStream(IUnknown* stream);
-    HRESULT DetectText(BSTR text);
+    HRESULT DetectFile_nothrow(BSTR file);
+    HRESULT DetectStream_nothrow(IUnknown* stream);
+    HRESULT DetectText_nothrow(BSTR text);
     // A translator's IsFormatAvailable: the data by its FILEDATATYPE.
-    HRESULT DetectData(const VARIANT& data, tagFILEDATATYPE type);
+    HRESULT DetectData_nothrow(const VARIANT& data, tagFILEDATATYPE type);
 
     // Job builders: E_POINTER for null names or streams.
     static Job FileJob(BSTR in, BSTR out);
@@ -74,7 +74,7 @@ protected:
     // journal line: startResult, then the work reported inline or by a worker.
     HRESULT Start(const Job& job);
     // The Sync* operations: the same work and reports in the caller's thread.
-    HRESULT RunSync(const Job& job);
+    HRESULT RunSync_nothrow(const Job& job);
     HRESULT DoStop();
     HRESULT DoGetProperty(const VARIANT& name, VARIANT* pVal);
     HRESULT DoPutProperty(const VARIANT& name, const VARIANT& value);
@@ -89,7 +89,7 @@ protected:
 private:
     // The configured answer for data; no journal line.
     HRESULT ProbeFile(BSTR file);
-    HRESULT ProbeStream(IUnknown* unknown);
+    HRESULT ProbeStream_nothrow(IUnknown* unknown);
     HRESULT ProbeText(BSTR text);
     // The work of a run, then the configured reports. Answers the copy's
     // failure, S_OK otherwise.

@@ -18,19 +18,19 @@ const vembro::QIEntry* FakeConverter::QITable() const noexcept
 
 STDMETHODIMP FakeConverter::IsFormatAvailableStream(IUnknown* Stream) noexcept
 try {
-    return DetectStream(Stream);
+    return DetectStream_nothrow(Stream);
 }
 VEMBRO_CATCH_RETURN()
 
 STDMETHODIMP FakeConverter::IsFormatAvailableFile(BSTR File) noexcept
 try {
-    return DetectFile(File);
+    return DetectFile_nothrow(File);
 }
 VEMBRO_CATCH_RETURN()
 
 STDMETHODIMP FakeConverter::IsFormatAvailableMemory(BSTR Text) noexcept
 try {
-    return DetectText(Text);
+    return DetectText_nothrow(Text);
 }
 VEMBRO_CATCH_RETURN()
 
@@ -52,7 +52,7 @@ STDMETHODIMP FakeConverter::SyncConvertFile(BSTR InFile, BSTR OutFile, VARIANT R
 try {
     Call("SyncConvertFile(in=" + TextOf(InFile) + ", out=" + TextOf(OutFile) + ", reserved=" + VariantText(Reserved) +
          ")");
-    return RunSync(FileJob(InFile, OutFile));
+    return RunSync_nothrow(FileJob(InFile, OutFile));
 }
 VEMBRO_CATCH_RETURN()
 
@@ -60,7 +60,7 @@ STDMETHODIMP FakeConverter::SyncConvertStream(IUnknown* Source, IUnknown* Target
 try {
     Call("SyncConvertStream(in=" + StreamText(Source) + ", out=" + StreamText(Target) +
          ", reserved=" + VariantText(Reserved) + ")");
-    return RunSync(StreamJob(Source, Target));
+    return RunSync_nothrow(StreamJob(Source, Target));
 }
 VEMBRO_CATCH_RETURN()
 

@@ -44,7 +44,7 @@ STDMETHODIMP FakeTranslator::SyncTranslateFile(IDispatch* Direction, BSTR Source
 try {
     Call("SyncTranslateFile(direction=" + PointerText(Direction) + ", in=" + TextOf(Source) + ", out=" +
          TextOf(Target) + ", reserved=" + VariantText(Reserved) + ")");
-    return RunSync(FileJob(Source, Target));
+    return RunSync_nothrow(FileJob(Source, Target));
 }
 VEMBRO_CATCH_RETURN()
 
@@ -53,7 +53,7 @@ STDMETHODIMP FakeTranslator::SyncTranslateStream(IDispatch* Direction, IUnknown*
 try {
     Call("SyncTranslateStream(direction=" + PointerText(Direction) + ", in=" + StreamText(Source) +
          ", out=" + StreamText(Target) + ", reserved=" + VariantText(Reserved) + ")");
-    return RunSync(StreamJob(Source, Target));
+    return RunSync_nothrow(StreamJob(Source, Target));
 }
 VEMBRO_CATCH_RETURN()
 
@@ -69,7 +69,7 @@ VEMBRO_CATCH_RETURN()
 
 STDMETHODIMP FakeTranslator::IsFormatAvailable(VARIANT varData, tagFILEDATATYPE type) noexcept
 try {
-    return DetectData(varData, type);
+    return DetectData_nothrow(varData, type);
 }
 VEMBRO_CATCH_RETURN()
 

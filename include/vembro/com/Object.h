@@ -57,7 +57,7 @@ protected:
 
 namespace detail {
 template <class Wrapper>
-HRESULT CreateWrapped(Wrapper** pp) noexcept
+HRESULT CreateWrapped_nothrow(Wrapper** pp) noexcept
 {
     if (!pp)
         return E_POINTER;
@@ -110,7 +110,7 @@ public:
     VEMBRO_WRAPPER_IUNKNOWN()
     // A new object with a reference count of 0; the caller's QueryInterface
     // takes the first reference, or the caller deletes it.
-    static HRESULT CreateInstance(CComObject** pp) noexcept { return detail::CreateWrapped(pp); }
+    static HRESULT CreateInstance(CComObject** pp) noexcept { return detail::CreateWrapped_nothrow(pp); }
 };
 
 // The same without the module lock.
@@ -119,7 +119,7 @@ class CComObjectNoLock final : public Base {
 public:
     ~CComObjectNoLock() override { this->FinalRelease(); }
     VEMBRO_WRAPPER_IUNKNOWN()
-    static HRESULT CreateInstance(CComObjectNoLock** pp) noexcept { return detail::CreateWrapped(pp); }
+    static HRESULT CreateInstance(CComObjectNoLock** pp) noexcept { return detail::CreateWrapped_nothrow(pp); }
 };
 
 // Creates a wrapped object and asks it for an interface; on failure the

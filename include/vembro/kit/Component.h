@@ -54,16 +54,16 @@ public:
     STDMETHODIMP Stop(VARIANT) noexcept override { return m_core.Run().Stop(); }
     STDMETHODIMP Suspend() noexcept override { return m_core.Run().Suspend(); }
     STDMETHODIMP Resume() noexcept override { return m_core.Run().Resume(); }
-    STDMETHODIMP get_Property(VARIANT Prop, VARIANT* pVal) noexcept override { return m_core.GetProperty(Prop, pVal); }
+    STDMETHODIMP get_Property(VARIANT Prop, VARIANT* pVal) noexcept override { return m_core.GetProperty_nothrow(Prop, pVal); }
 
     // IConnectionPointContainer
     STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** ppEnum) noexcept override
     {
-        return m_core.EnumPoints(ppEnum);
+        return m_core.EnumPoints_nothrow(ppEnum);
     }
     STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) noexcept override
     {
-        return m_core.FindPoint(riid, ppCP);
+        return m_core.FindPoint_nothrow(riid, ppCP);
     }
 
 protected:

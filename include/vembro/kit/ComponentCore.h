@@ -30,30 +30,30 @@ public:
     ComponentCore(IConnectionPointContainer* owner, const IID& eventsIid, long workingState) noexcept;
     virtual ~ComponentCore() = default;
 
-    HRESULT DetectFile(BSTR file, const DetectFn& detect) noexcept;
-    HRESULT DetectStream(IUnknown* data, const DetectFn& detect) noexcept;
-    HRESULT DetectText(BSTR text, const DetectFn& detect, const TextToBytesFn& toBytes) noexcept;
+    HRESULT DetectFile_nothrow(BSTR file, const DetectFn& detect) noexcept;
+    HRESULT DetectStream_nothrow(IUnknown* data, const DetectFn& detect) noexcept;
+    HRESULT DetectText_nothrow(BSTR text, const DetectFn& detect, const TextToBytesFn& toBytes) noexcept;
     // The VARIANT form of translators' IsFormatAvailable.
-    HRESULT DetectData(const VARIANT& data, tagFILEDATATYPE type, const DetectFn& detect,
+    HRESULT DetectData_nothrow(const VARIANT& data, tagFILEDATATYPE type, const DetectFn& detect,
                        const TextToBytesFn& toBytes) noexcept;
 
     // `check`, when given, sees the input's head before the run starts and
     // refuses it with its own code: once the run is on its worker, a
     // converter's failure can only be reported as FTSTATE_ERROR, which a
     // chain passes on as E_FAIL.
-    HRESULT StartFile(BSTR in, BSTR out, ConvertFn convert, const DetectFn& check = {}) noexcept;
-    HRESULT StartStream(IUnknown* in, IUnknown* out, ConvertFn convert, const DetectFn& check = {}) noexcept;
-    HRESULT SyncFile(BSTR in, BSTR out, const ConvertFn& convert) noexcept;
-    HRESULT SyncStream(IUnknown* in, IUnknown* out, const ConvertFn& convert) noexcept;
-    HRESULT Memory(BSTR in, BSTR* out, const ConvertFn& convert, const TextToBytesFn& toBytes,
+    HRESULT StartFile_nothrow(BSTR in, BSTR out, ConvertFn convert, const DetectFn& check = {}) noexcept;
+    HRESULT StartStream_nothrow(IUnknown* in, IUnknown* out, ConvertFn convert, const DetectFn& check = {}) noexcept;
+    HRESULT SyncFile_nothrow(BSTR in, BSTR out, const ConvertFn& convert) noexcept;
+    HRESULT SyncStream_nothrow(IUnknown* in, IUnknown* out, const ConvertFn& convert) noexcept;
+    HRESULT Memory_nothrow(BSTR in, BSTR* out, const ConvertFn& convert, const TextToBytesFn& toBytes,
                    const BytesToTextFn& toText) noexcept;
 
-    HRESULT FindPoint(REFIID riid, IConnectionPoint** out) noexcept;
-    HRESULT EnumPoints(IEnumConnectionPoints** out) noexcept;
+    HRESULT FindPoint_nothrow(REFIID riid, IConnectionPoint** out) noexcept;
+    HRESULT EnumPoints_nothrow(IEnumConnectionPoints** out) noexcept;
 
-    HRESULT GetProperty(const VARIANT& name, VARIANT* value) noexcept;
+    HRESULT GetProperty_nothrow(const VARIANT& name, VARIANT* value) noexcept;
     // "PRIORITY" must be a number from -2 to 2 and also sets the run priority.
-    HRESULT PutProperty(const VARIANT& name, const VARIANT& value) noexcept;
+    HRESULT PutProperty_nothrow(const VARIANT& name, const VARIANT& value) noexcept;
 
     Runner& Run() noexcept { return m_runner; }
     PropertyBag& Properties() noexcept { return m_properties; }
@@ -87,7 +87,7 @@ public:
     explicit TranslatorCore(IConnectionPointContainer* owner) noexcept;
     void OnState(long state) noexcept override;
     void OnProgress(long progress, long maxProgress) noexcept override;
-    HRESULT PutPropertyAndNotify(const VARIANT& name, const VARIANT& value) noexcept;
+    HRESULT PutPropertyAndNotify_nothrow(const VARIANT& name, const VARIANT& value) noexcept;
 };
 
 std::string Utf8TextToBytes(const std::wstring& text);

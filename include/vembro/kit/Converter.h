@@ -36,52 +36,52 @@ public:
     // ITolviFileConverter
     STDMETHODIMP IsFormatAvailableStream(IUnknown* Stream) noexcept override
     {
-        return m_core.DetectStream(Stream, &Derived::Detect);
+        return m_core.DetectStream_nothrow(Stream, &Derived::Detect);
     }
     STDMETHODIMP IsFormatAvailableFile(BSTR File) noexcept override
     {
-        return m_core.DetectFile(File, &Derived::Detect);
+        return m_core.DetectFile_nothrow(File, &Derived::Detect);
     }
     STDMETHODIMP ConvertFile(BSTR InFile, BSTR OutFile, VARIANT) noexcept override
 
     try {
-        return m_core.StartFile(InFile, OutFile, Work(), HeadCheck());
+        return m_core.StartFile_nothrow(InFile, OutFile, Work(), HeadCheck());
     }
     VEMBRO_CATCH_RETURN()
     STDMETHODIMP ConvertStream(IUnknown* Source, IUnknown* Target, VARIANT) noexcept override
 
     try {
-        return m_core.StartStream(Source, Target, Work(), HeadCheck());
+        return m_core.StartStream_nothrow(Source, Target, Work(), HeadCheck());
     }
     VEMBRO_CATCH_RETURN()
     STDMETHODIMP ConvertMemory(BSTR TextIn, BSTR* TextOut) noexcept override
 
     try {
-        return m_core.Memory(TextIn, TextOut, Work(), &Derived::TextToSource, &Derived::TargetToText);
+        return m_core.Memory_nothrow(TextIn, TextOut, Work(), &Derived::TextToSource, &Derived::TargetToText);
     }
     VEMBRO_CATCH_RETURN()
     STDMETHODIMP IsFormatAvailableMemory(BSTR Text) noexcept override
     {
-        return m_core.DetectText(Text, &Derived::Detect, &Derived::TextToSource);
+        return m_core.DetectText_nothrow(Text, &Derived::Detect, &Derived::TextToSource);
     }
 
     // ITolviFileConverter2
     STDMETHODIMP put_Property(VARIANT Prop, VARIANT newVal) noexcept override
     {
-        return m_core.PutProperty(Prop, newVal);
+        return m_core.PutProperty_nothrow(Prop, newVal);
     }
 
     // ITolviFileConverter3
     STDMETHODIMP SyncConvertFile(BSTR InFile, BSTR OutFile, VARIANT) noexcept override
 
     try {
-        return m_core.SyncFile(InFile, OutFile, Work());
+        return m_core.SyncFile_nothrow(InFile, OutFile, Work());
     }
     VEMBRO_CATCH_RETURN()
     STDMETHODIMP SyncConvertStream(IUnknown* Source, IUnknown* Target, VARIANT) noexcept override
 
     try {
-        return m_core.SyncStream(Source, Target, Work());
+        return m_core.SyncStream_nothrow(Source, Target, Work());
     }
     VEMBRO_CATCH_RETURN()
 private:

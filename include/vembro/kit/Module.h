@@ -34,7 +34,7 @@ struct ComponentClass {
 };
 
 template <class T>
-HRESULT CreateComponent(REFIID riid, void** ppv) noexcept
+HRESULT CreateComponent_nothrow(REFIID riid, void** ppv) noexcept
 {
     return CreateAndQuery_nothrow<CComObject<T>>(riid, ppv, [](T&) { return S_OK; });
 }
@@ -46,7 +46,7 @@ constexpr ComponentClass ConverterClass(const CLSID& clsid, const wchar_t* progI
     static_assert(checks::HasConvert<T>::value,
                   "a converter class needs 'void Convert(IStream* in, IStream* out, vembro::kit::Progress& progress)'");
     static_assert(std::is_base_of_v<Converter<T>, T>, "a converter class derives from vembro::kit::Converter<itself>");
-    return {&clsid, progId, description, ComponentKind::Converter, &CreateComponent<T>};
+    return {&clsid, progId, description, ComponentKind::Converter, &CreateComponent_nothrow<T>};
 }
 
 template <class T>
@@ -57,13 +57,13 @@ constexpr ComponentClass TranslatorClass(const CLSID& clsid, const wchar_t* prog
                   "a translator class needs 'void Translate(IDispatch* direction, IStream* in, IStream* out, "
                   "vembro::kit::Progress& progress)'");
     static_assert(std::is_base_of_v<Translator<T>, T>, "a translator class derives from vembro::kit::Translator<itself>");
-    return {&clsid, progId, description, ComponentKind::Translator, &CreateComponent<T>};
+    return {&clsid, progId, description, ComponentKind::Translator, &CreateComponent_nothrow<T>};
 }
 
 template <class T>
 constexpr ComponentClass ObjectClass(const CLSID& clsid, const wchar_t* progId, const wchar_t* description)
 {
-    return {&clsid, progId, description, ComponentKind::Object, &CreateComponent<T>};
+    return {&clsid, progId, description, ComponentKind::Object, &CreateComponent_nothrow<T>};
 }
 
 // The classes of this DLL (defined by VEMBRO_KIT_CLASSES).
@@ -74,9 +74,9 @@ struct ComponentTable {
 ComponentTable Components() noexcept;
 
 // Registry work for one class; the module path is the DLL's full path.
-HRESULT RegisterComponent(const ComponentClass& cls, const wchar_t* modulePath) noexcept;
-// Removes what RegisterComponent wrote; absent keys are not an error.
-HRESULT UnregisterComponent(const ComponentClass& cls) noexcept;
+HRESULT RegisterComponent_nothrow(const ComponentClass& cls, const wchar_t* modulePath) noexcept;
+// Removes what RegisterComponent_nothrow wrote; absent keys are not an error.
+HRESULT UnregisterComponent_nothrow(const ComponentClass& cls) noexcept;
 
 } // namespace vembro::kit
 

@@ -55,7 +55,7 @@ public:
     // started and S_OK returned: the outcome arrives as state reports.
     HRESULT Start(Work work) noexcept;
     // The whole run in this thread, with the same reports; returns its result.
-    HRESULT RunSync(const Work& work) noexcept;
+    HRESULT RunSync_nothrow(const Work& work) noexcept;
 
     HRESULT Stop() noexcept;
     HRESULT Suspend() noexcept;
@@ -64,7 +64,7 @@ public:
     HRESULT Error() noexcept;
     bool Running() noexcept;
     // -2 (lowest) to 2 (highest); applies to the running and later runs.
-    HRESULT SetPriority(long priority) noexcept;
+    HRESULT SetPriority_nothrow(long priority) noexcept;
 
 private:
     friend class Progress;

@@ -32,24 +32,24 @@ public:
     // ITolviFileTranslator
     STDMETHODIMP put_Property(VARIANT Prop, VARIANT newVal) noexcept override
     {
-        return m_core.PutPropertyAndNotify(Prop, newVal);
+        return m_core.PutPropertyAndNotify_nothrow(Prop, newVal);
     }
     STDMETHODIMP TranslateText(IDispatch* Direction, BSTR Text, BSTR* Result) noexcept override
 
     try {
-        return m_core.Memory(Text, Result, Work(Direction), &Derived::TextToSource, &Derived::TargetToText);
+        return m_core.Memory_nothrow(Text, Result, Work(Direction), &Derived::TextToSource, &Derived::TargetToText);
     }
     VEMBRO_CATCH_RETURN()
     STDMETHODIMP TranslateFile(IDispatch* Direction, BSTR Source, BSTR Target, VARIANT) noexcept override
 
     try {
-        return m_core.StartFile(Source, Target, Work(Direction));
+        return m_core.StartFile_nothrow(Source, Target, Work(Direction));
     }
     VEMBRO_CATCH_RETURN()
     STDMETHODIMP TranslateStream(IDispatch* Direction, IUnknown* Source, IUnknown* Target, VARIANT) noexcept override
 
     try {
-        return m_core.StartStream(Source, Target, Work(Direction));
+        return m_core.StartStream_nothrow(Source, Target, Work(Direction));
     }
     VEMBRO_CATCH_RETURN()
     STDMETHODIMP get_Error(LONG* pVal) noexcept override
@@ -61,20 +61,20 @@ public:
     }
     STDMETHODIMP IsFormatAvailable(VARIANT varData, tagFILEDATATYPE type) noexcept override
     {
-        return m_core.DetectData(varData, type, &Derived::Detect, &Derived::TextToSource);
+        return m_core.DetectData_nothrow(varData, type, &Derived::Detect, &Derived::TextToSource);
     }
 
     // ITolviFileTranslator2
     STDMETHODIMP SyncTranslateFile(IDispatch* Direction, BSTR Source, BSTR Target, VARIANT) noexcept override
 
     try {
-        return m_core.SyncFile(Source, Target, Work(Direction));
+        return m_core.SyncFile_nothrow(Source, Target, Work(Direction));
     }
     VEMBRO_CATCH_RETURN()
     STDMETHODIMP SyncTranslateStream(IDispatch* Direction, IUnknown* Source, IUnknown* Target,
                                      VARIANT) noexcept override
     {
-        return m_core.SyncStream(Source, Target, Work(Direction));
+        return m_core.SyncStream_nothrow(Source, Target, Work(Direction));
     }
 
 private:
