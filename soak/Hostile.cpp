@@ -4,108 +4,80 @@
 // manager and the chain translator, and a malformed catalogue of more than
 // 10,000 entries. Each call must answer a defined HRESULT; nothing may
 // crash, leak a reference, leave a temporary file or keep the module.
-#include <windows.h>
-#include <oleauto.h>
-
+#include <algorithm>
 #include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <functional>
 #include <map>
-#include <string>
 #include <vector>
 
-#include "SoakClient.h"
+#include "Soak.h"
 #include "support/Fakes.h"
+#include "support/Variants.h"
 
 using Microsoft::WRL::ComPtr;
+using comtest::Var;
 
 namespace soak {
 namespace {
 
-// A VARIANT with whatever it refers to kept alive alongside.
-struct Value {
-    std::string name;
-    VARIANT v;
-};
-
+// What the by-reference values point at.
 struct Storage {
-    VARIANT inner[4];
     BYTE zeros[64] = {};
     BSTR nullBstr = nullptr;
-    BSTR text = ::SysAllocString(L"x");
-    SAFEARRAY* array = nullptr;
-    Storage()
-    {
-        for (auto& v : inner)
-            ::VariantInit(&v);
-    }
-    ~Storage()
-    {
-        ::SysFreeString(text);
-        if (array)
-            ::SafeArrayDestroy(array);
-    }
+    Var inner[4], empty;
+    SAFEARRAY* array = ::SafeArrayCreateVector(VT_I4, 0, 3);
+    ~Storage() { ::SafeArrayDestroy(array); }
 };
 
-std::vector<Value> HostileValues(Storage& s)
+std::vector<std::pair<std::string, Var>> HostileValues(Storage& s)
 {
-    std::vector<Value> values;
-    auto add = [&](const std::string& name, VARTYPE vt, std::function<void(VARIANT&)> fill) {
-        Value value{name, {}};
-        ::VariantInit(&value.v);
-        V_VT(&value.v) = vt;
-        if (fill)
-            fill(value.v);
-        values.push_back(value);
+    std::vector<std::pair<std::string, Var>> values;
+    auto add = [&](const std::string& name, VARTYPE vt, void* ref) {
+        Var v;
+        V_VT(&v) = vt;
+        V_BYREF(&v) = ref; // a plain value's payload: null, zero, empty
+        values.emplace_back(name, std::move(v));
     };
-    // Every plain type with an empty payload (null strings and interfaces,
-    // zero numbers), then each type by reference to zeroed storage.
-    static const VARTYPE kPlain[] = {VT_EMPTY, VT_NULL, VT_I2, VT_I4, VT_R4, VT_R8, VT_CY, VT_DATE, VT_BSTR,
-                                     VT_DISPATCH, VT_ERROR, VT_BOOL, VT_UNKNOWN, VT_DECIMAL, VT_I1, VT_UI1,
-                                     VT_UI2, VT_UI4, VT_I8, VT_UI8, VT_INT, VT_UINT};
-    for (VARTYPE vt : kPlain) {
+    // Every plain type with an empty payload, then each by reference to zeros.
+    for (VARTYPE vt : {VT_EMPTY, VT_NULL, VT_I2, VT_I4, VT_R4, VT_R8, VT_CY, VT_DATE, VT_BSTR, VT_DISPATCH, VT_ERROR,
+                       VT_BOOL, VT_UNKNOWN, VT_DECIMAL, VT_I1, VT_UI1, VT_UI2, VT_UI4, VT_I8, VT_UI8, VT_INT, VT_UINT}) {
         add("vt " + std::to_string(vt), vt, nullptr);
         if (vt != VT_EMPTY && vt != VT_NULL)
-            add("byref vt " + std::to_string(vt), VT_BYREF | vt, [&](VARIANT& v) { V_BYREF(&v) = s.zeros; });
+            add("byref vt " + std::to_string(vt), VT_BYREF | vt, s.zeros);
     }
-    add("byref null BSTR", VT_BYREF | VT_BSTR, [&](VARIANT& v) { V_BSTRREF(&v) = &s.nullBstr; });
-    add("empty BSTR", VT_BSTR, [&](VARIANT& v) { V_BSTR(&v) = s.text; });
+    add("byref null BSTR", VT_BYREF | VT_BSTR, &s.nullBstr);
+    values.emplace_back("empty BSTR", Var::Str(""));
     // Nested by-reference VARIANTs, four deep, ending in a string.
     V_VT(&s.inner[3]) = VT_BSTR;
-    V_BSTR(&s.inner[3]) = s.text;
+    V_BSTR(&s.inner[3]) = ::SysAllocString(L"x");
     for (int i = 2; i >= 0; --i) {
         V_VT(&s.inner[i]) = VT_BYREF | VT_VARIANT;
         V_VARIANTREF(&s.inner[i]) = &s.inner[i + 1];
     }
-    add("nested byref VARIANT", VT_BYREF | VT_VARIANT, [&](VARIANT& v) { V_VARIANTREF(&v) = &s.inner[0]; });
-    add("byref VARIANT to empty", VT_BYREF | VT_VARIANT, [&](VARIANT& v) {
-        static VARIANT empty = {};
-        V_VARIANTREF(&v) = &empty;
-    });
-    s.array = ::SafeArrayCreateVector(VT_I4, 0, 3);
-    add("array of I4", VT_ARRAY | VT_I4, [&](VARIANT& v) { V_ARRAY(&v) = s.array; });
-    add("byref array", VT_BYREF | VT_ARRAY | VT_I4, [&](VARIANT& v) { V_ARRAYREF(&v) = &s.array; });
-    add("null array", VT_ARRAY | VT_BSTR, [&](VARIANT& v) { V_ARRAY(&v) = nullptr; });
-    // Extreme numbers.
-    add("I2 min", VT_I2, [](VARIANT& v) { V_I2(&v) = SHRT_MIN; });
-    add("I4 max", VT_I4, [](VARIANT& v) { V_I4(&v) = INT_MAX; });
-    add("I4 min", VT_I4, [](VARIANT& v) { V_I4(&v) = INT_MIN; });
-    add("UI4 max", VT_UI4, [](VARIANT& v) { V_UI4(&v) = UINT_MAX; });
-    add("I8 max", VT_I8, [](VARIANT& v) { V_I8(&v) = LLONG_MAX; });
-    add("R8 max", VT_R8, [](VARIANT& v) { V_R8(&v) = DBL_MAX; });
-    add("R8 NaN", VT_R8, [](VARIANT& v) { V_R8(&v) = std::nan(""); });
-    add("R4 -inf", VT_R4, [](VARIANT& v) { V_R4(&v) = -HUGE_VALF; });
-    add("R8 -0.5", VT_R8, [](VARIANT& v) { V_R8(&v) = -0.5; });
-    add("DATE max", VT_DATE, [](VARIANT& v) { V_DATE(&v) = 2958465.99; });
-    add("CY max", VT_CY, [](VARIANT& v) { V_CY(&v).int64 = LLONG_MAX; });
-    add("DECIMAL max", VT_DECIMAL, [](VARIANT& v) {
-        V_DECIMAL(&v).Hi32 = UINT_MAX;
-        V_DECIMAL(&v).Lo64 = ULLONG_MAX;
-        V_VT(&v) = VT_DECIMAL; // the DECIMAL overlays the type field
-    });
-    add("missing", VT_ERROR, [](VARIANT& v) { V_ERROR(&v) = DISP_E_PARAMNOTFOUND; });
+    add("nested byref VARIANT", VT_BYREF | VT_VARIANT, &s.inner[0]);
+    add("byref VARIANT to empty", VT_BYREF | VT_VARIANT, &s.empty);
+    add("array of I4", VT_ARRAY | VT_I4, ::SafeArrayCreateVector(VT_I4, 0, 3));
+    add("byref array", VT_BYREF | VT_ARRAY | VT_I4, &s.array);
+    add("null array", VT_ARRAY | VT_BSTR, nullptr);
+    values.emplace_back("I2 min", Var::Of(VT_I2, SHRT_MIN));
+    values.emplace_back("I4 max", Var::Of(VT_I4, INT_MAX));
+    values.emplace_back("I4 min", Var::Of(VT_I4, INT_MIN));
+    values.emplace_back("UI4 max", Var::Of(VT_UI4, UINT_MAX));
+    values.emplace_back("I8 max", Var::Of(VT_I8, LLONG_MAX));
+    values.emplace_back("R8 max", Var::Of(VT_R8, DBL_MAX));
+    values.emplace_back("R8 NaN", Var::Of(VT_R8, std::nan("")));
+    values.emplace_back("R4 -inf", Var::Of(VT_R4, -HUGE_VALF));
+    values.emplace_back("R8 -0.5", Var::Of(VT_R8, -0.5));
+    values.emplace_back("DATE max", Var::Of(VT_DATE, 2958465.99));
+    add("CY max", VT_CY, nullptr);
+    V_CY(&values.back().second).int64 = LLONG_MAX;
+    add("DECIMAL max", VT_DECIMAL, nullptr);
+    V_DECIMAL(&values.back().second).Hi32 = UINT_MAX;
+    V_DECIMAL(&values.back().second).Lo64 = ULLONG_MAX;
+    V_VT(&values.back().second) = VT_DECIMAL; // the DECIMAL overlays the type field
+    values.emplace_back("missing", Var::Missing());
     add("invalid type 0x7F", 0x7F, nullptr);
     add("VT_ILLEGAL", VT_ILLEGAL, nullptr);
     return values;
@@ -119,14 +91,10 @@ bool Defined(HRESULT hr)
                                        REGDB_E_CLASSNOTREG, E_ACCESSDENIED,
                                        // a component's own failure, passed on: the input file does not exist
                                        HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)};
-    for (HRESULT d : kDefined) {
-        if (hr == d)
-            return true;
-    }
-    return false;
+    return std::find(std::begin(kDefined), std::end(kDefined), hr) != std::end(kDefined);
 }
 
-// Installs good fakes (formats 901..904) among a malformed catalogue.
+// Good fakes (formats 901..904) among a malformed catalogue.
 void InstallMalformed(fakes::Installation& inst, int garbage)
 {
     fakes::Behaviour failsCreation, formatFails, nullFormat;
@@ -142,16 +110,13 @@ void InstallMalformed(fakes::Installation& inst, int garbage)
         .CatalogueEntry("{00000000-0000-0000-0000-0000000000AA}") // a class that is not registered
         .CatalogueEntry("{not a clsid")
         .CatalogueEntry(std::wstring(L"Soak.\u00e9\u4e2d"))
-        .CatalogueEntry("Soak.EmptyCurVer")
         .CurVer("Soak.EmptyCurVer", "")
-        .CatalogueEntry("Soak.DwordCurVer")
         .CurVerRaw("Soak.DwordCurVer", REG_DWORD, {1, 0, 0, 0})
-        .CatalogueEntry("Soak.Unterminated")
         .CurVerRaw("Soak.Unterminated", REG_SZ, {'S', 0, 'o', 0, 'a', 0}) // no terminator
-        .CatalogueEntry("Soak.OddBytes")
         .CurVerRaw("Soak.OddBytes", REG_SZ, {'S', 0, 'o'})
-        .CatalogueEntry("Soak.SelfLoop")
         .CurVer("Soak.SelfLoop", "Soak.SelfLoop");
+    for (const char* name : {"Soak.EmptyCurVer", "Soak.DwordCurVer", "Soak.Unterminated", "Soak.OddBytes", "Soak.SelfLoop"})
+        inst.CatalogueEntry(name);
     for (int i = 0; i < garbage; ++i)
         inst.CatalogueEntry("Soak.Garbage." + std::to_string(i));
     inst.Install();
@@ -163,85 +128,60 @@ int RunHostile()
 {
     const int garbage = 10000;
     fakes::Installation inst;
-    ULONGLONG t0 = ::GetTickCount64();
+    const ULONGLONG t0 = ::GetTickCount64();
     InstallMalformed(inst, garbage);
-    const std::string tempFolder = TempFolder();
-    const size_t tempBefore = TempFiles(tempFolder);
+    const long tempBefore = TempFiles();
     std::map<std::string, std::map<HRESULT, int>> results;
     int undefined = 0;
     auto note = [&](const std::string& call, const std::string& value, HRESULT hr) {
         ++results[call][hr];
-        if (!Defined(hr)) {
-            ++undefined;
-            std::printf("  undefined: %s(%s) -> 0x%08lX\n", call.c_str(), value.c_str(), static_cast<unsigned long>(hr));
-        }
+        if (Defined(hr))
+            return;
+        ++undefined;
+        std::printf("  undefined: %s(%s) -> 0x%08lX\n", call.c_str(), value.c_str(), static_cast<unsigned long>(hr));
     };
     {
         ComPtr<ITolviFTManager> manager = CreateManager();
-        ULONGLONG t1 = ::GetTickCount64();
-        ComPtr<ITolviFileFormats> sources;
-        HRESULT hr = manager->get_ConvertSourceFormats(&sources);
+        const ULONGLONG t1 = ::GetTickCount64();
+        ComPtr<ITolviFileFormats> f;
+        HRESULT hr = manager->get_ConvertSourceFormats(&f);
         short count = 0;
-        if (sources)
-            sources->get_Count(&count);
+        if (f)
+            f->get_Count(&count);
         std::printf("hostile: catalogue of %d entries (%d without a class, 8 malformed, 3 failing fakes, 3 good "
                     "ones): written in %.1f s, loaded in %.1f s: 0x%08lX, %d source formats\n",
                     garbage + 14, garbage, (t1 - t0) / 1000.0, (::GetTickCount64() - t1) / 1000.0,
                     static_cast<unsigned long>(hr), count);
         note("ConvertSourceFormats", "malformed catalogue", hr);
-        ComPtr<ITolviFileFormats> translatable;
-        note("TranslateSourceFormats", "malformed catalogue", manager->get_TranslateSourceFormats(&translatable));
+        note("TranslateSourceFormats", "malformed catalogue", manager->get_TranslateSourceFormats(f.ReleaseAndGetAddressOf()));
 
         ComPtr<ITolviFileTranslator> chain;
-        CheckHr("the good chain", Translator(manager.Get(), 901, 904, &chain));
         ComPtr<ITolviFileTranslator2> chain2;
+        CheckHr("the good chain", Translator(manager.Get(), 901, 904, &chain));
         CheckHr("ITolviFileTranslator2", chain.As(&chain2));
         Storage storage;
-        std::vector<Value> values = HostileValues(storage);
-        const VARIANT good = I2(901), goodTarget = I2(904);
-        VARIANT mode;
-        V_VT(&mode) = VT_BSTR;
-        V_BSTR(&mode) = ::SysAllocString(L"Mode");
-        VARIANT priority;
-        V_VT(&priority) = VT_BSTR;
-        V_BSTR(&priority) = ::SysAllocString(L"PRIORITY");
-        vembro::unique_bstr in(::SysAllocString(L"C:\\nonexistent\\in.ha"));
-        vembro::unique_bstr out(::SysAllocString(L"C:\\nonexistent\\out.hd"));
+        const auto values = HostileValues(storage);
+        const Var good = Var::I2(901), goodTarget = Var::I2(904), mode = Var::Str("Mode"), priority = Var::Str("PRIORITY");
+        vembro::unique_bstr in = comtest::Bstr("C:\\nonexistent\\in.ha"), out = comtest::Bstr("C:\\nonexistent\\out.hd");
         ComPtr<IStream> inStream, outStream;
         ::CreateStreamOnHGlobal(nullptr, TRUE, &inStream);
         ::CreateStreamOnHGlobal(nullptr, TRUE, &outStream);
-
-        for (Value& value : values) {
-            VARIANT& v = value.v;
-            const std::string& n = value.name;
-            auto formats = [&](const char* call, HRESULT hr, ComPtr<ITolviFileFormats>&) { note(call, n, hr); };
-            {
-                ComPtr<ITolviFileFormats> f;
-                formats("ConvertTargetFormats", manager->get_ConvertTargetFormats(v, &f), f);
-                f.Reset();
-                formats("TranslateTargetFormats", manager->get_TranslateTargetFormats(v, &f), f);
-                for (int type : {0, 1, 2, 7}) {
-                    f.Reset();
-                    formats("ConvertAvailableFormats", manager->get_ConvertAvailableFormats(v, static_cast<tagFILEDATATYPE>(type), &f), f);
-                    f.Reset();
-                    formats("TranslateAvailableFormats", manager->get_TranslateAvailableFormats(v, static_cast<tagFILEDATATYPE>(type), &f), f);
-                    note("chain IsFormatAvailable", n, chain->IsFormatAvailable(v, static_cast<tagFILEDATATYPE>(type)));
-                }
+        for (const auto& [n, v] : values) {
+            note("ConvertTargetFormats", n, manager->get_ConvertTargetFormats(v, f.ReleaseAndGetAddressOf()));
+            note("TranslateTargetFormats", n, manager->get_TranslateTargetFormats(v, f.ReleaseAndGetAddressOf()));
+            for (auto type : {FILEDATATYPE_FILENAME, FILEDATATYPE_STREAM, FILEDATATYPE_TEXT, tagFILEDATATYPE(7)}) {
+                note("ConvertAvailableFormats", n, manager->get_ConvertAvailableFormats(v, type, f.ReleaseAndGetAddressOf()));
+                note("TranslateAvailableFormats", n, manager->get_TranslateAvailableFormats(v, type, f.ReleaseAndGetAddressOf()));
+                note("chain IsFormatAvailable", n, chain->IsFormatAvailable(v, type));
             }
-            {
-                ComPtr<ITolviFileConverter> c;
-                note("Converter(v, 902)", n, manager->get_Converter(v, I2(902), &c));
-                c.Reset();
-                note("Converter(901, v)", n, manager->get_Converter(good, v, &c));
-                ComPtr<ITolviFileTranslator> t;
-                note("Translator(v, 904)", n, manager->get_Translator(v, goodTarget, &t));
-                t.Reset();
-                note("Translator(901, v)", n, manager->get_Translator(good, v, &t));
-            }
-            VARIANT answer;
-            ::VariantInit(&answer);
+            ComPtr<ITolviFileConverter> c;
+            ComPtr<ITolviFileTranslator> t;
+            note("Converter(v, 902)", n, manager->get_Converter(v, Var::I2(902), c.ReleaseAndGetAddressOf()));
+            note("Converter(901, v)", n, manager->get_Converter(good, v, c.ReleaseAndGetAddressOf()));
+            note("Translator(v, 904)", n, manager->get_Translator(v, goodTarget, t.ReleaseAndGetAddressOf()));
+            note("Translator(901, v)", n, manager->get_Translator(good, v, t.ReleaseAndGetAddressOf()));
+            Var answer;
             note("chain get_Property", n, chain->get_Property(v, &answer));
-            ::VariantClear(&answer);
             note("chain put_Property(v, Mode)", n, chain->put_Property(v, mode));
             note("chain put_Property(Mode, v)", n, chain->put_Property(mode, v));
             note("chain put_Property(PRIORITY, v)", n, chain->put_Property(priority, v));
@@ -251,24 +191,20 @@ int RunHostile()
             note("chain Stop(v)", n, chain->Stop(v));
             note("chain SyncTranslateFile(reserved v)", n, chain2->SyncTranslateFile(chain.Get(), in.get(), out.get(), v));
         }
-        ::VariantClear(&mode);
-        ::VariantClear(&priority);
         std::printf("hostile: %zu values to every VARIANT argument\n", values.size());
         for (auto& [call, byResult] : results) {
             std::printf("  %-38s", call.c_str());
-            for (auto& [hr, times] : byResult)
-                std::printf(" %08lX x%d", static_cast<unsigned long>(hr), times);
+            for (auto& [code, times] : byResult)
+                std::printf(" %08lX x%d", static_cast<unsigned long>(code), times);
             std::printf("\n");
         }
     }
     const bool idle = inst.WaitIdle(30000);
     const HRESULT unload = CanUnloadNow();
-    const size_t tempAfter = TempFiles(tempFolder);
-    std::printf("hostile: undefined results %d, fake objects alive %ld, temporary files left %ld, "
-                "DllCanUnloadNow 0x%08lX\n",
-                undefined, inst.LiveObjects(), static_cast<long>(tempAfter) - static_cast<long>(tempBefore),
-                static_cast<unsigned long>(unload));
-    const bool ok = undefined == 0 && idle && inst.LiveObjects() == 0 && tempAfter <= tempBefore && unload == S_OK;
+    const long tempLeft = TempFiles() - tempBefore;
+    std::printf("hostile: undefined results %d, fake objects alive %ld, temporary files left %ld, DllCanUnloadNow "
+                "0x%08lX\n", undefined, inst.LiveObjects(), tempLeft, static_cast<unsigned long>(unload));
+    const bool ok = undefined == 0 && idle && inst.LiveObjects() == 0 && tempLeft <= 0 && unload == S_OK;
     std::printf("hostile: %s\n", ok ? "clean" : "FAILED");
     return ok ? 0 : 1;
 }

@@ -8,44 +8,458 @@
 // journal), that no temporary file is left, that the module can unload, and
 // prints the growth of handles and private bytes per 1,000 runs.
 //
-//     soak.exe short | full | hostile [--marshalled-sinks] [--dead-sinks]
+//     soak.exe short | full | hostile [--marshalled-sinks]
 //
 // --marshalled-sinks: the single-threaded clients' sinks are reached through
-// the type-library marshaller; --dead-sinks adds client sinks whose
-// single-threaded apartment has ended. Both are off by default: under Wine 8
-// the soak then crashes now and then inside the platform's marshalling
-// (oleaut32, rpcrt4: calls through freed or null pointers while proxies and
-// stubs of the event interface are made or used).
-#include <windows.h>
-#include <objbase.h>
+// the type-library marshaller instead of aggregating the free-threaded
+// marshaler; off by default, since under Wine 8 the soak then crashes now
+// and then inside the platform's marshalling.
+#include <ocidl.h>
 #include <psapi.h>
-#include <wrl/client.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <random>
-#include <string>
 #include <vector>
 
-#include "SoakClient.h"
-#include "components/FakeConfig.h"
+#include "Soak.h"
 #include "support/Fakes.h"
+#include "support/Variants.h"
 
 using Microsoft::WRL::ComPtr;
-using namespace soak;
+
+namespace soak {
+
+// ---- What both passes share.
+
+HRESULT CallExport(HMODULE module, const char* name)
+{
+    auto fn = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+    return fn ? fn() : E_NOINTERFACE;
+}
+
+HRESULT CallDll(const char* name)
+{
+    std::wstring path = vembro::ModulePath(nullptr);
+    path = path.substr(0, path.find_last_of(L"\\/")); // .../tests, next to Vembro.DLL
+    HMODULE module = ::LoadLibraryW((path.substr(0, path.find_last_of(L"\\/") + 1) + L"Vembro.DLL").c_str());
+    if (!module)
+        return HRESULT_FROM_WIN32(::GetLastError());
+    HRESULT hr = CallExport(module, name);
+    ::FreeLibrary(module);
+    return hr;
+}
+
+HRESULT CanUnloadNow()
+{
+    HMODULE module = ::GetModuleHandleW(L"Vembro.DLL");
+    return module ? CallExport(module, "DllCanUnloadNow") : S_OK;
+}
+
+void CheckHr(const char* what, HRESULT hr)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, "%s failed: 0x%08lX", what, static_cast<unsigned long>(hr));
+    if (FAILED(hr))
+        throw std::runtime_error(text);
+}
+
+ComPtr<ITolviFTManager> CreateManager()
+{
+    CLSID clsid;
+    CheckHr("ProgID of the manager", ::CLSIDFromProgID(L"Vembro.FileTranslateManager", &clsid));
+    ComPtr<ITolviFTManager> manager;
+    CheckHr("creating the manager", ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&manager)));
+    return manager;
+}
+
+HRESULT Translator(ITolviFTManager* manager, short source, short target, ITolviFileTranslator** out)
+{
+    return manager->get_Translator(comtest::Var::I2(source), comtest::Var::I2(target), out);
+}
+
+std::string TempFolder()
+{
+    char folder[MAX_PATH] = {};
+    ::GetTempPathA(MAX_PATH, folder);
+    return std::string(folder) + "Tolvi Labs\\TLVI\\9.0\\";
+}
+
+long TempFiles()
+{
+    WIN32_FIND_DATAA data;
+    HANDLE find = ::FindFirstFileA((TempFolder() + "FTM*").c_str(), &data);
+    long n = 0;
+    for (bool more = find != INVALID_HANDLE_VALUE; more; more = ::FindNextFileA(find, &data))
+        ++n;
+    if (find != INVALID_HANDLE_VALUE)
+        ::FindClose(find);
+    return n;
+}
 
 namespace {
+
+struct ComInit {
+    explicit ComInit(bool sta) : hr(::CoInitializeEx(nullptr, sta ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED)) {}
+    ~ComInit()
+    {
+        if (SUCCEEDED(hr))
+            ::CoUninitialize();
+    }
+    HRESULT hr;
+};
+
+// A thread with COM of its own for its whole life.
+class Thread {
+public:
+    Thread(bool sta, std::function<void()> work) : m_sta(sta), m_work(std::move(work))
+    {
+        m_thread.reset(::CreateThread(nullptr, 0, &Thread::Main, this, 0, nullptr));
+    }
+    ~Thread() { Join(); }
+    void Join() { ::WaitForSingleObject(m_thread.get(), INFINITE); }
+
+private:
+    static DWORD WINAPI Main(void* self)
+    {
+        auto* t = static_cast<Thread*>(self);
+        ComInit com(t->m_sta);
+        try {
+            t->m_work();
+        } catch (const std::exception& e) {
+            std::printf("soak: thread: %s\n", e.what());
+        }
+        return 0;
+    }
+    bool m_sta;
+    std::function<void()> m_work;
+    vembro::unique_handle m_thread;
+};
+
+// Waits for `event`; a single-threaded apartment keeps its messages moving.
+bool Wait(HANDLE event, bool sta, DWORD timeoutMs)
+{
+    const ULONGLONG until = ::GetTickCount64() + timeoutMs;
+    for (;;) {
+        ULONGLONG now = ::GetTickCount64();
+        DWORD left = timeoutMs == INFINITE ? INFINITE : (now >= until ? 0 : static_cast<DWORD>(until - now));
+        DWORD r = sta ? ::MsgWaitForMultipleObjects(1, &event, FALSE, left, QS_ALLINPUT)
+                      : ::WaitForSingleObject(event, left);
+        if (r != WAIT_OBJECT_0 + 1)
+            return r == WAIT_OBJECT_0;
+        for (MSG msg; ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);)
+            ::DispatchMessageW(&msg);
+    }
+}
+
+// ---- One client's side of a run.
+
+bool IsFinal(long state)
+{
+    return state == FTSTATE_STOPPED || state == FTSTATE_TRANSLATE_COMPLETE || state == FTSTATE_ERROR;
+}
+
+// What a client hears: the states in order, and the end of the run. It is
+// also the Direction object the translators receive.
+class Sink final : public ITolviFileTranslatorEvents {
+public:
+    HANDLE Done() const { return m_done.get(); }
+    std::vector<long> States() const
+    {
+        auto lock = m_cs.Lock();
+        return m_states;
+    }
+    // Unadvise from inside the final event (null: no longer).
+    void UnadviseOnEnd(IConnectionPoint* point, DWORD cookie)
+    {
+        auto lock = m_cs.Lock();
+        m_point = point;
+        m_cookie = cookie;
+    }
+    bool UnadvisedInside() const { return m_unadvised; }
+    // Reached directly from every thread instead of through a proxy.
+    void FreeThreaded() { ::CoCreateFreeThreadedMarshaler(static_cast<IUnknown*>(this), &m_ftm); }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override
+    {
+        *ppv = nullptr;
+        if (riid == IID_IMarshal && m_ftm)
+            return m_ftm->QueryInterface(riid, ppv);
+        if (riid != IID_IUnknown && riid != IID_IDispatch && riid != IID_ITolviFileTranslatorEvents)
+            return E_NOINTERFACE;
+        *ppv = static_cast<ITolviFileTranslatorEvents*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override { return ::InterlockedIncrement(&m_ref); }
+    STDMETHODIMP_(ULONG) Release() noexcept override
+    {
+        LONG n = ::InterlockedDecrement(&m_ref);
+        if (n == 0)
+            delete this;
+        return n;
+    }
+    STDMETHODIMP GetTypeInfoCount(UINT* n) noexcept override { return *n = 0, S_OK; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) noexcept override
+    {
+        if (id == 2 && params && params->cArgs == 1 && V_VT(&params->rgvarg[0]) == VT_I4)
+            return StateChange(V_I4(&params->rgvarg[0]));
+        return S_OK;
+    }
+    STDMETHODIMP PropertyChange(VARIANT, VARIANT) noexcept override { return S_OK; }
+    STDMETHODIMP ProgressChange(LONG, LONG) noexcept override { return S_OK; }
+    STDMETHODIMP StateChange(LONG state) noexcept override
+    {
+        ComPtr<IConnectionPoint> point;
+        {
+            auto lock = m_cs.Lock();
+            m_states.push_back(state);
+            point = m_point;
+        }
+        if (IsFinal(state)) {
+            if (point && !m_unadvised.exchange(true))
+                point->Unadvise(m_cookie);
+            ::SetEvent(m_done.get());
+        }
+        return S_OK;
+    }
+
+private:
+    ~Sink() = default;
+    LONG volatile m_ref = 1;
+    mutable vembro::CriticalSection m_cs;
+    std::vector<long> m_states;
+    vembro::unique_handle m_done{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    ComPtr<IConnectionPoint> m_point;
+    DWORD m_cookie = 0;
+    ComPtr<IUnknown> m_ftm;
+    std::atomic<bool> m_unadvised{false};
+};
+
+ComPtr<IStream> StreamOf(const char* text)
+{
+    ComPtr<IStream> stream;
+    CheckHr("memory stream", ::CreateStreamOnHGlobal(nullptr, TRUE, &stream));
+    stream->Write(text, static_cast<ULONG>(std::strlen(text)), nullptr);
+    stream->Seek({}, STREAM_SEEK_SET, nullptr);
+    return stream;
+}
+
+enum Count { Runs, Files, Streams, SyncRuns, Steps1, Steps2a, Steps2b, Steps3, Completed, Stopped, Failed, Silent,
+             StopsSent, Abandoned, UnadvisedInside, EndedTwice, NotEnded, StartRefused, kCounts };
+std::atomic<long> tally[kCounts];
+
+void PrintTally()
+{
+    long t[kCounts];
+    for (int i = 0; i < kCounts; ++i)
+        t[i] = tally[i];
+    std::printf("  runs: %ld (%ld file, %ld stream; %ld synchronous; %ld/%ld/%ld/%ld of 1/2/2/3 steps)\n"
+                "  ended: %ld complete, %ld stopped, %ld failed, %ld calls that ended their run by returning, with no final state\n"
+                "  faults: %ld Stop calls, %ld translators released mid-run, %ld Unadvise calls from inside an event\n"
+                "  runs that ended more than once: %ld, that never ended: %ld, refused starts: %ld\n",
+                t[Runs], t[Files], t[Streams], t[SyncRuns], t[Steps1], t[Steps2a], t[Steps2b], t[Steps3],
+                t[Completed], t[Stopped], t[Failed], t[Silent], t[StopsSent], t[Abandoned], t[UnadvisedInside],
+                t[EndedTwice], t[NotEnded], t[StartRefused]);
+}
 
 // One family of fakes per fault: converter A (a->b), translator B (b->c),
 // converter C (c->d); format IDs 100*k+1 .. 100*k+4.
 struct Family {
     const char* name;
     fakes::Behaviour a, b, c;
-    bool mustStop = false;   // its components wait for Stop
-    bool abandons = false;   // its components never answer Stop: the client lets go
+    bool mustStop = false; // its components wait for Stop
+    bool abandons = false; // they never answer it: the client lets go
 };
+
+class Client {
+public:
+    // onRun is told the number of runs done after each one.
+    Client(int id, bool sta, int runs, bool marshalled, const std::vector<Family>& families,
+           std::function<void(int)> onRun)
+        : m_id(id), m_sta(sta), m_marshalled(marshalled), m_families(families),
+          m_in(TempFolder() + "..\\soak_in_" + std::to_string(id) + ".txt"),
+          m_out(TempFolder() + "..\\soak_out_" + std::to_string(id) + ".txt"), m_thread(sta, [=] {
+              HANDLE file = ::CreateFileA(m_in.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+              DWORD written = 0;
+              ::WriteFile(file, "soak\n", 5, &written, nullptr);
+              ::CloseHandle(file);
+              ComPtr<ITolviFTManager> manager = CreateManager();
+              for (int i = 0; i < runs; ++i) {
+                  RunOnce(manager.Get(), static_cast<unsigned>(m_id * 100003 + i));
+                  onRun(i + 1);
+              }
+              m_finished = true;
+              Wait(m_leave.get(), m_sta, INFINITE);
+          })
+    {
+    }
+    // Lets the thread leave its apartment, and waits for it.
+    ~Client()
+    {
+        ::SetEvent(m_leave.get());
+        m_thread.Join();
+        ::DeleteFileA(m_in.c_str());
+        ::DeleteFileA(m_out.c_str());
+    }
+    bool Finished() const { return m_finished; }
+    // The current run when it has been going for longer than boundMs, else empty.
+    std::string StuckRun(DWORD boundMs) const
+    {
+        ULONGLONG start = m_runStart;
+        if (start == 0 || ::GetTickCount64() - start < boundMs)
+            return std::string();
+        auto lock = m_cs.Lock();
+        return "client " + std::to_string(m_id) + (m_sta ? " (STA): " : " (MTA): ") + m_current;
+    }
+
+private:
+    void RunOnce(ITolviFTManager* manager, unsigned seed);
+
+    const int m_id;
+    const bool m_sta, m_marshalled;
+    const std::vector<Family>& m_families;
+    std::atomic<bool> m_finished{false};
+    vembro::unique_handle m_leave{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::atomic<ULONGLONG> m_runStart{0};
+    mutable vembro::CriticalSection m_cs;
+    std::string m_current;
+    const std::string m_in, m_out;
+    Thread m_thread;
+};
+
+short FormatId(size_t family, int n) { return static_cast<short>(100 * (family + 1) + n); }
+
+void Client::RunOnce(ITolviFTManager* manager, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    const size_t family = rng() % m_families.size();
+    const Family& plan = m_families[family];
+    const int shape = static_cast<int>(rng() % 4); // 3 steps, C+T, T+C, one translator
+    static const char* kShapes[] = {"3 steps", "converter+translator", "translator+converter", "1 step"};
+    const short source = FormatId(family, shape == 0 || shape == 1 ? 1 : 2);
+    const short target = FormatId(family, shape == 0 || shape == 2 ? 4 : 3);
+    const bool onStreams = rng() % 2 == 0;
+    const bool sync = rng() % 4 == 0;
+    const bool stop = !sync && (plan.mustStop || rng() % 4 == 0);
+    // A component handed out on its own (one step) that waits for a Stop it
+    // refuses never ends: only a chain can end such a run.
+    const bool deaf = plan.abandons || (shape == 3 && plan.mustStop);
+    const bool abandon = !sync && (deaf || rng() % 16 == 0);
+    const bool unadviseInside = rng() % 8 == 0;
+    {
+        auto lock = m_cs.Lock();
+        m_current = std::string(plan.name) + ", " + kShapes[shape] + (onStreams ? ", streams" : ", files") +
+                    (sync ? ", synchronous" : "") + (stop ? ", stopped" : "") + (abandon ? ", released mid-run" : "");
+    }
+    m_runStart = ::GetTickCount64();
+    ++tally[Runs];
+    ++tally[onStreams ? Streams : Files];
+    ++tally[shape == 3 ? Steps1 : shape == 0 ? Steps3 : shape == 1 ? Steps2a : Steps2b];
+    if (sync)
+        ++tally[SyncRuns];
+
+    ComPtr<ITolviFileTranslator> translator;
+    CheckHr("Translator", Translator(manager, source, target, &translator));
+    ComPtr<Sink> sink = vembro::TakeOver(new Sink());
+    if (!m_marshalled)
+        sink->FreeThreaded();
+    ComPtr<IConnectionPointContainer> container;
+    ComPtr<IConnectionPoint> point;
+    CheckHr("connection point container", translator.As(&container));
+    CheckHr("connection point", container->FindConnectionPoint(IID_ITolviFileTranslatorEvents, &point));
+    DWORD cookie = 0;
+    CheckHr("Advise", point->Advise(sink.Get(), &cookie));
+    if (unadviseInside)
+        sink->UnadviseOnEnd(point.Get(), cookie);
+    if (rng() % 8 == 0) {
+        vembro::unique_variant name, value;
+        V_VT(&name) = VT_BSTR;
+        V_BSTR(&name) = ::SysAllocString(L"Mode");
+        V_VT(&value) = VT_I4;
+        V_I4(&value) = static_cast<LONG>(rng() % 7);
+        translator->put_Property(name, value);
+    }
+
+    const VARIANT missing = vembro::MissingArgument();
+    vembro::unique_bstr in(::SysAllocString(vembro::WideFromAnsi(m_in.c_str()).c_str()));
+    vembro::unique_bstr out(::SysAllocString(vembro::WideFromAnsi(m_out.c_str()).c_str()));
+    ComPtr<IStream> inStream = StreamOf("soak\n"), outStream = StreamOf("");
+    HRESULT started;
+    if (sync) {
+        ComPtr<ITolviFileTranslator2> t2;
+        started = translator.As(&t2);
+        if (SUCCEEDED(started))
+            started = onStreams ? t2->SyncTranslateStream(sink.Get(), inStream.Get(), outStream.Get(), missing)
+                                : t2->SyncTranslateFile(sink.Get(), in.get(), out.get(), missing);
+    } else {
+        started = onStreams ? translator->TranslateStream(sink.Get(), inStream.Get(), outStream.Get(), missing)
+                            : translator->TranslateFile(sink.Get(), in.get(), out.get(), missing);
+    }
+    if (started == E_UNEXPECTED)
+        ++tally[StartRefused];
+    // A component handed out alone that refuses to start tells nobody: its
+    // run ends with the call, as a synchronous one does.
+    const bool endedByCall = sync || (FAILED(started) && shape == 3);
+    if (stop && !endedByCall) {
+        Wait(sink->Done(), m_sta, rng() % 4);
+        translator->Stop(missing);
+        ++tally[StopsSent];
+    }
+    if (abandon) {
+        Wait(sink->Done(), m_sta, deaf ? 20 : 0);
+        ++tally[Abandoned];
+    } else if (!endedByCall) {
+        Wait(sink->Done(), m_sta, INFINITE);
+    }
+    sink->UnadviseOnEnd(nullptr, 0); // it must not keep the translator alive
+    if (sink->UnadvisedInside())
+        ++tally[UnadvisedInside];
+    else
+        point->Unadvise(cookie);
+    point.Reset();
+    container.Reset();
+    translator.Reset();
+    m_runStart = 0;
+    if (abandon)
+        return;
+
+    const std::vector<long> states = sink->States();
+    const long last = states.empty() ? -1 : states.back();
+    long finals = 0, fives = 0;
+    for (long s : states) {
+        finals += IsFinal(s) ? 1 : 0;
+        fives += s == FTSTATE_TRANSLATE_COMPLETE || s == FTSTATE_STOPPED ? 1 : 0;
+    }
+    if (endedByCall) {
+        // 6 may come before the 5 that ends a failed synchronous run; a run
+        // its component ended may show only its report or nothing.
+        if (fives > 1 && shape != 3)
+            ++tally[EndedTwice];
+        ++tally[last == FTSTATE_TRANSLATE_COMPLETE ? (FAILED(started) ? Failed : Completed)
+                : last == FTSTATE_STOPPED          ? Stopped
+                                                   : Silent];
+    } else if (finals == 0) {
+        ++tally[NotEnded];
+    } else {
+        if (finals > 1 && shape != 3) { // a component handed out alone answers for itself
+            ++tally[EndedTwice];
+            std::string seq;
+            for (long s : states)
+                seq += " " + std::to_string(s);
+            std::printf("  ended more than once: client %d: %s:%s\n", m_id, m_current.c_str(), seq.c_str());
+        }
+        ++tally[last == FTSTATE_TRANSLATE_COMPLETE ? Completed : last == FTSTATE_STOPPED ? Stopped : Failed];
+    }
+}
+
+// ---- The soak run.
 
 fakes::Behaviour B(std::function<void(fakes::Behaviour&)> set)
 {
@@ -61,75 +475,49 @@ std::vector<Family> Families()
         b.worker = true;
         b.progress = {{1, 4}, {2, 4}, {4, 4}};
     };
-    auto waits = [](Finish f, long stopReport, bool onWorker) {
+    auto waits = [](long stopReport, bool onWorker) {
         return B([=](fakes::Behaviour& b) {
-            b.finish = f;
+            b.finish = Finish::Nothing;
             b.stopReport = stopReport;
             b.worker = onWorker;
         });
     };
-    std::vector<Family> f;
-    f.push_back({"plain", {}, {}, {}});
-    f.push_back({"threads", B(worker), B([&](auto& b) { worker(b); b.dispatchEvents = true; }), B(worker)});
-    f.push_back({"stop-complete", waits(Finish::Nothing, 5, true), waits(Finish::Nothing, 5, true),
-                 waits(Finish::Nothing, 5, true), true});
-    f.push_back({"stop-ready", waits(Finish::Nothing, 0, false), waits(Finish::Nothing, 0, false),
-                 waits(Finish::Nothing, 0, false), true});
-    f.push_back({"stop-deaf", waits(Finish::Nothing, -1, true), waits(Finish::Nothing, -1, false),
-                 waits(Finish::Nothing, -1, true), true, true});
-    f.push_back({"start-fails", {}, B([](auto& b) { b.startResult = E_FAIL; b.syncResult = E_FAIL; }), {}});
-    f.push_back({"stop-fails", B([](auto& b) { b.finish = Finish::Nothing; b.stopResult = E_ACCESSDENIED; }),
-                 B([](auto& b) { b.finish = Finish::Nothing; b.stopResult = E_ACCESSDENIED; b.worker = true; }),
-                 B([](auto& b) { b.finish = Finish::Nothing; b.stopResult = E_ACCESSDENIED; }), true});
-    f.push_back({"errors", B(worker), B([&](auto& b) { worker(b); b.finish = Finish::Error; b.errorCode = E_ACCESSDENIED; }),
-                 B([](auto& b) { b.finish = Finish::Error; })});
-    f.push_back({"properties-fail", {}, B([&](auto& b) { worker(b); b.propertyResult = E_FAIL; b.propertyEvents = true; }), {}});
-    f.push_back({"create-fails", {}, {}, {}}); // C's creation fails once the routes are planned
-    f.push_back({"stops-itself", B([](auto& b) { b.finish = Finish::Stopped; }), {}, {}});
-    f.push_back({"suspends", {}, B([](auto& b) { b.finish = Finish::Suspend; b.worker = true; }), {}, true});
-    f.push_back({"error-without-code", {}, B([](auto& b) { b.finish = Finish::Error; b.errorCode = S_OK; }), {}});
-    return f;
+    auto stopFails = [](bool onWorker) {
+        return B([=](fakes::Behaviour& b) {
+            b.finish = Finish::Nothing;
+            b.stopResult = E_ACCESSDENIED;
+            b.worker = onWorker;
+        });
+    };
+    return {
+        {"plain", {}, {}, {}},
+        {"threads", B(worker), B([&](auto& b) { worker(b), b.dispatchEvents = true; }), B(worker)},
+        {"stop-complete", waits(5, true), waits(5, true), waits(5, true), true},
+        {"stop-ready", waits(0, false), waits(0, false), waits(0, false), true},
+        {"stop-deaf", waits(-1, true), waits(-1, false), waits(-1, true), true, true},
+        {"start-fails", {}, B([](auto& b) { b.startResult = b.syncResult = E_FAIL; }), {}},
+        {"stop-fails", stopFails(false), stopFails(true), stopFails(false), true},
+        {"errors", B(worker), B([&](auto& b) { worker(b), b.finish = Finish::Error, b.errorCode = E_ACCESSDENIED; }),
+         B([](auto& b) { b.finish = Finish::Error; })},
+        {"properties-fail", {}, B([&](auto& b) { worker(b), b.propertyResult = E_FAIL, b.propertyEvents = true; }), {}},
+        {"create-fails", {}, {}, {}}, // C's creation fails once the routes are planned
+        {"stops-itself", B([](auto& b) { b.finish = Finish::Stopped; }), {}, {}},
+        {"suspends", {}, B([](auto& b) { b.finish = Finish::Suspend, b.worker = true; }), {}, true},
+        {"error-without-code", {}, B([](auto& b) { b.finish = Finish::Error, b.errorCode = S_OK; }), {}},
+    };
 }
 
 std::string FakeName(size_t family, char which) { return "F" + std::to_string(family) + which; }
 
 fakes::Format FormatOf(size_t family, int n)
 {
-    const short id = static_cast<short>(100 * (family + 1) + n);
     const std::string name = "F" + std::to_string(family) + "-" + std::string(1, static_cast<char>('a' + n - 1));
-    return {id, name, name, name};
-}
-
-// The installation, and the one change that can only come after planning.
-void Install(fakes::Installation& inst, const std::vector<Family>& families)
-{
-    for (size_t i = 0; i < families.size(); ++i) {
-        const Family& f = families[i];
-        inst.Converter(FakeName(i, 'A'), FormatOf(i, 1), FormatOf(i, 2), f.a)
-            .Translator(FakeName(i, 'B'), FormatOf(i, 2), FormatOf(i, 3), f.b)
-            .Converter(FakeName(i, 'C'), FormatOf(i, 3), FormatOf(i, 4), f.c);
-    }
-    inst.Install();
-}
-
-void FailCreationFrom(fakes::Installation& inst, const std::vector<Family>& families, size_t family)
-{
-    fakes::Config c;
-    c.kind = fakes::Kind::Converter;
-    c.name = FakeName(family, 'C');
-    c.source = FormatOf(family, 3);
-    c.target = FormatOf(family, 4);
-    c.behaviour = families[family].c;
-    c.behaviour.createResult = E_OUTOFMEMORY;
-    vembro::unique_hkey key;
-    std::wstring path = std::wstring(fakes::kConfigRoot) + L"\\" + inst.ClsidStringOf(c.name);
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS)
-        fakes::WriteConfig(key.get(), c);
+    return {FormatId(family, n), name, name, name};
 }
 
 struct Usage {
     DWORD handles = 0;
-    SIZE_T privateBytes = 0;
+    double privateMiB = 0;
 };
 
 // Handles counted by probing, since the platform's own count is not
@@ -141,38 +529,35 @@ Usage Measure()
     for (ULONG_PTR h = 4; h < 0x20000; h += 4)
         u.handles += ::GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags) ? 1 : 0;
     PROCESS_MEMORY_COUNTERS pmc{};
-    pmc.cb = sizeof pmc;
     if (::GetProcessMemoryInfo(::GetCurrentProcess(), &pmc, sizeof pmc))
-        u.privateBytes = pmc.PagefileUsage;
+        u.privateMiB = pmc.PagefileUsage / 1048576.0;
     return u;
 }
 
-int RunSoak(int clients, int runsPerClient, Options options)
+int RunSoak(int clients, int runsPerClient, bool marshalled)
 {
     const std::vector<Family> families = Families();
     fakes::Installation inst;
-    Install(inst, families);
-    const std::string tempFolder = TempFolder();
-    const size_t tempBefore = TempFiles(tempFolder);
+    for (size_t i = 0; i < families.size(); ++i) {
+        inst.Converter(FakeName(i, 'A'), FormatOf(i, 1), FormatOf(i, 2), families[i].a)
+            .Translator(FakeName(i, 'B'), FormatOf(i, 2), FormatOf(i, 3), families[i].b)
+            .Converter(FakeName(i, 'C'), FormatOf(i, 3), FormatOf(i, 4), families[i].c);
+    }
+    inst.Install();
+    const long tempBefore = TempFiles();
     {
         // Plan every route once, so that creation can fail afterwards.
         ComPtr<ITolviFTManager> manager = CreateManager();
         for (size_t i = 0; i < families.size(); ++i) {
             ComPtr<ITolviFileTranslator> t;
-            CheckHr("planning", Translator(manager.Get(), FormatOf(i, 1).id, FormatOf(i, 4).id, &t));
+            CheckHr("planning", Translator(manager.Get(), FormatId(i, 1), FormatId(i, 4), &t));
         }
     }
     for (size_t i = 0; i < families.size(); ++i) {
         if (std::string(families[i].name) == "create-fails")
-            FailCreationFrom(inst, families, i);
+            inst.Change(FakeName(i, 'C'), B([](auto& b) { b.createResult = E_OUTOFMEMORY; }));
     }
 
-    std::vector<ClientPlan> plans;
-    for (size_t i = 0; i < families.size(); ++i)
-        plans.push_back({i, families[i].name, FormatOf(i, 1).id, FormatOf(i, 2).id, FormatOf(i, 3).id,
-                         FormatOf(i, 4).id, families[i].mustStop, families[i].abandons});
-
-    Tally tally;
     std::vector<std::unique_ptr<Client>> pool;
     const int warmUp = runsPerClient / 10;
     // After warm-up every client waits at a barrier, so that the figures
@@ -182,7 +567,7 @@ int RunSoak(int clients, int runsPerClient, Options options)
     vembro::unique_handle barrier(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     for (int i = 0; i < clients; ++i) {
         const bool sta = i % 2 == 1;
-        pool.push_back(std::make_unique<Client>(i, sta, runsPerClient, options, plans, tally, [&, sta](int done) {
+        pool.push_back(std::make_unique<Client>(i, sta, runsPerClient, marshalled, families, [&, sta](int done) {
             if (done != warmUp)
                 return;
             if (++warmed == clients) {
@@ -199,17 +584,15 @@ int RunSoak(int clients, int runsPerClient, Options options)
     const ULONGLONG started = ::GetTickCount64();
 
     // Faults from a foreign thread: stray reports to every fake, running or
-    // finished (after its final state).
+    // finished. Working states, unknown ones and progress of any kind; not a
+    // final state: a component that claims to be done while its worker still
+    // writes may leave its intermediate file behind until the translator's
+    // next run ends or the translator goes.
     std::atomic<bool> stop{false};
     Thread injector(true, [&] {
         std::mt19937 rng(12345);
         while (!stop) {
-            size_t f = rng() % families.size();
-            std::string name = FakeName(f, "ABC"[rng() % 3]);
-            // Working states, unknown ones and progress of any kind. Not a
-            // final state: a component that claims to be done while its
-            // worker still writes may leave its intermediate file behind
-            // until the translator's next run ends or the translator goes.
+            std::string name = FakeName(rng() % families.size(), "ABC"[rng() % 3]);
             static const long states[] = {FTSTATE_CONVERT, FTSTATE_TRANSLATE, 42, -1};
             if (rng() % 4 == 0)
                 inst.Report(name, states[rng() % 4]);
@@ -219,95 +602,76 @@ int RunSoak(int clients, int runsPerClient, Options options)
         }
     });
 
-    // The watchdog: a run that has not ended within the bound is named, with
-    // the journal of the components, and the soak fails at once.
-    for (unsigned ticks = 0;;) {
-        bool all = true;
-        for (auto& c : pool)
-            all = c->Finished() && all;
-        if (all)
-            break;
-        // The journal would grow with every run; the watchdog needs only
-        // its recent part.
-        if (++ticks % 25 == 0)
-            inst.ClearJournal();
+    // The watchdog: a run that has not ended within 20 s is named, with the
+    // recent journal of the components, and the soak fails at once.
+    for (unsigned ticks = 1; !std::all_of(pool.begin(), pool.end(), [](auto& c) { return c->Finished(); }); ++ticks) {
+        if (ticks % 25 == 0)
+            inst.ClearJournal(); // it would grow with every run
         for (auto& c : pool) {
-            std::string stuck = c->StuckRun(kRunBoundMs);
+            std::string stuck = c->StuckRun(20000);
             if (stuck.empty())
                 continue;
             std::printf("WATCHDOG: stuck run: %s\n", stuck.c_str());
             auto trace = inst.Journal();
-            size_t from = trace.size() > 60 ? trace.size() - 60 : 0;
-            for (size_t i = from; i < trace.size(); ++i)
+            for (size_t i = trace.size() > 60 ? trace.size() - 60 : 0; i < trace.size(); ++i)
                 std::printf("  %s\n", trace[i].c_str());
-            std::fflush(stdout);
             ::ExitProcess(3);
         }
         ::Sleep(200);
     }
     stop = true;
     injector.Join();
-    const ULONGLONG elapsed = ::GetTickCount64() - started;
+    const double seconds = (::GetTickCount64() - started) / 1000.0;
     // The clients' apartments stay open (single-threaded ones pumping) until
     // the components' workers are done: a call into an apartment that has
     // gone while the call was on its way would never return.
     const bool idle = inst.WaitIdle(30000);
     const Usage atEnd = Measure(); // as at warm-up: every client idle, its manager held
     pool.clear();
-    const size_t tempAfter = TempFiles(tempFolder);
-    if (tempAfter > tempBefore)
-        std::printf("  temporary files now: %s\n", TempFileNames(tempFolder).c_str());
+    const long tempLeft = TempFiles() - tempBefore;
     const HRESULT unload = CanUnloadNow();
 
-    const long runs = tally.runs;
-    const double measuredRuns = runs - static_cast<double>(clients) * warmUp;
-    const double per1000 = measuredRuns > 0 ? 1000.0 / measuredRuns : 0;
+    const double per1000 = 1000.0 / std::max(1.0, tally[Runs] - static_cast<double>(clients) * warmUp);
     std::printf("soak: %d client threads (%d MTA, %d STA), %ld runs in %.1f s\n", clients, (clients + 1) / 2,
-                clients / 2, runs, elapsed / 1000.0);
-    tally.Print();
-    std::printf("  temporary files left: %ld\n", static_cast<long>(tempAfter) - static_cast<long>(tempBefore));
-    std::printf("  fake workers idle: %s, fake objects alive: %ld\n", idle ? "yes" : "NO", inst.LiveObjects());
-    std::printf("  DllCanUnloadNow: 0x%08lX\n", static_cast<unsigned long>(unload));
-    std::printf("  handles: %lu after warm-up, %lu at the end: %+.2f per 1,000 runs\n", atWarmUp.handles,
-                atEnd.handles, (static_cast<double>(atEnd.handles) - atWarmUp.handles) * per1000);
-    std::printf("  private bytes: %.1f MiB after warm-up, %.1f MiB at the end: %+.1f KiB per 1,000 runs\n",
-                atWarmUp.privateBytes / 1048576.0, atEnd.privateBytes / 1048576.0,
-                (static_cast<double>(atEnd.privateBytes) - static_cast<double>(atWarmUp.privateBytes)) / 1024.0 * per1000);
+                clients / 2, tally[Runs].load(), seconds);
+    PrintTally();
+    std::printf("  temporary files left: %ld\n  fake workers idle: %s, fake objects alive: %ld\n"
+                "  DllCanUnloadNow: 0x%08lX\n  handles: %lu after warm-up, %lu at the end: %+.2f per 1,000 runs\n"
+                "  private bytes: %.1f MiB after warm-up, %.1f MiB at the end: %+.1f KiB per 1,000 runs\n",
+                tempLeft, idle ? "yes" : "NO", inst.LiveObjects(), static_cast<unsigned long>(unload),
+                atWarmUp.handles, atEnd.handles, (static_cast<double>(atEnd.handles) - atWarmUp.handles) * per1000,
+                atWarmUp.privateMiB, atEnd.privateMiB, (atEnd.privateMiB - atWarmUp.privateMiB) * 1024 * per1000);
     for (size_t i = 0; i < families.size(); ++i) {
         for (char which : {'A', 'B', 'C'}) {
             if (long n = inst.LiveInstances(FakeName(i, which)))
                 std::printf("  still alive: %ld of %s (%s)\n", n, FakeName(i, which).c_str(), families[i].name);
         }
     }
-    const bool ok = tally.Clean() && tempAfter <= tempBefore && idle && inst.LiveObjects() == 0 && unload == S_OK;
+    const bool ok = tally[EndedTwice] == 0 && tally[NotEnded] == 0 && tally[StartRefused] == 0 && tempLeft <= 0 &&
+                    idle && inst.LiveObjects() == 0 && unload == S_OK;
     std::printf("soak: %s\n", ok ? "clean" : "FAILED");
     return ok ? 0 : 1;
 }
 
 } // namespace
+} // namespace soak
 
 int wmain(int argc, wchar_t** argv)
 {
     const std::wstring mode = argc > 1 ? argv[1] : L"short";
+    const bool marshalled = argc > 2 && std::wstring(argv[2]) == L"--marshalled-sinks";
     std::setvbuf(stdout, nullptr, _IONBF, 0);
-    ComInit com(false);
-    Registration registration; // Vembro.DLL's own self-registration, undone at the end
-    if (!registration.ok)
-        return 2;
+    soak::ComInit com(false);
+    // Vembro.DLL's own self-registration, undone at the end.
+    const HRESULT registered = soak::CallDll("DllRegisterServer");
+    int result = 2;
     try {
-        if (mode == L"hostile")
-            return RunHostile();
-        Options options;
-        for (int i = 2; i < argc; ++i) {
-            options.deadSinks = options.deadSinks || std::wstring(argv[i]) == L"--dead-sinks";
-            options.marshalledSinks = options.marshalledSinks || options.deadSinks ||
-                                      std::wstring(argv[i]) == L"--marshalled-sinks";
-        }
-        if (mode == L"full")
-            return RunSoak(8, 1000, options);
-        return RunSoak(8, 40, options);
+        soak::CheckHr("registering Vembro.DLL", registered);
+        result = mode == L"hostile" ? soak::RunHostile() : soak::RunSoak(8, mode == L"full" ? 1000 : 40, marshalled);
     } catch (const std::exception& e) {
         std::printf("soak: %s\n", e.what());
-        return 2;
     }
+    if (SUCCEEDED(registered))
+        soak::CallDll("DllUnregisterServer");
+    return result;
 }

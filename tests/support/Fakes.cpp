@@ -1,7 +1,5 @@
 #include "support/Fakes.h"
 
-#include <comcat.h>
-#include <objbase.h>
 #include <oleauto.h>
 #include <wrl/client.h>
 #include <algorithm>
@@ -21,41 +19,16 @@ constexpr wchar_t kVendorKey[] = L"Software\\Tolvi Labs";
 // as many as an installation declares when it declares more (the benchmark).
 constexpr size_t kMaxFakes = 64;
 
-[[noreturn]] void Fail(const std::string& what, LONG code)
-{
-    char hex[16];
-    wsprintfA(hex, "%08lX", static_cast<unsigned long>(code));
-    throw std::runtime_error("fakes: " + what + " failed with " + hex);
-}
-
 void Check(const std::string& what, LONG error)
 {
+    char hex[16];
+    wsprintfA(hex, "%08lX", static_cast<unsigned long>(error));
     if (error != ERROR_SUCCESS)
-        Fail(what, error);
-}
-
-void CheckHr(const std::string& what, HRESULT hr)
-{
-    if (FAILED(hr))
-        Fail(what, hr);
+        throw std::runtime_error("fakes: " + what + " failed with " + hex);
 }
 
 std::wstring Wide(const std::string& text) { return vembro::WideFromAnsi(text.c_str()); }
 
-std::wstring GuidText(const GUID& guid)
-{
-    wchar_t text[40] = {};
-    ::StringFromGUID2(guid, text, 40);
-    return text;
-}
-
-bool KeyExists(HKEY root, const std::wstring& path)
-{
-    vembro::unique_hkey key;
-    return ::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
-}
-
-// Creates (or opens) root\path and optionally sets its default value.
 vembro::unique_hkey CreateKey(HKEY root, const std::wstring& path)
 {
     vembro::unique_hkey key;
@@ -64,56 +37,28 @@ vembro::unique_hkey CreateKey(HKEY root, const std::wstring& path)
     return key;
 }
 
-void SetDefault(HKEY key, const std::wstring& value, const wchar_t* name = nullptr)
+// Creates (or opens) HKCR\path and sets its value `name` (default: its own).
+void SetString(const std::wstring& path, const std::wstring& value, const wchar_t* name = nullptr)
 {
-    Check("writing a registry value",
-          ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+    Check("writing " + vembro::AnsiFromWide(path.c_str()),
+          ::RegSetValueExW(CreateKey(HKEY_CLASSES_ROOT, path).get(), name, 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(value.c_str()),
                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
 }
 
-std::wstring ModuleFolder()
+bool KeyExists(HKEY root, const std::wstring& path)
 {
-    wchar_t path[MAX_PATH] = {};
-    DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring text(path, n);
-    return text.substr(0, text.find_last_of(L"\\/") + 1);
+    vembro::unique_hkey key;
+    return ::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
-// The build hands the type library's location over as a host path; Wine
-// sees the host's root as drive Z:.
-std::wstring TypeLibraryPath()
+// Declaration order is also the registry's alphabetical order.
+CLSID FakeClsid(size_t index)
 {
-    std::wstring path = Wide(VEMBRO_TLB_PATH);
-    if (!path.empty() && path[0] == L'/') {
-        for (auto& c : path) {
-            if (c == L'/')
-                c = L'\\';
-        }
-        path = L"Z:" + path;
-    }
-    return path;
+    return {0xFA4E0000u + static_cast<unsigned long>(index), 0x7E57, 0x4FA4, {0x80, 0, 0, 0, 0, 0, 0xF4, 0xCE}};
 }
 
-// COM for the duration of one registration step, whatever the thread had.
-class ComScope {
-public:
-    ComScope() : m_hr(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-    ~ComScope()
-    {
-        if (SUCCEEDED(m_hr))
-            ::CoUninitialize();
-    }
-    ComScope(const ComScope&) = delete;
-    ComScope& operator=(const ComScope&) = delete;
-
-private:
-    HRESULT m_hr;
-};
-
-struct Declared {
-    Config config;
-    CLSID clsid;
-};
+using Lines = std::vector<std::string>;
 
 struct RawCurVer {
     std::string progId;
@@ -121,15 +66,10 @@ struct RawCurVer {
     std::vector<BYTE> data;
 };
 
-void CollectLine(const char* line, void* context)
-{
-    static_cast<std::vector<std::string>*>(context)->push_back(line);
-}
-
 } // namespace
 
 struct Installation::Impl {
-    std::vector<Declared> fakes;
+    std::vector<std::pair<Config, CLSID>> fakes;
     std::vector<std::wstring> catalogueEntries;
     std::vector<std::pair<std::string, std::string>> progIds; // ProgID, fake name
     std::vector<RawCurVer> curVers;
@@ -137,19 +77,17 @@ struct Installation::Impl {
 
     // What Install wrote, so that the destructor removes exactly that.
     std::vector<std::wstring> classesKeys; // under HKCR, removed as trees
-    bool wroteConfig = false;
     bool wroteCatalogue = false;
     bool createdVendorKey = false;
-    std::vector<CLSID> categorised;
-    bool registeredCategory = false;
     bool registeredTypeLib = false;
     TLIBATTR typeLibAttr{};
     HMODULE module = nullptr;
+    ModuleApi* api = nullptr; // the fake module's, once it is loaded
 
-    const Declared& Find(const std::string& name) const
+    std::pair<Config, CLSID>& Find(const std::string& name)
     {
-        for (const auto& d : fakes) {
-            if (d.config.name == name)
+        for (auto& d : fakes) {
+            if (d.first.name == name)
                 return d;
         }
         throw std::invalid_argument("fakes: no fake named " + name);
@@ -157,205 +95,129 @@ struct Installation::Impl {
 
     void Add(Kind kind, const std::string& name, const Format& source, const Format& target, const Behaviour& b)
     {
-        for (const auto& d : fakes) {
-            if (d.config.name == name)
-                throw std::invalid_argument("fakes: two fakes named " + name);
-        }
-        Declared d;
-        d.config.kind = kind;
-        d.config.name = name;
-        d.config.source = source;
-        d.config.target = target;
-        d.config.behaviour = b;
-        d.clsid = FakeClsid(fakes.size() + 1);
-        fakes.push_back(d);
+        fakes.push_back({{kind, name, source, target, b}, FakeClsid(fakes.size() + 1)});
     }
 
-    // Declaration order is also the registry's alphabetical order.
-    static CLSID FakeClsid(size_t index)
+    void Remember(const std::wstring& classesKey)
     {
-        return {0xFA4E0000u + static_cast<unsigned long>(index), 0x7E57, 0x4FA4,
-                {0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF4, 0xCE}};
+        if (std::find(classesKeys.begin(), classesKeys.end(), classesKey) == classesKeys.end())
+            classesKeys.push_back(classesKey);
     }
 
-    void RememberClassesKey(const std::wstring& path)
+    std::wstring FakeModulePath() const
     {
-        for (const auto& k : classesKeys) {
-            if (_wcsicmp(k.c_str(), path.c_str()) == 0)
-                return;
-        }
-        classesKeys.push_back(path);
+        std::wstring exe = vembro::ModulePath(nullptr);
+        return exe.substr(0, exe.find_last_of(L"\\/") + 1) + L"fakecomponents.dll";
     }
 
-    std::wstring FakeModulePath() const { return ModuleFolder() + L"fakecomponents.dll"; }
+    long Fire(const std::string& name, long kind, long a, long b) const { return api ? api->Fire(name, kind, a, b) : 0; }
 
-    void RemoveLeftovers();
+    void Install();
     void RegisterTypeLibrary();
-    void WriteConfigs();
-    void WriteClasses();
-    void WriteCatalogue();
-    void RegisterCategories();
     void Uninstall() noexcept;
-
-    template <typename F>
-    F Export(const char* name) const
-    {
-        return module ? reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(module, name))) : nullptr;
-    }
 };
-
-// What a test that died before its destructor ran may have left behind:
-// the catalogue, the configurations and fake classes (possibly still in the
-// translator category). Every installation starts from a clean registry.
-void Installation::Impl::RemoveLeftovers()
-{
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kCatalogueKey);
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, kTestsRoot);
-    for (size_t i = 1; i <= std::max(kMaxFakes, fakes.size()); ++i)
-        ::RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(FakeClsid(i))).c_str());
-}
 
 void Installation::Impl::RegisterTypeLibrary()
 {
-    std::wstring path = TypeLibraryPath();
+    // The build hands the type library's location over as a host path; Wine
+    // sees the host's root as drive Z:.
+    std::wstring path = Wide(VEMBRO_TLB_PATH);
+    if (!path.empty() && path[0] == L'/') {
+        std::replace(path.begin(), path.end(), L'/', L'\\');
+        path = L"Z:" + path;
+    }
     Microsoft::WRL::ComPtr<ITypeLib> lib;
-    CheckHr("loading the type library", ::LoadTypeLibEx(path.c_str(), REGKIND_NONE, &lib));
+    Check("loading the type library", ::LoadTypeLibEx(path.c_str(), REGKIND_NONE, &lib));
     TLIBATTR* attr = nullptr;
-    CheckHr("reading the type library", lib->GetLibAttr(&attr));
+    Check("reading the type library", lib->GetLibAttr(&attr));
     typeLibAttr = *attr;
     lib->ReleaseTLibAttr(attr);
     // A registration that was there before stays after us.
-    BSTR previous = nullptr;
+    vembro::unique_bstr previous;
     bool wasRegistered = SUCCEEDED(::QueryPathOfRegTypeLib(typeLibAttr.guid, typeLibAttr.wMajorVerNum,
-                                                           typeLibAttr.wMinorVerNum, typeLibAttr.lcid, &previous));
-    ::SysFreeString(previous);
+                                                           typeLibAttr.wMinorVerNum, typeLibAttr.lcid, previous.put()));
     std::wstring folder = path.substr(0, path.find_last_of(L'\\') + 1);
-    CheckHr("registering the type library", ::RegisterTypeLib(lib.Get(), const_cast<wchar_t*>(path.c_str()), const_cast<wchar_t*>(folder.c_str())));
+    Check("registering the type library", ::RegisterTypeLib(lib.Get(), &path[0], &folder[0]));
     registeredTypeLib = !wasRegistered;
 }
 
-void Installation::Impl::WriteConfigs()
+void Installation::Impl::Install()
 {
-    wroteConfig = true;
-    for (const auto& d : fakes) {
-        vembro::unique_hkey key = CreateKey(HKEY_CURRENT_USER, std::wstring(kConfigRoot) + L"\\" + GuidText(d.clsid));
-        Check("writing the configuration of " + d.config.name, WriteConfig(key.get(), d.config));
-    }
-}
+    // What a test that died before its destructor ran may have left behind.
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kCatalogueKey);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kTestsRoot);
+    for (size_t i = 1; i <= std::max(kMaxFakes, fakes.size()); ++i)
+        ::RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + vembro::GuidString(FakeClsid(i))).c_str());
+    RegisterTypeLibrary();
 
-void Installation::Impl::WriteClasses()
-{
-    std::wstring module = FakeModulePath();
-    for (const auto& d : fakes) {
-        std::wstring clsid = GuidText(d.clsid);
-        std::wstring classKey = L"CLSID\\" + clsid;
-        RememberClassesKey(classKey);
-        SetDefault(CreateKey(HKEY_CLASSES_ROOT, classKey).get(), L"Vembro test fake " + Wide(d.config.name));
-        vembro::unique_hkey server = CreateKey(HKEY_CLASSES_ROOT, classKey + L"\\InprocServer32");
-        SetDefault(server.get(), module);
-        SetDefault(server.get(), L"Both", L"ThreadingModel");
-        const std::string& progId = d.config.behaviour.progId;
+    // Translators in the category that their second interface names.
+    const std::wstring category = vembro::GuidString(IID_ITolviFileTranslator2);
+    const std::wstring modulePath = FakeModulePath();
+    for (const auto& [config, clsid] : fakes) {
+        const std::wstring id = vembro::GuidString(clsid), classKey = L"CLSID\\" + id;
+        const std::wstring title = L"Vembro test fake " + Wide(config.name), progId = Wide(config.behaviour.progId);
+        Check("writing the configuration of " + config.name, WriteConfig(id, config));
+        Remember(classKey);
+        SetString(classKey, title);
+        SetString(classKey + L"\\InprocServer32", modulePath);
+        SetString(classKey + L"\\InprocServer32", L"Both", L"ThreadingModel");
         if (!progId.empty()) {
-            SetDefault(CreateKey(HKEY_CLASSES_ROOT, classKey + L"\\ProgID").get(), Wide(progId));
-            RememberClassesKey(Wide(progId));
-            SetDefault(CreateKey(HKEY_CLASSES_ROOT, Wide(progId)).get(), L"Vembro test fake " + Wide(d.config.name));
-            SetDefault(CreateKey(HKEY_CLASSES_ROOT, Wide(progId) + L"\\CLSID").get(), clsid);
+            Remember(progId);
+            SetString(classKey + L"\\ProgID", progId);
+            SetString(progId, title);
+            SetString(progId + L"\\CLSID", id);
+        }
+        if (config.kind == Kind::Translator && !config.behaviour.unlisted) {
+            CreateKey(HKEY_CLASSES_ROOT, classKey + L"\\Implemented Categories\\" + category);
+            if (!KeyExists(HKEY_CLASSES_ROOT, L"Component Categories\\" + category)) {
+                Remember(L"Component Categories\\" + category);
+                SetString(L"Component Categories\\" + category, L"Vembro test translators", L"409");
+            }
         }
     }
-    for (const auto& p : progIds) {
-        RememberClassesKey(Wide(p.first));
-        SetDefault(CreateKey(HKEY_CLASSES_ROOT, Wide(p.first) + L"\\CLSID").get(), GuidText(Find(p.second).clsid));
+    for (const auto& [progId, fake] : progIds) {
+        Remember(Wide(progId));
+        SetString(Wide(progId) + L"\\CLSID", vembro::GuidString(Find(fake).second));
     }
     for (const auto& c : curVers) {
-        RememberClassesKey(Wide(c.progId));
-        vembro::unique_hkey key = CreateKey(HKEY_CLASSES_ROOT, Wide(c.progId) + L"\\CurVer");
+        Remember(Wide(c.progId));
         Check("writing CurVer of " + c.progId,
-              ::RegSetValueExW(key.get(), nullptr, 0, c.type, c.data.data(), static_cast<DWORD>(c.data.size())));
+              ::RegSetValueExW(CreateKey(HKEY_CLASSES_ROOT, Wide(c.progId) + L"\\CurVer").get(), nullptr, 0, c.type,
+                               c.data.data(), static_cast<DWORD>(c.data.size())));
     }
-}
-
-void Installation::Impl::WriteCatalogue()
-{
     if (withoutCatalogue)
         return;
     createdVendorKey = !KeyExists(HKEY_LOCAL_MACHINE, kVendorKey);
     wroteCatalogue = true;
     vembro::unique_hkey catalogue = CreateKey(HKEY_LOCAL_MACHINE, kCatalogueKey);
-    for (const auto& d : fakes) {
-        if (d.config.kind != Kind::Converter || d.config.behaviour.unlisted)
-            continue;
-        const std::string& progId = d.config.behaviour.progId;
-        CreateKey(catalogue.get(), progId.empty() ? GuidText(d.clsid) : Wide(progId));
+    for (const auto& [config, clsid] : fakes) {
+        if (config.kind == Kind::Converter && !config.behaviour.unlisted)
+            CreateKey(catalogue.get(),
+                      config.behaviour.progId.empty() ? vembro::GuidString(clsid) : Wide(config.behaviour.progId));
     }
     for (const auto& name : catalogueEntries)
         CreateKey(catalogue.get(), name);
 }
 
-void Installation::Impl::RegisterCategories()
-{
-    std::vector<CLSID> translators;
-    for (const auto& d : fakes) {
-        if (d.config.kind == Kind::Translator && !d.config.behaviour.unlisted)
-            translators.push_back(d.clsid);
-    }
-    if (translators.empty())
-        return;
-    Microsoft::WRL::ComPtr<ICatRegister> categories;
-    CheckHr("creating the categories manager",
-            ::CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, IID_ICatRegister,
-                               reinterpret_cast<void**>(categories.GetAddressOf())));
-    CATID catid = IID_ITolviFileTranslator2;
-    if (!KeyExists(HKEY_CLASSES_ROOT, L"Component Categories\\" + GuidText(catid))) {
-        CATEGORYINFO info{};
-        info.catid = catid;
-        info.lcid = 0x409;
-        lstrcpynW(info.szDescription, L"Vembro test translators", 128);
-        CheckHr("registering the translator category", categories->RegisterCategories(1, &info));
-        registeredCategory = true;
-    }
-    for (const CLSID& clsid : translators) {
-        CheckHr("registering a translator in the category", categories->RegisterClassImplCategories(clsid, 1, &catid));
-        categorised.push_back(clsid);
-    }
-}
-
 void Installation::Impl::Uninstall() noexcept
 {
-    ComScope com;
-    if (!categorised.empty() || registeredCategory) {
-        Microsoft::WRL::ComPtr<ICatRegister> categories;
-        if (SUCCEEDED(::CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
-                                         IID_ICatRegister, reinterpret_cast<void**>(categories.GetAddressOf())))) {
-            CATID catid = IID_ITolviFileTranslator2;
-            for (const CLSID& clsid : categorised)
-                categories->UnRegisterClassImplCategories(clsid, 1, &catid);
-            if (registeredCategory)
-                categories->UnRegisterCategories(1, &catid);
-        }
-    }
-    categorised.clear();
-    registeredCategory = false;
+    if (!module)
+        return; // nothing was installed
     for (const auto& k : classesKeys)
         ::RegDeleteTreeW(HKEY_CLASSES_ROOT, k.c_str());
-    classesKeys.clear();
     if (wroteCatalogue)
         ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, createdVendorKey ? kVendorKey : kCatalogueKey);
-    wroteCatalogue = false;
-    if (wroteConfig)
-        ::RegDeleteTreeW(HKEY_CURRENT_USER, kTestsRoot);
-    wroteConfig = false;
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kTestsRoot);
     if (registeredTypeLib)
         ::UnRegisterTypeLib(typeLibAttr.guid, typeLibAttr.wMajorVerNum, typeLibAttr.wMinorVerNum, typeLibAttr.lcid,
                             typeLibAttr.syskind);
-    registeredTypeLib = false;
 }
 
 Installation::Installation() : m_impl(std::make_unique<Impl>()) {}
 
 Installation::~Installation()
 {
-    // A worker still reporting would find its registrations gone.
-    WaitIdle(10000);
+    WaitIdle(10000); // a worker still reporting would find its registrations gone
     m_impl->Uninstall();
     if (m_impl->module)
         ::FreeLibrary(m_impl->module);
@@ -410,85 +272,59 @@ Installation& Installation::CurVerRaw(const std::string& progId, DWORD type, con
 
 void Installation::Install()
 {
-    ComScope com;
     if (!m_impl->module) {
-        m_impl->module = ::LoadLibraryW(m_impl->FakeModulePath().c_str());
-        if (!m_impl->module)
-            Fail("loading fakecomponents.dll", static_cast<LONG>(::GetLastError()));
+        if (!(m_impl->module = ::LoadLibraryW(m_impl->FakeModulePath().c_str())))
+            Check("loading fakecomponents.dll", static_cast<LONG>(::GetLastError()));
+        auto module = reinterpret_cast<ModuleApi* (*)()>(reinterpret_cast<void*>(::GetProcAddress(m_impl->module, "FakeModule")));
+        m_impl->api = module ? module() : nullptr;
+        if (!m_impl->api)
+            Check("finding FakeModule", ERROR_PROC_NOT_FOUND);
     }
     ClearJournal();
-    m_impl->RemoveLeftovers();
-    m_impl->RegisterTypeLibrary();
-    m_impl->WriteConfigs();
-    m_impl->WriteClasses();
-    m_impl->WriteCatalogue();
-    m_impl->RegisterCategories();
+    m_impl->Install();
 }
 
-CLSID Installation::ClsidOf(const std::string& name) const { return m_impl->Find(name).clsid; }
-
-std::wstring Installation::ClsidStringOf(const std::string& name) const { return GuidText(ClsidOf(name)); }
-
-std::vector<std::string> Installation::Journal() const
+void Installation::Change(const std::string& name, const Behaviour& behaviour)
 {
-    std::vector<std::string> lines;
-    if (auto read = m_impl->Export<void (*)(BOOL, void (*)(const char*, void*), void*)>("FakeJournalEnum"))
-        read(FALSE, &CollectLine, &lines);
-    return lines;
+    auto& fake = m_impl->Find(name);
+    fake.first.behaviour = behaviour;
+    Check("writing the configuration of " + name, WriteConfig(vembro::GuidString(fake.second), fake.first));
 }
+
+CLSID Installation::ClsidOf(const std::string& name) const { return m_impl->Find(name).second; }
+
+std::wstring Installation::ClsidStringOf(const std::string& name) const { return vembro::GuidString(ClsidOf(name)); }
+
+std::vector<std::string> Installation::Journal() const { return m_impl->api ? m_impl->api->Journal(false) : Lines(); }
 
 std::vector<std::string> Installation::Journal(const std::string& part) const
 {
-    std::vector<std::string> lines;
-    for (auto& line : Journal()) {
-        if (line.find(part) != std::string::npos)
-            lines.push_back(std::move(line));
-    }
+    std::vector<std::string> lines = Journal();
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                               [&](const std::string& line) { return line.find(part) == std::string::npos; }),
+                lines.end());
     return lines;
 }
 
-std::vector<std::string> Installation::Trace() const
-{
-    std::vector<std::string> lines;
-    if (auto read = m_impl->Export<void (*)(BOOL, void (*)(const char*, void*), void*)>("FakeJournalEnum"))
-        read(TRUE, &CollectLine, &lines);
-    return lines;
-}
+std::vector<std::string> Installation::Trace() const { return m_impl->api ? m_impl->api->Journal(true) : Lines(); }
 
 void Installation::ClearJournal()
 {
-    if (auto clear = m_impl->Export<void (*)()>("FakeJournalClear"))
-        clear();
+    if (m_impl->api)
+        m_impl->api->ClearJournal();
 }
 
-bool Installation::WaitIdle(DWORD timeoutMs) const
-{
-    auto wait = m_impl->Export<BOOL (*)(DWORD)>("FakeWaitIdle");
-    return !wait || wait(timeoutMs) != FALSE;
-}
+bool Installation::WaitIdle(DWORD timeoutMs) const { return !m_impl->api || m_impl->api->WaitIdle(timeoutMs); }
 
-long Installation::LiveObjects() const
-{
-    auto live = m_impl->Export<LONG (*)()>("FakeLiveObjects");
-    return live ? live() : 0;
-}
+long Installation::LiveObjects() const { return m_impl->api ? m_impl->api->LiveObjects() : 0; }
 
-long Installation::LiveInstances(const std::string& name) const
-{
-    auto count = m_impl->Export<LONG (*)(const char*)>("FakeCountLive");
-    return count ? count(name.c_str()) : 0;
-}
+long Installation::LiveInstances(const std::string& name) const { return m_impl->Fire(name, -1, 0, 0); }
 
-long Installation::Report(const std::string& name, long state) const
-{
-    auto fire = m_impl->Export<LONG (*)(const char*, LONG, LONG, LONG)>("FakeFire");
-    return fire ? fire(name.c_str(), 0, state, 0) : 0;
-}
+long Installation::Report(const std::string& name, long state) const { return m_impl->Fire(name, 0, state, 0); }
 
 long Installation::ReportProgress(const std::string& name, long progress, long maxProgress) const
 {
-    auto fire = m_impl->Export<LONG (*)(const char*, LONG, LONG, LONG)>("FakeFire");
-    return fire ? fire(name.c_str(), 1, progress, maxProgress) : 0;
+    return m_impl->Fire(name, 1, progress, maxProgress);
 }
 
 } // namespace fakes

@@ -1,53 +1,32 @@
 #pragma once
-// Test-side view of the configurable fake components (tests/components).
+// Test-side view of the configurable fake components (tests/components). A
+// test declares the installation it needs, installs it into Wine's registry,
+// runs the system and reads back the journal of every call the system made
+// to the fakes; the destructor removes everything it wrote. Converters are
+// listed in the catalogue, and translators in the category, in declaration
+// order (their CLSIDs sort in that order too). The CLSIDs are the same in
+// every test, so one installation exists at a time; Install first removes
+// what an earlier test that died early may have left.
 //
-// A test declares exactly the installation it needs, installs it into Wine's
-// registry, runs the system, and reads back the journal of every call the
-// system made to the fakes. The destructor removes everything it wrote.
-//
-//     fakes::Installation inst;
-//     inst.Converter("A2B", {1, "A", "a", "a"}, {2, "B", "b", "b"})
-//         .Translator("B2C", {2, "B", "b", "b"}, {3, "C", "c", "c"}).Install();
-//     ... run ...
-//     EXPECT_EQ(expected, inst.Journal());
-//
-// Converters are listed in the catalogue, and translators registered in the
-// category, in declaration order; their CLSIDs sort in that order too, so the
-// registry enumerates them as declared. The CLSIDs are the same in every
-// test, so one installation exists at a time; Install first removes what an
-// earlier test that died early may have left.
-//
-// Journal lines, one per call, "<name>.<call>" (the fake's declared name):
-//     A2B.Create / A2B.Destroy                      class factory / last Release
-//     A2B.SourceFormat, A2B.TargetFormat, A2B.State, B2C.Error
-//     A2B.IsFormatAvailableFile(file=C:\x.a)
-//     A2B.IsFormatAvailableStream(stream=@3)        position at the call
-//     A2B.IsFormatAvailableMemory(text=abc)
-//     B2C.IsFormatAvailable(data=VT_BSTR:C:\x.b, type=0)
-//     A2B.ConvertFile(in=C:\x.a, out=C:\t1, info=VT_ERROR:80020004)
-//     A2B.ConvertStream(in=@0, out=@0, info=VT_ERROR:80020004)
-//     B2C.TranslateFile(direction=set, in=..., out=..., info=...)   direction: set or null
-//     B2C.TranslateStream(direction=null, in=@0, out=@0, info=...)
-//     A2B.SyncConvertFile(in=..., out=..., reserved=...), SyncConvertStream, SyncTranslateFile, SyncTranslateStream
-//     A2B.Stop(info=VT_ERROR:80020004), A2B.Suspend, A2B.Resume
-//     B2C.put_Property(PRIORITY=VT_I4:0), B2C.get_Property(PRIORITY)   names that are not strings as VARIANTs
-//     A2B.ConvertMemory(text=...), B2C.TranslateText(direction=..., text=...)
-//     A2B.Advise(cookie=1), A2B.Unadvise(cookie=1)    A2B.Advise(refused) for a sink without the interface
-// VARIANTs are written "VT_<type>:<value>": VT_I4:-2, VT_BSTR:x, VT_ERROR:80004005
-// (hex), VT_BOOL:-1, VT_UNKNOWN:@0 (a stream's position), VT_BYREF|VT_BSTR:x,
-// VT_EMPTY; a null BSTR is "<null>", a null stream "null".
-// Reports, in Trace() only: "A2B>StateChange(5)", "A2B>ProgressChange(1,2)",
-// "B2C>PropertyChange(NAME=VT_I4:1)".
+// Journal lines, one per call, "<name>.<call>(<arguments>)": A2B.Create,
+// A2B.Destroy (class factory, last Release), A2B.SourceFormat, B2C.Error,
+// A2B.IsFormatAvailableStream(stream=@3) (a stream by its position),
+// B2C.IsFormatAvailable(data=VT_BSTR:C:\x.b, type=0),
+// A2B.ConvertFile(in=C:\x.a, out=C:\t1, info=VT_ERROR:80020004),
+// B2C.TranslateStream(direction=set, in=@0, out=@0, info=...),
+// B2C.put_Property(PRIORITY=VT_I4:0), A2B.Stop(info=...),
+// A2B.Advise(cookie=1) or A2B.Advise(refused), A2B.Unadvise(cookie=1).
+// A null BSTR is "<null>", a null pointer "null". Reports, in Trace() only:
+// "A2B>StateChange(5)", "A2B>ProgressChange(1,2)", "B2C>PropertyChange(N=VT_I4:1)".
 //
 // A run (Convert*/Translate*): startResult < 0 is returned at once with
 // nothing done. Otherwise the copy is made (Complete and Ready only), the
 // progress reported, then the finish state; inside the call, or, with
 // `worker`, from a new MTA thread that holds the component until it is done
-// (WaitIdle waits for it). Stop reports FTSTATE_STOPPED the same way unless
-// stopResult < 0. Sync* calls always work and report inside the call and
-// return syncResult (or the copy's failure); syncResult < 0 does nothing.
-// Sinks are called in Advise order; with dispatchEvents through Invoke with
-// the library's locale 0x409.
+// (WaitIdle waits for it). Stop reports stopReport the same way unless
+// stopResult < 0. Sync* calls report inside the call and return syncResult
+// (or the copy's failure); syncResult < 0 does nothing. Sinks are called in
+// Advise order; with dispatchEvents through Invoke with the locale 0x409.
 #include <windows.h>
 #include <memory>
 #include <string>
@@ -104,7 +83,6 @@ struct Behaviour {
     Gate gate = Gate::None;              // in the class factory, in the start call, or before the work
 };
 
-
 // What the fakes write: a copy of the input followed by one line naming the
 // component, so the output shows the route a document took. A failing copy
 // (an unreadable input, say) is reported as FTSTATE_ERROR with its HRESULT.
@@ -121,46 +99,38 @@ public:
                             const Behaviour& behaviour = {});
     Installation& Translator(const std::string& name, const Format& source, const Format& target,
                              const Behaviour& behaviour = {});
-    // Writes the class registrations, the converter catalogue (created even
-    // when empty) and the category registrations.
+    // Writes the classes, the converter catalogue (even when empty) and the category.
     void Install();
+    // After Install: what the fake's class objects made from now on do.
+    void Change(const std::string& name, const Behaviour& behaviour);
     // Leaves the catalogue key out entirely (the "missing key" installation).
     Installation& WithoutCatalogueKey();
-
-    // Raw registry pieces for the catalogue's edge cases, written by Install
-    // and removed with the rest:
-    // a catalogue subkey of any name (a ProgID, a braced CLSID, garbage);
+    // Raw registry pieces for the catalogue's edge cases: a catalogue subkey
+    // of any name, HKCR\<progId>\CLSID naming a declared fake, and
+    // HKCR\<progId>\CurVer holding a string or any registry type and content.
     Installation& CatalogueEntry(const std::string& subkey);
     Installation& CatalogueEntry(const std::wstring& subkey);
-    // HKCR\<progId>\CLSID naming a declared fake (an extra ProgID for it);
     Installation& ProgId(const std::string& progId, const std::string& fakeName);
-    // HKCR\<progId>\CurVer whose default value is the string curVer (may be empty);
     Installation& CurVer(const std::string& progId, const std::string& curVer);
-    // ... or a default value of any registry type and content.
     Installation& CurVerRaw(const std::string& progId, DWORD type, const std::vector<BYTE>& data);
 
     CLSID ClsidOf(const std::string& name) const;
     std::wstring ClsidStringOf(const std::string& name) const;
-    // Every call that the fakes received since Install or ClearJournal, one
-    // line each, e.g. "A2B.ConvertFile(in=C:\\x.a, out=..., info=VT_ERROR:80020004)".
+    // Every call that the fakes received since Install or ClearJournal; only
+    // the lines that contain `part`; the calls with the reports among them.
     std::vector<std::string> Journal() const;
-    // The journal lines that contain `part` (e.g. "A2B." or ".ConvertFile(").
     std::vector<std::string> Journal(const std::string& part) const;
-    // The calls interleaved with what the fakes reported to their sinks, the
-    // reports written as "A2B>StateChange(5)" and "A2B>ProgressChange(1,2)".
     std::vector<std::string> Trace() const;
     void ClearJournal();
 
     // Waits until no fake has a worker thread running (their reports, and
     // whatever the receivers did inside them, are over). False on timeout.
     bool WaitIdle(DWORD timeoutMs = 10000) const;
-    // Fake objects alive in this process (components, formats): 0 once the
-    // system has released everything it created.
+    // Fake objects alive in this process (components, formats), and those of one fake.
     long LiveObjects() const;
-    // Live objects of one fake: what the system still holds of it.
     long LiveInstances(const std::string& name) const;
-    // Makes every live object of the fake report now, on this thread, to the
-    // sinks it has (e.g. a late report from the last step of a finished run);
+    // Makes every live object of the fake report now, on this thread, to its
+    // sinks (e.g. a late report from the last step of a finished run);
     // answers how many objects did.
     long Report(const std::string& name, long state) const;
     long ReportProgress(const std::string& name, long progress, long maxProgress) const;
