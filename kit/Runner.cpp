@@ -141,6 +141,7 @@ HRESULT Runner::Execute(const Work& work) noexcept
 
 void Runner::Finish(HRESULT hr) noexcept
 {
+    auto reportLock = m_reportCs.Lock();
     long state;
     {
         auto lock = m_cs.Lock();
@@ -194,7 +195,7 @@ HRESULT Runner::Suspend() noexcept
         m_nState = FTSTATE_SUSPEND;
         ::ResetEvent(m_resumeEvent.get());
     }
-    m_reports.OnState(FTSTATE_SUSPEND);
+    ReportIfStill(FTSTATE_SUSPEND);
     return S_OK;
 }
 
@@ -208,11 +209,25 @@ HRESULT Runner::Resume() noexcept
         m_nState = m_nWorkingState;
     }
     // Sinks hear that the run goes on before the worker can report again.
-    m_reports.OnState(m_nWorkingState);
+    ReportIfStill(m_nWorkingState);
     auto lock = m_cs.Lock();
     if (!m_bSuspended) // unless a Suspend came in meanwhile
         ::SetEvent(m_resumeEvent.get());
     return S_OK;
+}
+
+// Suspend and Resume report after letting go of the run's lock, so that a
+// sink may call back in; the report lock keeps such a report from overtaking
+// the run's final one, and a run that has ended meanwhile reports nothing more.
+void Runner::ReportIfStill(long state) noexcept
+{
+    auto reportLock = m_reportCs.Lock();
+    {
+        auto lock = m_cs.Lock();
+        if (!m_bRunning || m_nState != state)
+            return;
+    }
+    m_reports.OnState(state);
 }
 
 void Runner::WaitWhileSuspended() noexcept

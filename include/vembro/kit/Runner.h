@@ -73,11 +73,13 @@ private:
     void Finish(HRESULT hr) noexcept;
     bool BeginRun() noexcept;
     void WaitWhileSuspended() noexcept;
+    void ReportIfStill(long state) noexcept;
 
     RunReports& m_reports;
     IUnknown* m_owner;
     const long m_nWorkingState;
     CriticalSection m_cs;
+    CriticalSection m_reportCs; // orders Suspend's and Resume's reports with the final one
     long m_nState = 0;          // FTSTATE_READY
     HRESULT m_hrError = S_OK;
     long m_nPriority = 0;
