@@ -8,26 +8,24 @@
 namespace moduletest {
 
 struct VembroDll {
-    static std::wstring Path() // next to the tests folder of the build tree
-    {
+    const std::wstring path = [] { // next to the tests folder of the build tree
         wchar_t exe[MAX_PATH] = {};
-        std::wstring path(exe, ::GetModuleFileNameW(nullptr, exe, MAX_PATH));
-        path.resize(path.find_last_of(L'\\'));
-        return path.substr(0, path.find_last_of(L'\\')) + L"\\Vembro.DLL";
-    }
-    const std::wstring path = Path();
+        std::wstring dir(exe, ::GetModuleFileNameW(nullptr, exe, MAX_PATH));
+        dir.resize(dir.find_last_of(L'\\'));
+        return dir.substr(0, dir.find_last_of(L'\\')) + L"\\Vembro.DLL";
+    }();
     const HMODULE module = ::LoadLibraryW(path.c_str());
     ~VembroDll() { ::FreeLibrary(module); }
-    template <class F> F* Export(const char* name) const
+    template <class... Args> HRESULT Call(const char* name, Args... args) const
     {
-        return reinterpret_cast<F*>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+        return reinterpret_cast<HRESULT(STDAPICALLTYPE*)(Args...)>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)))(args...);
     }
-    HRESULT CanUnloadNow() const { return Export<HRESULT STDAPICALLTYPE()>("DllCanUnloadNow")(); }
-    HRESULT Register() const { return Export<HRESULT STDAPICALLTYPE()>("DllRegisterServer")(); }
-    HRESULT Unregister() const { return Export<HRESULT STDAPICALLTYPE()>("DllUnregisterServer")(); }
+    HRESULT CanUnloadNow() const { return Call("DllCanUnloadNow"); }
+    HRESULT Register() const { return Call("DllRegisterServer"); }
+    HRESULT Unregister() const { return Call("DllUnregisterServer"); }
     HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** ppv) const
     {
-        return Export<HRESULT STDAPICALLTYPE(REFCLSID, REFIID, void**)>("DllGetClassObject")(clsid, iid, ppv);
+        return Call<REFCLSID, REFIID, void**>("DllGetClassObject", clsid, iid, ppv);
     }
 };
 
