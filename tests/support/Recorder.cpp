@@ -2,7 +2,6 @@
 
 #include <objbase.h>
 #include <algorithm>
-#include <iterator>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -15,15 +14,12 @@ namespace kittest {
 
 using Microsoft::WRL::ComPtr;
 
-Recorder::Recorder() : m_changed(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
-
 void Recorder::Add(const std::string& line)
 {
     std::function<void(const std::string&)> hook;
     {
         auto lock = m_cs.Lock();
         m_lines.push_back(line);
-        m_threads.push_back(::GetCurrentThreadId());
         hook = m_hook;
     }
     ::SetEvent(m_changed.get());
@@ -39,21 +35,15 @@ std::vector<std::string> Recorder::Lines()
 
 std::vector<std::string> Recorder::States()
 {
-    std::vector<std::string> states, lines = Lines();
-    std::copy_if(lines.begin(), lines.end(), std::back_inserter(states), [](auto& l) { return l.rfind("state ", 0) == 0; });
-    return states;
-}
-
-std::vector<DWORD> Recorder::Threads()
-{
-    auto lock = m_cs.Lock();
-    return m_threads;
+    auto lines = Lines();
+    lines.erase(std::remove_if(lines.begin(), lines.end(), [](auto& l) { return l.rfind("state ", 0) != 0; }), lines.end());
+    return lines;
 }
 
 void Recorder::Clear()
 {
     auto lock = m_cs.Lock();
-    m_lines.clear(), m_threads.clear();
+    m_lines.clear();
 }
 
 void Recorder::OnEvent(std::function<void(const std::string&)> hook)
@@ -65,11 +55,10 @@ void Recorder::OnEvent(std::function<void(const std::string&)> hook)
 bool Recorder::WaitUntil(const std::function<bool(const std::string&)>& match, DWORD ms)
 {
     const DWORD deadline = ::GetTickCount() + ms;
-    for (;;) {
+    for (DWORD now = ::GetTickCount();; now = ::GetTickCount()) {
         const auto lines = Lines();
         if (std::any_of(lines.begin(), lines.end(), match))
             return true;
-        const DWORD now = ::GetTickCount();
         if (now >= deadline)
             return false;
         ::WaitForSingleObject(m_changed.get(), deadline - now);
@@ -88,8 +77,7 @@ bool Recorder::WaitFor(const std::string& prefix, DWORD ms)
 
 namespace {
 
-// Records the events both interfaces share, whether they come through the
-// virtual table (the kit) or through Invoke (the chain translator, whose
+// Through the virtual table (the kit) or Invoke (the chain translator, whose
 // arguments are checked as strictly as a type-library dispatch would).
 template <class Iface>
 class CRecordingSink : public Iface {
@@ -100,8 +88,6 @@ public:
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override
     {
-        if (!ppv)
-            return E_POINTER;
         *ppv = nullptr;
         if (::IsEqualIID(riid, IID_IMarshal))
             return m_spMarshaler->QueryInterface(riid, ppv);
@@ -109,8 +95,7 @@ public:
             !::IsEqualIID(riid, IID_IDispatch))
             return E_NOINTERFACE;
         *ppv = static_cast<Iface*>(this);
-        AddRef();
-        return S_OK;
+        return AddRef(), S_OK;
     }
     STDMETHODIMP_(ULONG) AddRef() noexcept override { return static_cast<ULONG>(::InterlockedIncrement(&m_ref)); }
     STDMETHODIMP_(ULONG) Release() noexcept override
@@ -150,70 +135,47 @@ public:
     using CRecordingSink::CRecordingSink;
     STDMETHODIMP PropertyChange(VARIANT prop, VARIANT value) noexcept override
     {
-        vembro::unique_variant name, text;
-        ::VariantChangeType(&name, &prop, 0, VT_BSTR);
-        ::VariantChangeType(&text, &value, 0, VT_BSTR);
-        m_recorder.Add("property " + vembro::kit::Utf8FromWide(V_BSTR(&name), ::SysStringLen(V_BSTR(&name))) +
-                       "=" + vembro::kit::Utf8FromWide(V_BSTR(&text), ::SysStringLen(V_BSTR(&text))));
-        return S_OK;
+        vembro::unique_variant text[2];
+        ::VariantChangeType(&text[0], &prop, 0, VT_BSTR);
+        ::VariantChangeType(&text[1], &value, 0, VT_BSTR);
+        auto utf8 = [](const VARIANT& v) { return vembro::kit::Utf8FromWide(V_BSTR(&v), ::SysStringLen(V_BSTR(&v))); };
+        return m_recorder.Add("property " + utf8(text[0]) + "=" + utf8(text[1])), S_OK;
     }
 };
 
-template <class Sink, class Iface>
-ComPtr<Iface> MakeSink(Recorder& recorder)
+template <class Sink>
+ComPtr<Sink> MakeSink(Recorder& recorder)
 {
-    ComPtr<Iface> sink;
-    auto* object = new Sink(recorder);
-    sink.Attach(object);
-    vembro::ThrowIfFailed(object->Init());
+    ComPtr<Sink> sink;
+    sink.Attach(new Sink(recorder));
+    vembro::ThrowIfFailed(sink->Init());
     return sink;
-}
-
-ComPtr<IConnectionPoint> PointOf(IUnknown* component, const IID& iid)
-{
-    ComPtr<IConnectionPointContainer> container;
-    ComPtr<IConnectionPoint> point;
-    vembro::ThrowIfFailed(component->QueryInterface(IID_PPV_ARGS(&container)));
-    vembro::ThrowIfFailed(container->FindConnectionPoint(iid, &point));
-    return point;
-}
-
-std::string ReadAll(std::ifstream in)
-{
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
 }
 
 } // namespace
 
-ComPtr<ITolviFileConverterEvents> MakeConverterSink(Recorder& recorder)
-{
-    return MakeSink<CRecordingSink<ITolviFileConverterEvents>, ITolviFileConverterEvents>(recorder);
-}
+ComPtr<ITolviFileConverterEvents> MakeConverterSink(Recorder& r) { return MakeSink<CRecordingSink<ITolviFileConverterEvents>>(r); }
 
-ComPtr<ITolviFileTranslatorEvents> MakeTranslatorSink(Recorder& recorder)
-{
-    return MakeSink<CTranslatorSink, ITolviFileTranslatorEvents>(recorder);
-}
+ComPtr<ITolviFileTranslatorEvents> MakeTranslatorSink(Recorder& recorder) { return MakeSink<CTranslatorSink>(recorder); }
 
 DWORD Advise(IUnknown* component, const IID& iid, IUnknown* sink)
 {
+    ComPtr<IConnectionPointContainer> container;
+    ComPtr<IConnectionPoint> point;
     DWORD cookie = 0;
-    vembro::ThrowIfFailed(PointOf(component, iid)->Advise(sink, &cookie));
+    vembro::ThrowIfFailed(component->QueryInterface(IID_PPV_ARGS(&container)));
+    vembro::ThrowIfFailed(container->FindConnectionPoint(iid, &point));
+    vembro::ThrowIfFailed(point->Advise(sink, &cookie));
     return cookie;
 }
 
-HRESULT Unadvise(IUnknown* component, const IID& iid, DWORD cookie) { return PointOf(component, iid)->Unadvise(cookie); }
-
 TempDir::TempDir()
 {
-    wchar_t base[MAX_PATH] = {}, id[40] = {};
+    wchar_t id[40] = {};
     GUID guid{};
     vembro::ThrowIfFailed(::CoCreateGuid(&guid));
     ::StringFromGUID2(guid, id, 40);
-    ::GetTempPathW(MAX_PATH, base);
-    m_dir = std::wstring(base) + L"kittest" + id;
+    m_dir = (std::filesystem::temp_directory_path() / (std::wstring(L"kittest") + id)).wstring();
     if (!::CreateDirectoryW(m_dir.c_str(), nullptr))
         vembro::ThrowHr(HRESULT_FROM_WIN32(::GetLastError()));
 }
@@ -238,39 +200,38 @@ std::vector<std::string> TempDir::Names(const std::string& sub) const
     return names;
 }
 
-std::string TempDir::Read(const std::wstring& path) { return ReadAll(std::ifstream(path.c_str(), std::ios::binary)); }
-
-void TempDir::Write(const std::wstring& path, const std::string& bytes)
+std::string TempDir::Read(const std::wstring& path)
 {
-    std::ofstream(path.c_str(), std::ios::binary) << bytes;
+    std::ostringstream all;
+    all << std::ifstream(path.c_str(), std::ios::binary).rdbuf();
+    return all.str();
 }
+
+void TempDir::Write(const std::wstring& path, const std::string& bytes) { std::ofstream(path.c_str(), std::ios::binary) << bytes; }
 
 bool TempDir::Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 ComPtr<IStream> StreamOf(const std::string& bytes)
 {
     ComPtr<IStream> stream = vembro::kit::NewMemoryStream();
-    LARGE_INTEGER zero{};
     vembro::ThrowIfFailed(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr));
-    vembro::ThrowIfFailed(stream->Seek(zero, STREAM_SEEK_SET, nullptr));
+    vembro::ThrowIfFailed(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr));
     return stream;
 }
 
 std::string ReadStream(IStream* stream)
 {
-    LARGE_INTEGER zero{};
-    vembro::ThrowIfFailed(stream->Seek(zero, STREAM_SEEK_SET, nullptr));
+    vembro::ThrowIfFailed(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr));
     std::string all;
     char buffer[4096];
-    ULONG read = 0;
-    while (SUCCEEDED(stream->Read(buffer, sizeof buffer, &read)) && read > 0)
+    for (ULONG read = 0; SUCCEEDED(stream->Read(buffer, sizeof buffer, &read)) && read > 0;)
         all.append(buffer, read);
     return all;
 }
 
 std::string ReadDocument(const char* name)
 {
-    return ReadAll(std::ifstream(std::string(VEMBRO_DOCUMENTS_DIR) + "/" + name, std::ios::binary));
+    return TempDir::Read(std::filesystem::path(std::string(VEMBRO_DOCUMENTS_DIR) + "/" + name).wstring());
 }
 
 bool ModuleLocksReachZero()
