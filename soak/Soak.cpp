@@ -1,19 +1,14 @@
-// The soak: client threads, some in the multithreaded apartment and some in
-// single-threaded ones with message loops, drive Vembro.DLL through its COM
-// surface alone (the manager made with CoCreateInstance) over the
-// configurable fake components installed as real ones, while faults are
-// injected at every call the system makes to a component. It checks that
-// every run ends exactly once as its client sees it, within a bounded time
-// (a watchdog names any run that does not and prints the component
-// journal), that no temporary file is left, that the module can unload, and
-// prints the growth of handles and private bytes per 1,000 runs.
+// The soak: MTA and STA client threads drive Vembro.DLL through its COM
+// surface alone over the fake components, with faults injected at every call
+// the system makes to a component. Every run must end exactly once as its
+// client sees it, within a bound (a watchdog names the stuck run), with no
+// temporary file left and the module able to unload; it prints the growth of
+// handles and private bytes per 1,000 runs.
 //
 //     soak.exe short | full | hostile [--marshalled-sinks]
 //
-// --marshalled-sinks: the single-threaded clients' sinks are reached through
-// the type-library marshaller instead of aggregating the free-threaded
-// marshaler; off by default, since under Wine 8 the soak then crashes now
-// and then inside the platform's marshalling.
+// --marshalled-sinks: STA sinks go through the type-library marshaller, not
+// the free-threaded marshaler (off: under Wine 8 that crashes now and then).
 #include <ocidl.h>
 #include <psapi.h>
 
@@ -251,23 +246,8 @@ ComPtr<IStream> StreamOf(const char* text)
     return stream;
 }
 
-enum Count { Runs, Files, Streams, SyncRuns, Steps1, Steps2a, Steps2b, Steps3, Completed, Stopped, Failed, Silent,
-             StopsSent, Abandoned, UnadvisedInside, EndedTwice, NotEnded, StartRefused, kCounts };
+enum Count { Runs, Completed, Stopped, Failed, Silent, Abandoned, EndedTwice, NotEnded, StartRefused, kCounts };
 std::atomic<long> tally[kCounts];
-
-void PrintTally()
-{
-    long t[kCounts];
-    for (int i = 0; i < kCounts; ++i)
-        t[i] = tally[i];
-    std::printf("  runs: %ld (%ld file, %ld stream; %ld synchronous; %ld/%ld/%ld/%ld of 1/2/2/3 steps)\n"
-                "  ended: %ld complete, %ld stopped, %ld failed, %ld calls that ended their run by returning, with no final state\n"
-                "  faults: %ld Stop calls, %ld translators released mid-run, %ld Unadvise calls from inside an event\n"
-                "  runs that ended more than once: %ld, that never ended: %ld, refused starts: %ld\n",
-                t[Runs], t[Files], t[Streams], t[SyncRuns], t[Steps1], t[Steps2a], t[Steps2b], t[Steps3],
-                t[Completed], t[Stopped], t[Failed], t[Silent], t[StopsSent], t[Abandoned], t[UnadvisedInside],
-                t[EndedTwice], t[NotEnded], t[StartRefused]);
-}
 
 // One family of fakes per fault: converter A (a->b), translator B (b->c),
 // converter C (c->d); format IDs 100*k+1 .. 100*k+4.
@@ -278,60 +258,28 @@ struct Family {
     bool abandons = false; // they never answer it: the client lets go
 };
 
-class Client {
-public:
-    // onRun is told the number of runs done after each one.
-    Client(int id, bool sta, int runs, bool marshalled, const std::vector<Family>& families,
-           std::function<void(int)> onRun)
-        : m_id(id), m_sta(sta), m_marshalled(marshalled), m_families(families),
-          m_in(TempFolder() + "..\\soak_in_" + std::to_string(id) + ".txt"),
-          m_out(TempFolder() + "..\\soak_out_" + std::to_string(id) + ".txt"), m_thread(sta, [=] {
-              HANDLE file = ::CreateFileA(m_in.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-              DWORD written = 0;
-              ::WriteFile(file, "soak\n", 5, &written, nullptr);
-              ::CloseHandle(file);
-              ComPtr<ITolviFTManager> manager = CreateManager();
-              for (int i = 0; i < runs; ++i) {
-                  RunOnce(manager.Get(), static_cast<unsigned>(m_id * 100003 + i));
-                  onRun(i + 1);
-              }
-              m_finished = true;
-              Wait(m_leave.get(), m_sta, INFINITE);
-          })
-    {
-    }
-    // Lets the thread leave its apartment, and waits for it.
-    ~Client()
-    {
-        ::SetEvent(m_leave.get());
-        m_thread.Join();
-        ::DeleteFileA(m_in.c_str());
-        ::DeleteFileA(m_out.c_str());
-    }
-    bool Finished() const { return m_finished; }
+// One client thread's state: its files, and the run it is in for the watchdog.
+struct Client {
+    int id;
+    bool sta, marshalled;
+    const std::vector<Family>& families;
+    std::string inName = TempFolder() + "..\\soak_in_" + std::to_string(id) + ".txt";
+    std::string outName = TempFolder() + "..\\soak_out_" + std::to_string(id) + ".txt";
+    std::atomic<bool> finished{false};
+    std::atomic<ULONGLONG> runStart{0};
+    mutable vembro::CriticalSection cs;
+    std::string current;
+
+    void RunOnce(ITolviFTManager* manager, unsigned seed);
     // The current run when it has been going for longer than boundMs, else empty.
     std::string StuckRun(DWORD boundMs) const
     {
-        ULONGLONG start = m_runStart;
+        ULONGLONG start = runStart;
         if (start == 0 || ::GetTickCount64() - start < boundMs)
             return std::string();
-        auto lock = m_cs.Lock();
-        return "client " + std::to_string(m_id) + (m_sta ? " (STA): " : " (MTA): ") + m_current;
+        auto lock = cs.Lock();
+        return "client " + std::to_string(id) + (sta ? " (STA): " : " (MTA): ") + current;
     }
-
-private:
-    void RunOnce(ITolviFTManager* manager, unsigned seed);
-
-    const int m_id;
-    const bool m_sta, m_marshalled;
-    const std::vector<Family>& m_families;
-    std::atomic<bool> m_finished{false};
-    vembro::unique_handle m_leave{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    std::atomic<ULONGLONG> m_runStart{0};
-    mutable vembro::CriticalSection m_cs;
-    std::string m_current;
-    const std::string m_in, m_out;
-    Thread m_thread;
 };
 
 short FormatId(size_t family, int n) { return static_cast<short>(100 * (family + 1) + n); }
@@ -339,8 +287,8 @@ short FormatId(size_t family, int n) { return static_cast<short>(100 * (family +
 void Client::RunOnce(ITolviFTManager* manager, unsigned seed)
 {
     std::mt19937 rng(seed);
-    const size_t family = rng() % m_families.size();
-    const Family& plan = m_families[family];
+    const size_t family = rng() % families.size();
+    const Family& plan = families[family];
     const int shape = static_cast<int>(rng() % 4); // 3 steps, C+T, T+C, one translator
     static const char* kShapes[] = {"3 steps", "converter+translator", "translator+converter", "1 step"};
     const short source = FormatId(family, shape == 0 || shape == 1 ? 1 : 2);
@@ -354,21 +302,17 @@ void Client::RunOnce(ITolviFTManager* manager, unsigned seed)
     const bool abandon = !sync && (deaf || rng() % 16 == 0);
     const bool unadviseInside = rng() % 8 == 0;
     {
-        auto lock = m_cs.Lock();
-        m_current = std::string(plan.name) + ", " + kShapes[shape] + (onStreams ? ", streams" : ", files") +
+        auto lock = cs.Lock();
+        current = std::string(plan.name) + ", " + kShapes[shape] + (onStreams ? ", streams" : ", files") +
                     (sync ? ", synchronous" : "") + (stop ? ", stopped" : "") + (abandon ? ", released mid-run" : "");
     }
-    m_runStart = ::GetTickCount64();
+    runStart = ::GetTickCount64();
     ++tally[Runs];
-    ++tally[onStreams ? Streams : Files];
-    ++tally[shape == 3 ? Steps1 : shape == 0 ? Steps3 : shape == 1 ? Steps2a : Steps2b];
-    if (sync)
-        ++tally[SyncRuns];
 
     ComPtr<ITolviFileTranslator> translator;
     CheckHr("Translator", Translator(manager, source, target, &translator));
     ComPtr<Sink> sink = vembro::TakeOver(new Sink());
-    if (!m_marshalled)
+    if (!marshalled)
         sink->FreeThreaded();
     ComPtr<IConnectionPointContainer> container;
     ComPtr<IConnectionPoint> point;
@@ -388,8 +332,8 @@ void Client::RunOnce(ITolviFTManager* manager, unsigned seed)
     }
 
     const VARIANT missing = vembro::MissingArgument();
-    vembro::unique_bstr in(::SysAllocString(vembro::WideFromAnsi(m_in.c_str()).c_str()));
-    vembro::unique_bstr out(::SysAllocString(vembro::WideFromAnsi(m_out.c_str()).c_str()));
+    vembro::unique_bstr in(::SysAllocString(vembro::WideFromAnsi(inName.c_str()).c_str()));
+    vembro::unique_bstr out(::SysAllocString(vembro::WideFromAnsi(outName.c_str()).c_str()));
     ComPtr<IStream> inStream = StreamOf("soak\n"), outStream = StreamOf("");
     HRESULT started;
     if (sync) {
@@ -408,25 +352,22 @@ void Client::RunOnce(ITolviFTManager* manager, unsigned seed)
     // run ends with the call, as a synchronous one does.
     const bool endedByCall = sync || (FAILED(started) && shape == 3);
     if (stop && !endedByCall) {
-        Wait(sink->Done(), m_sta, rng() % 4);
+        Wait(sink->Done(), sta, rng() % 4);
         translator->Stop(missing);
-        ++tally[StopsSent];
     }
     if (abandon) {
-        Wait(sink->Done(), m_sta, deaf ? 20 : 0);
+        Wait(sink->Done(), sta, deaf ? 20 : 0);
         ++tally[Abandoned];
     } else if (!endedByCall) {
-        Wait(sink->Done(), m_sta, INFINITE);
+        Wait(sink->Done(), sta, INFINITE);
     }
     sink->UnadviseOnEnd(nullptr, 0); // it must not keep the translator alive
-    if (sink->UnadvisedInside())
-        ++tally[UnadvisedInside];
-    else
+    if (!sink->UnadvisedInside())
         point->Unadvise(cookie);
     point.Reset();
     container.Reset();
     translator.Reset();
-    m_runStart = 0;
+    runStart = 0;
     if (abandon)
         return;
 
@@ -453,7 +394,7 @@ void Client::RunOnce(ITolviFTManager* manager, unsigned seed)
             std::string seq;
             for (long s : states)
                 seq += " " + std::to_string(s);
-            std::printf("  ended more than once: client %d: %s:%s\n", m_id, m_current.c_str(), seq.c_str());
+            std::printf("  ended more than once: client %d: %s:%s\n", id, current.c_str(), seq.c_str());
         }
         ++tally[last == FTSTATE_TRANSLATE_COMPLETE ? Completed : last == FTSTATE_STOPPED ? Stopped : Failed];
     }
@@ -559,6 +500,8 @@ int RunSoak(int clients, int runsPerClient, bool marshalled)
     }
 
     std::vector<std::unique_ptr<Client>> pool;
+    std::vector<std::unique_ptr<Thread>> threads;
+    vembro::unique_handle leave(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     const int warmUp = runsPerClient / 10;
     // After warm-up every client waits at a barrier, so that the figures
     // are taken while no run is in progress.
@@ -567,18 +510,29 @@ int RunSoak(int clients, int runsPerClient, bool marshalled)
     vembro::unique_handle barrier(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     for (int i = 0; i < clients; ++i) {
         const bool sta = i % 2 == 1;
-        pool.push_back(std::make_unique<Client>(i, sta, runsPerClient, marshalled, families, [&, sta](int done) {
-            if (done != warmUp)
-                return;
-            if (++warmed == clients) {
-                // A single-threaded client keeps its messages moving, since
-                // a worker may be calling into it.
-                for (int i = 0; i < 3000 && !inst.WaitIdle(0); ++i)
-                    Wait(barrier.get(), sta, 10);
-                atWarmUp = Measure();
-                ::SetEvent(barrier.get());
+        Client* c = pool.emplace_back(new Client{i, sta, marshalled, families}).get();
+        threads.push_back(std::make_unique<Thread>(sta, [&, c, sta] {
+            HANDLE file = ::CreateFileA(c->inName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            DWORD written = 0;
+            ::WriteFile(file, "soak\n", 5, &written, nullptr);
+            ::CloseHandle(file);
+            ComPtr<ITolviFTManager> manager = CreateManager();
+            for (int run = 0; run < runsPerClient; ++run) {
+                c->RunOnce(manager.Get(), static_cast<unsigned>(c->id * 100003 + run));
+                if (run + 1 == warmUp) {
+                    if (++warmed == clients) {
+                        // A single-threaded client keeps its messages moving,
+                        // since a worker may be calling into it.
+                        for (int n = 0; n < 3000 && !inst.WaitIdle(0); ++n)
+                            Wait(barrier.get(), sta, 10);
+                        atWarmUp = Measure();
+                        ::SetEvent(barrier.get());
+                    }
+                    Wait(barrier.get(), sta, INFINITE);
+                }
             }
-            Wait(barrier.get(), sta, INFINITE);
+            c->finished = true;
+            Wait(leave.get(), sta, INFINITE); // the apartment stays until the workers are done
         }));
     }
     const ULONGLONG started = ::GetTickCount64();
@@ -604,7 +558,7 @@ int RunSoak(int clients, int runsPerClient, bool marshalled)
 
     // The watchdog: a run that has not ended within 20 s is named, with the
     // recent journal of the components, and the soak fails at once.
-    for (unsigned ticks = 1; !std::all_of(pool.begin(), pool.end(), [](auto& c) { return c->Finished(); }); ++ticks) {
+    for (unsigned ticks = 1; !std::all_of(pool.begin(), pool.end(), [](auto& c) { return c->finished.load(); }); ++ticks) {
         if (ticks % 25 == 0)
             inst.ClearJournal(); // it would grow with every run
         for (auto& c : pool) {
@@ -627,26 +581,28 @@ int RunSoak(int clients, int runsPerClient, bool marshalled)
     // gone while the call was on its way would never return.
     const bool idle = inst.WaitIdle(30000);
     const Usage atEnd = Measure(); // as at warm-up: every client idle, its manager held
-    pool.clear();
+    ::SetEvent(leave.get());
+    threads.clear();
+    for (auto& c : pool) {
+        ::DeleteFileA(c->inName.c_str());
+        ::DeleteFileA(c->outName.c_str());
+    }
     const long tempLeft = TempFiles() - tempBefore;
     const HRESULT unload = CanUnloadNow();
 
     const double per1000 = 1000.0 / std::max(1.0, tally[Runs] - static_cast<double>(clients) * warmUp);
     std::printf("soak: %d client threads (%d MTA, %d STA), %ld runs in %.1f s\n", clients, (clients + 1) / 2,
                 clients / 2, tally[Runs].load(), seconds);
-    PrintTally();
+    std::printf("  ended: %ld complete, %ld stopped, %ld failed, %ld by the call's return alone, %ld let go\n"
+                "  runs that ended more than once: %ld, that never ended: %ld, refused starts: %ld\n",
+                tally[Completed].load(), tally[Stopped].load(), tally[Failed].load(), tally[Silent].load(),
+                tally[Abandoned].load(), tally[EndedTwice].load(), tally[NotEnded].load(), tally[StartRefused].load());
     std::printf("  temporary files left: %ld\n  fake workers idle: %s, fake objects alive: %ld\n"
                 "  DllCanUnloadNow: 0x%08lX\n  handles: %lu after warm-up, %lu at the end: %+.2f per 1,000 runs\n"
                 "  private bytes: %.1f MiB after warm-up, %.1f MiB at the end: %+.1f KiB per 1,000 runs\n",
                 tempLeft, idle ? "yes" : "NO", inst.LiveObjects(), static_cast<unsigned long>(unload),
                 atWarmUp.handles, atEnd.handles, (static_cast<double>(atEnd.handles) - atWarmUp.handles) * per1000,
                 atWarmUp.privateMiB, atEnd.privateMiB, (atEnd.privateMiB - atWarmUp.privateMiB) * 1024 * per1000);
-    for (size_t i = 0; i < families.size(); ++i) {
-        for (char which : {'A', 'B', 'C'}) {
-            if (long n = inst.LiveInstances(FakeName(i, which)))
-                std::printf("  still alive: %ld of %s (%s)\n", n, FakeName(i, which).c_str(), families[i].name);
-        }
-    }
     const bool ok = tally[EndedTwice] == 0 && tally[NotEnded] == 0 && tally[StartRefused] == 0 && tempLeft <= 0 &&
                     idle && inst.LiveObjects() == 0 && unload == S_OK;
     std::printf("soak: %s\n", ok ? "clean" : "FAILED");

@@ -17,6 +17,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "vembro/FormatObject.h"
 #include "vembro/VembroDispatch.h"
 #include "vembro/com/ConnectionPoint.h"
 #include "vembro/com/Object.h"
@@ -24,6 +25,16 @@
 #include "components/FakeConfig.h"
 
 using Microsoft::WRL::ComPtr;
+
+// An interface method whose whole work is one answer: its journal line
+// ("<name>.<method><args>") first, inside the method's one error boundary.
+#define FAKE_JOURNALLED(method, params, args, answer) \
+    STDMETHODIMP method params noexcept override      \
+    try {                                             \
+        Call(#method + std::string(args));            \
+        return answer;                                \
+    }                                                 \
+    VEMBRO_CATCH_RETURN()
 
 namespace fakes {
 namespace {
@@ -34,7 +45,7 @@ class FakeComponent;
 // count of worker threads. Fakes report from workers: all under one lock.
 struct Shared {
     vembro::CriticalSection cs;
-    std::vector<std::pair<bool, std::string>> journal; // (a report?, line)
+    std::vector<std::string> journal;
     std::vector<FakeComponent*> live;
     long workers = 0;
     vembro::unique_handle idle{::CreateEventW(nullptr, TRUE, TRUE, nullptr)};
@@ -46,10 +57,10 @@ Shared& Module()
     return shared;
 }
 
-void Journal(const std::string& line, bool report = false)
+void Journal(const std::string& line)
 {
     auto lock = Module().cs.Lock();
-    Module().journal.emplace_back(report, line);
+    Module().journal.push_back(line);
 }
 
 void CountWorker(int delta)
@@ -115,6 +126,17 @@ std::string NameText(const VARIANT& v) { return V_VT(&v) == VT_BSTR ? TextOf(V_B
 // The two ends of a run: "in=C:\x.a, out=C:\t1" or "in=@0, out=@0".
 std::string Ends(BSTR in, BSTR out) { return "in=" + TextOf(in) + ", out=" + TextOf(out); }
 std::string Ends(IUnknown* in, IUnknown* out) { return "in=" + StreamText(in) + ", out=" + StreamText(out); }
+// A run's arguments: "(in=.., out=.., info=..)"; translators lead with "direction=set, ".
+template <class End>
+std::string RunArgs(End in, End out, const char* last, const VARIANT& v)
+{
+    return "(" + Ends(in, out) + ", " + last + "=" + VariantText(v) + ")";
+}
+template <class End>
+std::string RunArgs(IDispatch* direction, End in, End out, const char* last, const VARIANT& v)
+{
+    return "(direction=" + PointerText(direction) + ", " + RunArgs(in, out, last, v).substr(1);
+}
 
 // ---- The work: the input, from a stream's position on, copied to the
 // output with the route line appended.
@@ -193,33 +215,6 @@ VARIANT VariantI4(long value)
     V_I4(&v) = value;
     return v;
 }
-
-// The format record a fake hands out, read-only.
-class FakeFormat : public vembro::CComObjectRootEx, public vembro::VembroDispatch<ITolviFileFormat> {
-public:
-    static const vembro::QIEntry* QITable() noexcept
-    {
-        static const vembro::QIEntry table[] = {VEMBRO_QI(FakeFormat, ITolviFileFormat),
-                                                VEMBRO_QI_AS(FakeFormat, IID_IDispatch, ITolviFileFormat), VEMBRO_QI_END};
-        return table;
-    }
-    Format m_format;
-
-    STDMETHODIMP get_Name(BSTR* pVal) noexcept override { return Text(m_format.name, pVal); }
-    STDMETHODIMP get_DefaultExtention(BSTR* pVal) noexcept override { return Text(m_format.defaultExt, pVal); }
-    STDMETHODIMP get_Extentions(BSTR* pVal) noexcept override { return Text(m_format.exts, pVal); }
-    STDMETHODIMP get_ID(short* pVal) noexcept override { return pVal ? (*pVal = m_format.id, S_OK) : E_POINTER; }
-    STDMETHODIMP get_IsComplex(VARIANT_BOOL* pVal) noexcept override
-    {
-        return pVal ? (*pVal = m_format.complex ? VARIANT_TRUE : VARIANT_FALSE, S_OK) : E_POINTER;
-    }
-
-private:
-    static HRESULT Text(const std::string& text, BSTR* pVal) noexcept
-    {
-        return !pVal ? E_POINTER : (*pVal = vembro::BstrFromAnsi_nothrow(text)) ? S_OK : E_OUTOFMEMORY;
-    }
-};
 
 // The layer's connection point, with Advise and Unadvise journalled.
 class JournalledPoint final : public vembro::BasicConnectionPoint<vembro::SinkHolding::Direct> {
@@ -311,13 +306,11 @@ public:
     void ReportState(long state)
     {
         m_state = state;
-        Journal(Name() + ">StateChange(" + std::to_string(state) + ")", true);
         VARIANT arg = VariantI4(state);
         Fire(2, &arg, 1, [&](auto* sink) { sink->StateChange(state); });
     }
     void ReportProgress(long progress, long maxProgress)
     {
-        Journal(Name() + ">ProgressChange(" + std::to_string(progress) + "," + std::to_string(maxProgress) + ")", true);
         VARIANT args[2] = {VariantI4(progress), VariantI4(maxProgress)};
         Fire(m_converter ? 1 : 3, args, 2, [&](auto* sink) { sink->ProgressChange(progress, maxProgress); });
     }
@@ -367,7 +360,6 @@ public:
             vembro::ThrowIfFailed(::VariantCopy(m_properties[NameText(Prop)].put(), &newVal));
         }
         if (Does().propertyEvents && !m_converter) {
-            Journal(Name() + ">PropertyChange(" + change + ")", true);
             VARIANT args[2] = {Prop, newVal}; // shallow: Invoke does not take ownership
             Fire(1, args, 2, [&](auto* sink) {
                 if constexpr (std::is_same_v<decltype(sink), ITolviFileTranslatorEvents*>)
@@ -379,18 +371,8 @@ public:
     VEMBRO_CATCH_RETURN()
     STDMETHODIMP get_State(LONG* pVal) noexcept override { return pVal ? (*pVal = m_state, S_OK) : E_POINTER; }
     // The system never suspends a component; the journal shows it if it does.
-    STDMETHODIMP Suspend() noexcept override
-    try {
-        Call("Suspend");
-        return S_OK;
-    }
-    VEMBRO_CATCH_RETURN()
-    STDMETHODIMP Resume() noexcept override
-    try {
-        Call("Resume");
-        return S_OK;
-    }
-    VEMBRO_CATCH_RETURN()
+    FAKE_JOURNALLED(Suspend, (), "", S_OK)
+    FAKE_JOURNALLED(Resume, (), "", S_OK)
     // A failing Stop has not stopped anything: no report.
     STDMETHODIMP Stop(VARIANT Info) noexcept override
     try {
@@ -407,82 +389,38 @@ public:
     VEMBRO_CATCH_RETURN()
 
     // ---- Converters.
-    STDMETHODIMP IsFormatAvailableStream(IUnknown* Stream) noexcept override
-    try {
-        Call("IsFormatAvailableStream(stream=" + StreamText(Stream) + ")");
-        return Probe({}, vembro::ThrowIfNull(Stream));
-    }
-    VEMBRO_CATCH_RETURN()
-    STDMETHODIMP IsFormatAvailableFile(BSTR File) noexcept override
-    try {
-        Call("IsFormatAvailableFile(file=" + TextOf(File) + ")");
-        return Probe({}, nullptr, &File);
-    }
-    VEMBRO_CATCH_RETURN()
-    STDMETHODIMP IsFormatAvailableMemory(BSTR Text) noexcept override
-    try {
-        Call("IsFormatAvailableMemory(text=" + TextOf(Text) + ")");
-        return Probe(vembro::AnsiFromBstr(Text));
-    }
-    VEMBRO_CATCH_RETURN()
-    STDMETHODIMP ConvertFile(BSTR InFile, BSTR OutFile, VARIANT Info) noexcept override
-    try {
-        Call("ConvertFile(" + Ends(InFile, OutFile) + ", info=" + VariantText(Info) + ")");
-        return Start(Job::Files(InFile, OutFile));
-    }
-    VEMBRO_CATCH_RETURN()
-    STDMETHODIMP ConvertStream(IUnknown* Source, IUnknown* Target, VARIANT Info) noexcept override
-    try {
-        Call("ConvertStream(" + Ends(Source, Target) + ", info=" + VariantText(Info) + ")");
-        return Start(Job::Streams(Source, Target));
-    }
-    VEMBRO_CATCH_RETURN()
-    STDMETHODIMP SyncConvertFile(BSTR InFile, BSTR OutFile, VARIANT Reserved) noexcept override
-    try {
-        Call("SyncConvertFile(" + Ends(InFile, OutFile) + ", reserved=" + VariantText(Reserved) + ")");
-        return RunSync_nothrow(Job::Files(InFile, OutFile));
-    }
-    VEMBRO_CATCH_RETURN()
-    STDMETHODIMP SyncConvertStream(IUnknown* Source, IUnknown* Target, VARIANT Reserved) noexcept override
-    try {
-        Call("SyncConvertStream(" + Ends(Source, Target) + ", reserved=" + VariantText(Reserved) + ")");
-        return RunSync_nothrow(Job::Streams(Source, Target));
-    }
-    VEMBRO_CATCH_RETURN()
+    FAKE_JOURNALLED(IsFormatAvailableStream, (IUnknown* Stream), "(stream=" + StreamText(Stream) + ")",
+                    Probe(vembro::ThrowIfNull(Stream)))
+    FAKE_JOURNALLED(IsFormatAvailableFile, (BSTR File), "(file=" + TextOf(File) + ")", Probe())
+    FAKE_JOURNALLED(IsFormatAvailableMemory, (BSTR Text), "(text=" + TextOf(Text) + ")", Probe())
+    FAKE_JOURNALLED(ConvertFile, (BSTR InFile, BSTR OutFile, VARIANT Info), RunArgs(InFile, OutFile, "info", Info),
+                    Start(Job::Files(InFile, OutFile)))
+    FAKE_JOURNALLED(ConvertStream, (IUnknown* Source, IUnknown* Target, VARIANT Info),
+                    RunArgs(Source, Target, "info", Info),
+                    Start(Job::Streams(Source, Target)))
+    FAKE_JOURNALLED(SyncConvertFile, (BSTR InFile, BSTR OutFile, VARIANT Reserved),
+                    RunArgs(InFile, OutFile, "reserved", Reserved),
+                    RunSync_nothrow(Job::Files(InFile, OutFile)))
+    FAKE_JOURNALLED(SyncConvertStream, (IUnknown* Source, IUnknown* Target, VARIANT Reserved),
+                    RunArgs(Source, Target, "reserved", Reserved),
+                    RunSync_nothrow(Job::Streams(Source, Target)))
     // The system converts no text in memory, and translates none.
     STDMETHODIMP ConvertMemory(BSTR, BSTR* TextOut) noexcept override { return TextOut ? (*TextOut = nullptr, E_NOTIMPL) : E_POINTER; }
 
     // ---- Translators.
     STDMETHODIMP TranslateText(IDispatch*, BSTR, BSTR* Result) noexcept override { return Result ? (*Result = nullptr, E_NOTIMPL) : E_POINTER; }
-    STDMETHODIMP TranslateFile(IDispatch* Direction, BSTR Source, BSTR Target, VARIANT Info) noexcept override
-    try {
-        Call("TranslateFile(direction=" + PointerText(Direction) + ", " + Ends(Source, Target) + ", info=" +
-             VariantText(Info) + ")");
-        return Start(Job::Files(Source, Target));
-    }
-    VEMBRO_CATCH_RETURN()
-    STDMETHODIMP TranslateStream(IDispatch* Direction, IUnknown* Source, IUnknown* Target, VARIANT Info) noexcept override
-    try {
-        Call("TranslateStream(direction=" + PointerText(Direction) + ", " + Ends(Source, Target) + ", info=" +
-             VariantText(Info) + ")");
-        return Start(Job::Streams(Source, Target));
-    }
-    VEMBRO_CATCH_RETURN()
-    STDMETHODIMP SyncTranslateFile(IDispatch* Direction, BSTR Source, BSTR Target, VARIANT Reserved) noexcept override
-    try {
-        Call("SyncTranslateFile(direction=" + PointerText(Direction) + ", " + Ends(Source, Target) + ", reserved=" +
-             VariantText(Reserved) + ")");
-        return RunSync_nothrow(Job::Files(Source, Target));
-    }
-    VEMBRO_CATCH_RETURN()
-    STDMETHODIMP SyncTranslateStream(IDispatch* Direction, IUnknown* Source, IUnknown* Target,
-                                     VARIANT Reserved) noexcept override
-    try {
-        Call("SyncTranslateStream(direction=" + PointerText(Direction) + ", " + Ends(Source, Target) +
-             ", reserved=" + VariantText(Reserved) + ")");
-        return RunSync_nothrow(Job::Streams(Source, Target));
-    }
-    VEMBRO_CATCH_RETURN()
+    FAKE_JOURNALLED(TranslateFile, (IDispatch* Direction, BSTR Source, BSTR Target, VARIANT Info),
+                    RunArgs(Direction, Source, Target, "info", Info),
+                    Start(Job::Files(Source, Target)))
+    FAKE_JOURNALLED(TranslateStream, (IDispatch* Direction, IUnknown* Source, IUnknown* Target, VARIANT Info),
+                    RunArgs(Direction, Source, Target, "info", Info),
+                    Start(Job::Streams(Source, Target)))
+    FAKE_JOURNALLED(SyncTranslateFile, (IDispatch* Direction, BSTR Source, BSTR Target, VARIANT Reserved),
+                    RunArgs(Direction, Source, Target, "reserved", Reserved),
+                    RunSync_nothrow(Job::Files(Source, Target)))
+    FAKE_JOURNALLED(SyncTranslateStream, (IDispatch* Direction, IUnknown* Source, IUnknown* Target, VARIANT Reserved),
+                    RunArgs(Direction, Source, Target, "reserved", Reserved),
+                    RunSync_nothrow(Job::Streams(Source, Target)))
     STDMETHODIMP get_Error(LONG* pVal) noexcept override
     try {
         Call("Error");
@@ -502,11 +440,10 @@ public:
         if (byRef && !V_BYREF(v))
             return E_POINTER;
         if ((type == FILEDATATYPE_FILENAME || type == FILEDATATYPE_TEXT) && vt == VT_BSTR) {
-            BSTR text = byRef ? *V_BSTRREF(v) : V_BSTR(v);
-            return type == FILEDATATYPE_TEXT ? Probe(vembro::AnsiFromBstr(text)) : Probe({}, nullptr, &text);
+            return Probe();
         }
         if (type == FILEDATATYPE_STREAM && (vt == VT_UNKNOWN || vt == VT_DISPATCH))
-            return Probe({}, vembro::ThrowIfNull(byRef ? *V_UNKNOWNREF(v) : V_UNKNOWN(v)));
+            return Probe(vembro::ThrowIfNull(byRef ? *V_UNKNOWNREF(v) : V_UNKNOWN(v)));
         return E_INVALIDARG;
     }
     VEMBRO_CATCH_RETURN()
@@ -525,24 +462,20 @@ private:
         HRESULT configured = source ? Does().sourceFormatResult : Does().targetFormatResult;
         if (FAILED(configured) || (source && Does().nullSourceFormat))
             return configured;
-        return vembro::CreateAndQuery_nothrow<vembro::CComObject<FakeFormat>>(
-            __uuidof(ITolviFileFormat), reinterpret_cast<void**>(pVal), [&](FakeFormat& f) {
-                f.m_format = source ? m_config.source : m_config.target;
-                return S_OK;
-            });
+        const Format& f = source ? m_config.source : m_config.target;
+        vembro::unique_bstr name(vembro::BstrFromAnsi_nothrow(f.name));
+        return vembro::CreateFormatObject_nothrow(
+            {f.id, name.get(), vembro::WideFromAnsi(f.defaultExt.c_str()), vembro::WideFromAnsi(f.exts.c_str()), f.complex},
+            pVal);
     }
 
-    // The configured answer for a text, a stream (always read, so that the
-    // caller's restoring of its position shows) or a file.
-    HRESULT Probe(std::string data, IUnknown* unknown = nullptr, BSTR* file = nullptr) const
+    // The configured answer; a stream is read to its end, so that the
+    // caller's restoring of its position shows.
+    HRESULT Probe(IUnknown* stream = nullptr) const
     {
-        ComPtr<IStream> stream = unknown ? StreamFrom(unknown) : nullptr;
-        HRESULT hr = file && !Does().detectIfContains.empty() ? Open_nothrow(*file ? *file : L"", false, stream) : S_OK;
-        if (SUCCEEDED(hr) && stream)
-            hr = ReadAll_nothrow(stream.Get(), data);
-        if (Does().detectIfContains.empty())
-            return Does().detect;
-        return FAILED(hr) ? hr : data.find(Does().detectIfContains) != std::string::npos ? S_OK : S_FALSE;
+        std::string data;
+        HRESULT hr = stream ? ReadAll_nothrow(StreamFrom(stream).Get(), data) : S_OK;
+        return FAILED(hr) ? hr : Does().detect;
     }
 
     // The start calls after their journal line: startResult, then the work.
@@ -550,8 +483,6 @@ private:
     {
         if (FAILED(Does().startResult))
             return Does().startResult;
-        if (Does().gate == Gate::Start)
-            WaitAtGate(Name());
         m_error = S_OK;
         m_state = WorkingState();
         if (Does().worker)
@@ -727,15 +658,10 @@ VEMBRO_CATCH_RETURN()
 fakes::ModuleApi* FakeModule()
 {
     struct Api final : fakes::ModuleApi {
-        std::vector<std::string> Journal(bool withReports) override
+        std::vector<std::string> Journal() override
         {
-            std::vector<std::string> lines;
             auto lock = fakes::Module().cs.Lock();
-            for (const auto& [report, line] : fakes::Module().journal) {
-                if (withReports || !report)
-                    lines.push_back(line);
-            }
-            return lines;
+            return fakes::Module().journal;
         }
         void ClearJournal() override
         {

@@ -1,10 +1,7 @@
 #pragma once
-// What a fake is, and how a test tells the fake module: one text value per
-// CLSID under HKCU, written by fakes::Installation and read by the fake
-// module each time a class object is asked for, in whichever process COM
-// loads it (a script host, say). Fields() is the one list of what a
-// configuration holds; the writer and the reader both walk it, so they
-// cannot drift apart.
+// A fake's configuration: one text value per CLSID under HKCU, written by
+// fakes::Installation and read by the fake module in whichever process COM
+// loads it. Writer and reader both walk Fields(), so they cannot drift apart.
 #include <windows.h>
 #include <algorithm>
 #include <cstdio>
@@ -42,7 +39,7 @@ void Fields(C& c, Visit&& v)
         v(side + "exts", f->exts), v(side + "complex", f->complex);
     }
     auto& b = c.behaviour;
-    v("detect", b.detect), v("detectIfContains", b.detectIfContains), v("createResult", b.createResult);
+    v("detect", b.detect), v("createResult", b.createResult);
     v("sourceFormatResult", b.sourceFormatResult), v("targetFormatResult", b.targetFormatResult);
     v("nullSourceFormat", b.nullSourceFormat), v("startResult", b.startResult), v("syncResult", b.syncResult);
     v("stopResult", b.stopResult), v("finish", b.finish), v("errorCode", b.errorCode), v("worker", b.worker);
@@ -126,18 +123,15 @@ inline bool ReadConfig(const std::wstring& clsid, Config& c)
     return true;
 }
 
-// What the fake module offers the test side in its own process, which finds
-// it through the module's export FakeModule.
+// The fake module's side in the test's own process (its export FakeModule).
 class ModuleApi {
 public:
-    // The journal's calls, with the reports among them or not.
-    virtual std::vector<std::string> Journal(bool withReports) = 0;
+    virtual std::vector<std::string> Journal() = 0;
     virtual void ClearJournal() = 0;
     virtual bool WaitIdle(DWORD timeoutMs) = 0;
     virtual long LiveObjects() = 0;
-    // Makes every live component of that name report on the calling thread:
-    // kind 0 StateChange(a), 1 ProgressChange(a, b); any other only counts
-    // them. Answers how many there are.
+    // Every live component of that name reports on this thread: kind 0
+    // StateChange(a), 1 ProgressChange(a, b). Answers how many.
     virtual long Fire(const std::string& name, long kind, long a, long b) = 0;
 
 protected:

@@ -73,7 +73,6 @@ struct Installation::Impl {
     std::vector<std::wstring> catalogueEntries;
     std::vector<std::pair<std::string, std::string>> progIds; // ProgID, fake name
     std::vector<RawCurVer> curVers;
-    bool withoutCatalogue = false;
 
     // What Install wrote, so that the destructor removes exactly that.
     std::vector<std::wstring> classesKeys; // under HKCR, removed as trees
@@ -185,8 +184,6 @@ void Installation::Impl::Install()
               ::RegSetValueExW(CreateKey(HKEY_CLASSES_ROOT, Wide(c.progId) + L"\\CurVer").get(), nullptr, 0, c.type,
                                c.data.data(), static_cast<DWORD>(c.data.size())));
     }
-    if (withoutCatalogue)
-        return;
     createdVendorKey = !KeyExists(HKEY_LOCAL_MACHINE, kVendorKey);
     wroteCatalogue = true;
     vembro::unique_hkey catalogue = CreateKey(HKEY_LOCAL_MACHINE, kCatalogueKey);
@@ -234,12 +231,6 @@ Installation& Installation::Translator(const std::string& name, const Format& so
                                        const Behaviour& behaviour)
 {
     m_impl->Add(Kind::Translator, name, source, target, behaviour);
-    return *this;
-}
-
-Installation& Installation::WithoutCatalogueKey()
-{
-    m_impl->withoutCatalogue = true;
     return *this;
 }
 
@@ -293,9 +284,7 @@ void Installation::Change(const std::string& name, const Behaviour& behaviour)
 
 CLSID Installation::ClsidOf(const std::string& name) const { return m_impl->Find(name).second; }
 
-std::wstring Installation::ClsidStringOf(const std::string& name) const { return vembro::GuidString(ClsidOf(name)); }
-
-std::vector<std::string> Installation::Journal() const { return m_impl->api ? m_impl->api->Journal(false) : Lines(); }
+std::vector<std::string> Installation::Journal() const { return m_impl->api ? m_impl->api->Journal() : Lines(); }
 
 std::vector<std::string> Installation::Journal(const std::string& part) const
 {
@@ -306,8 +295,6 @@ std::vector<std::string> Installation::Journal(const std::string& part) const
     return lines;
 }
 
-std::vector<std::string> Installation::Trace() const { return m_impl->api ? m_impl->api->Journal(true) : Lines(); }
-
 void Installation::ClearJournal()
 {
     if (m_impl->api)
@@ -317,8 +304,6 @@ void Installation::ClearJournal()
 bool Installation::WaitIdle(DWORD timeoutMs) const { return !m_impl->api || m_impl->api->WaitIdle(timeoutMs); }
 
 long Installation::LiveObjects() const { return m_impl->api ? m_impl->api->LiveObjects() : 0; }
-
-long Installation::LiveInstances(const std::string& name) const { return m_impl->Fire(name, -1, 0, 0); }
 
 long Installation::Report(const std::string& name, long state) const { return m_impl->Fire(name, 0, state, 0); }
 

@@ -1,32 +1,21 @@
 #pragma once
-// Test-side view of the configurable fake components (tests/components). A
-// test declares the installation it needs, installs it into Wine's registry,
-// runs the system and reads back the journal of every call the system made
-// to the fakes; the destructor removes everything it wrote. Converters are
-// listed in the catalogue, and translators in the category, in declaration
-// order (their CLSIDs sort in that order too). The CLSIDs are the same in
-// every test, so one installation exists at a time; Install first removes
-// what an earlier test that died early may have left.
+// The configurable fake components (tests/components), seen from a test: it
+// declares an installation, installs it into the registry, runs the system
+// and reads back the journal of the calls the fakes received; the
+// destructor removes what Install wrote. Converters enter the catalogue, and
+// translators the category, in declaration order. CLSIDs are the same in
+// every test (one installation at a time); Install first clears leftovers.
 //
-// Journal lines, one per call, "<name>.<call>(<arguments>)": A2B.Create,
-// A2B.Destroy (class factory, last Release), A2B.SourceFormat, B2C.Error,
-// A2B.IsFormatAvailableStream(stream=@3) (a stream by its position),
-// B2C.IsFormatAvailable(data=VT_BSTR:C:\x.b, type=0),
-// A2B.ConvertFile(in=C:\x.a, out=C:\t1, info=VT_ERROR:80020004),
-// B2C.TranslateStream(direction=set, in=@0, out=@0, info=...),
-// B2C.put_Property(PRIORITY=VT_I4:0), A2B.Stop(info=...),
-// A2B.Advise(cookie=1) or A2B.Advise(refused), A2B.Unadvise(cookie=1).
-// A null BSTR is "<null>", a null pointer "null". Reports, in Trace() only:
-// "A2B>StateChange(5)", "A2B>ProgressChange(1,2)", "B2C>PropertyChange(N=VT_I4:1)".
+// Journal lines, one per call: "A2B.Create", "A2B.Destroy", "A2B.SourceFormat",
+// "A2B.IsFormatAvailableStream(stream=@3)", "B2C.IsFormatAvailable(data=VT_BSTR:C:\x.b, type=0)",
+// "A2B.ConvertFile(in=C:\x.a, out=C:\t1, info=VT_ERROR:80020004)",
+// "B2C.TranslateStream(direction=set, in=@0, out=@0, info=...)", "B2C.put_Property(PRIORITY=VT_I4:0)",
+// "A2B.Stop(info=...)", "A2B.Advise(cookie=1)" or "(refused)", "A2B.Unadvise(cookie=1)".
 //
-// A run (Convert*/Translate*): startResult < 0 is returned at once with
-// nothing done. Otherwise the copy is made (Complete and Ready only), the
-// progress reported, then the finish state; inside the call, or, with
-// `worker`, from a new MTA thread that holds the component until it is done
-// (WaitIdle waits for it). Stop reports stopReport the same way unless
-// stopResult < 0. Sync* calls report inside the call and return syncResult
-// (or the copy's failure); syncResult < 0 does nothing. Sinks are called in
-// Advise order; with dispatchEvents through Invoke with the locale 0x409.
+// A run: startResult < 0 returns at once. Otherwise the copy (Complete and
+// Ready only), the progress, then the finish state; inside the call, or
+// with `worker` from a new thread (WaitIdle waits for it). Sync* calls do
+// the same inside the call and return syncResult or the copy's failure.
 #include <windows.h>
 #include <memory>
 #include <string>
@@ -52,15 +41,14 @@ enum class Finish {
     Nothing    // reports nothing until Stop (then FTSTATE_STOPPED)
 };
 
-// Where a fake waits for the test's gate, the named event kGateName (at most
-// kGateTimeoutMs), writing "<name>.Gate(open)" or "<name>.Gate(timeout)".
-enum class Gate { None, Create, Start, Work };
+// Where a fake waits (at most kGateTimeoutMs) for the event kGateName,
+// journalling "<name>.Gate(open)" or "<name>.Gate(timeout)".
+enum class Gate { None, Create, Work };
 inline constexpr wchar_t kGateName[] = L"Local\\VembroTests.Gate";
 inline constexpr DWORD kGateTimeoutMs = 3000;
 
 struct Behaviour {
-    HRESULT detect = S_FALSE;            // answer of every IsFormatAvailable* probe ...
-    std::string detectIfContains;        // ... unless set: S_OK if the data contains it, else S_FALSE
+    HRESULT detect = S_FALSE;            // answer of every IsFormatAvailable* probe
     HRESULT createResult = S_OK;         // class factory failure when negative
     HRESULT sourceFormatResult = S_OK;   // get_SourceFormat failure when negative
     HRESULT targetFormatResult = S_OK;   // get_TargetFormat failure when negative
@@ -83,9 +71,8 @@ struct Behaviour {
     Gate gate = Gate::None;              // in the class factory, in the start call, or before the work
 };
 
-// What the fakes write: a copy of the input followed by one line naming the
-// component, so the output shows the route a document took. A failing copy
-// (an unreadable input, say) is reported as FTSTATE_ERROR with its HRESULT.
+// A fake's output: the input and this line, so it shows the route taken. A
+// failing copy ends as FTSTATE_ERROR with its HRESULT.
 inline std::string RouteLine(const std::string& name) { return "[" + name + "]\n"; }
 
 class Installation {
@@ -103,11 +90,8 @@ public:
     void Install();
     // After Install: what the fake's class objects made from now on do.
     void Change(const std::string& name, const Behaviour& behaviour);
-    // Leaves the catalogue key out entirely (the "missing key" installation).
-    Installation& WithoutCatalogueKey();
-    // Raw registry pieces for the catalogue's edge cases: a catalogue subkey
-    // of any name, HKCR\<progId>\CLSID naming a declared fake, and
-    // HKCR\<progId>\CurVer holding a string or any registry type and content.
+    // Raw registry pieces: a catalogue subkey, HKCR\<progId>\CLSID naming a
+    // fake, HKCR\<progId>\CurVer as a string or any type and content.
     Installation& CatalogueEntry(const std::string& subkey);
     Installation& CatalogueEntry(const std::wstring& subkey);
     Installation& ProgId(const std::string& progId, const std::string& fakeName);
@@ -115,23 +99,16 @@ public:
     Installation& CurVerRaw(const std::string& progId, DWORD type, const std::vector<BYTE>& data);
 
     CLSID ClsidOf(const std::string& name) const;
-    std::wstring ClsidStringOf(const std::string& name) const;
-    // Every call that the fakes received since Install or ClearJournal; only
-    // the lines that contain `part`; the calls with the reports among them.
+    // The calls since Install or ClearJournal; only those containing `part`.
     std::vector<std::string> Journal() const;
     std::vector<std::string> Journal(const std::string& part) const;
-    std::vector<std::string> Trace() const;
     void ClearJournal();
 
-    // Waits until no fake has a worker thread running (their reports, and
-    // whatever the receivers did inside them, are over). False on timeout.
+    // Until no fake's worker thread runs; false on timeout.
     bool WaitIdle(DWORD timeoutMs = 10000) const;
-    // Fake objects alive in this process (components, formats), and those of one fake.
+    // Fake objects alive (components, formats).
     long LiveObjects() const;
-    long LiveInstances(const std::string& name) const;
-    // Makes every live object of the fake report now, on this thread, to its
-    // sinks (e.g. a late report from the last step of a finished run);
-    // answers how many objects did.
+    // Every live object of the fake reports now, on this thread; answers how many did.
     long Report(const std::string& name, long state) const;
     long ReportProgress(const std::string& name, long progress, long maxProgress) const;
 
