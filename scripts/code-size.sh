@@ -22,4 +22,5 @@ code_files() {
 test_re='^\./(tests|samples/tests|cli/tests|soak)/'
 tests=$(code_files | grep -E "$test_re" | count)
 product=$(code_files | grep -vE "$test_re" | count)
-echo "code size: test code $tests lines, product code $product lines, test/product $((100 * tests / product))%"
+permille=$(( (1000 * tests + product / 2) / product ))
+echo "code size: test code $tests lines, product code $product lines, test/product $((permille / 10)).$((permille % 10))%"

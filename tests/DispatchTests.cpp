@@ -130,7 +130,7 @@ TEST_F(DispatchObject, EveryMemberByNameAndByDispidEqualsItsSlot)
     ASSERT_EQ(S_OK, RegisterLibrary());
     const struct { const wchar_t* name; DISPID id; const char* value; } rows[] = {
         {L"Name", 0x60020000, "VT_BSTR:Rich Text Format"}, {L"DefaultExtention", 0x60020001, "VT_BSTR:rtf"},
-        {L"Extentions", 0x60020002, "VT_BSTR:rtf;wri"}, {L"ID", 0x60020003, "VT_I2:42"}, {L"IsComplex", 0x60020004, "VT_11"},
+        {L"Extentions", 0x60020002, "VT_BSTR:rtf;wri"}, {L"ID", 0x60020003, "VT_I2:42"}, {L"IsComplex", 0x60020004, "VT_BOOL:-1"},
         // Dispatch clients find the members only under the library's spellings,
         // and nothing answers outside the members' DISPIDs.
         {L"DefaultExtension", DISPID_UNKNOWN, "VT_EMPTY"}, {L"Extensions", DISPID_UNKNOWN, "VT_EMPTY"},

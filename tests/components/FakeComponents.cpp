@@ -23,8 +23,13 @@
 #include "vembro/com/Object.h"
 #include "vembro/com/Strings.h"
 #include "components/FakeConfig.h"
+#include "support/Variants.h"
 
 using Microsoft::WRL::ComPtr;
+using comtest::PointerText;
+using comtest::StreamText;
+using comtest::TextOf;
+using comtest::VariantText;
 
 // An interface method whose whole work is one answer: its journal line
 // ("<name>.<method><args>") first, inside the method's one error boundary.
@@ -72,53 +77,6 @@ void CountWorker(int delta)
 }
 
 // ---- How the journal writes arguments.
-
-std::string TextOf(BSTR text) { return text ? vembro::AnsiFromBstr(text) : std::string("<null>"); }
-std::string PointerText(const void* p) { return p ? "set" : "null"; }
-
-// "@<position>" of a stream, "null", or "set" for an object that is not one.
-std::string StreamText(IUnknown* unknown)
-{
-    ComPtr<IStream> stream;
-    if (!unknown || FAILED(unknown->QueryInterface(IID_PPV_ARGS(&stream))))
-        return PointerText(unknown);
-    ULARGE_INTEGER at{};
-    return FAILED(stream->Seek({}, STREAM_SEEK_CUR, &at)) ? "@?" : "@" + std::to_string(at.QuadPart);
-}
-
-std::string TypeText(VARTYPE vt)
-{
-    static const std::map<VARTYPE, const char*> names = {
-        {VT_EMPTY, "EMPTY"}, {VT_NULL, "NULL"}, {VT_I1, "I1"}, {VT_I2, "I2"}, {VT_I4, "I4"}, {VT_I8, "I8"},
-        {VT_UI1, "UI1"}, {VT_UI2, "UI2"}, {VT_UI4, "UI4"}, {VT_UI8, "UI8"}, {VT_INT, "INT"}, {VT_UINT, "UINT"},
-        {VT_R4, "R4"}, {VT_R8, "R8"}, {VT_BOOL, "BOOL"}, {VT_ERROR, "ERROR"}, {VT_BSTR, "BSTR"},
-        {VT_UNKNOWN, "UNKNOWN"}, {VT_DISPATCH, "DISPATCH"}, {VT_VARIANT, "VARIANT"}};
-    auto it = names.find(vt);
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(vt));
-    return std::string("VT_") + (it == names.end() ? text : it->second);
-}
-
-// "VT_ERROR:80020004", "VT_I4:0", "VT_UNKNOWN:@3", "VT_EMPTY", "VT_BYREF|VT_BSTR";
-// other values as the platform writes them without a locale.
-std::string VariantText(const VARIANT& v)
-{
-    const VARTYPE vt = V_VT(&v);
-    if (vt & VT_BYREF)
-        return "VT_BYREF|" + TypeText(vt & ~VT_BYREF);
-    vembro::unique_variant copy;
-    char hex[12];
-    std::snprintf(hex, sizeof hex, "%08lX", static_cast<unsigned long>(V_ERROR(&v)));
-    switch (vt) {
-    case VT_EMPTY: case VT_NULL: return TypeText(vt);
-    case VT_ERROR: return TypeText(vt) + ":" + hex;
-    case VT_BSTR: return TypeText(vt) + ":" + TextOf(V_BSTR(&v));
-    case VT_UNKNOWN: case VT_DISPATCH: return TypeText(vt) + ":" + StreamText(V_UNKNOWN(&v));
-    }
-    if (SUCCEEDED(::VariantChangeTypeEx(&copy, const_cast<VARIANT*>(&v), LOCALE_INVARIANT, 0, VT_BSTR)))
-        return TypeText(vt) + ":" + TextOf(V_BSTR(&copy));
-    return TypeText(vt);
-}
 
 // A property name: a string bare, anything else as a VARIANT.
 std::string NameText(const VARIANT& v) { return V_VT(&v) == VT_BSTR ? TextOf(V_BSTR(&v)) : VariantText(v); }

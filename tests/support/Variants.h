@@ -3,7 +3,9 @@
 // its content (VariantClear on destruction), so a table of Vars leaks nothing.
 #include <windows.h>
 #include <oleauto.h>
+#include <wrl/client.h>
 #include <cstdio>
+#include <map>
 #include <string>
 
 #include "vembro/com/Resource.h"
@@ -66,20 +68,52 @@ struct Var : vembro::unique_variant {
     }
 };
 
-// "VT_EMPTY", "VT_I2:5", "VT_I4:-1", "VT_BSTR:x", "VT_ERROR:80020004", else "VT_<number>".
+inline std::string TextOf(BSTR text) { return text ? vembro::AnsiFromBstr(text) : std::string("<null>"); }
+inline std::string PointerText(const void* p) { return p ? "set" : "null"; }
+
+// "@<position>" of a stream, "null", or "set" for an object that is not one.
+inline std::string StreamText(IUnknown* unknown)
+{
+    Microsoft::WRL::ComPtr<IStream> stream;
+    if (!unknown || FAILED(unknown->QueryInterface(IID_PPV_ARGS(&stream))))
+        return PointerText(unknown);
+    ULARGE_INTEGER at{};
+    return FAILED(stream->Seek({}, STREAM_SEEK_CUR, &at)) ? "@?" : "@" + std::to_string(at.QuadPart);
+}
+
+inline std::string TypeText(VARTYPE vt)
+{
+    static const std::map<VARTYPE, const char*> names = {
+        {VT_EMPTY, "EMPTY"}, {VT_NULL, "NULL"}, {VT_I1, "I1"}, {VT_I2, "I2"}, {VT_I4, "I4"}, {VT_I8, "I8"},
+        {VT_UI1, "UI1"}, {VT_UI2, "UI2"}, {VT_UI4, "UI4"}, {VT_UI8, "UI8"}, {VT_INT, "INT"}, {VT_UINT, "UINT"},
+        {VT_R4, "R4"}, {VT_R8, "R8"}, {VT_BOOL, "BOOL"}, {VT_ERROR, "ERROR"}, {VT_BSTR, "BSTR"},
+        {VT_UNKNOWN, "UNKNOWN"}, {VT_DISPATCH, "DISPATCH"}, {VT_VARIANT, "VARIANT"}};
+    auto it = names.find(vt);
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(vt));
+    return std::string("VT_") + (it == names.end() ? text : it->second);
+}
+
+// "VT_ERROR:80020004", "VT_I4:0", "VT_UNKNOWN:@3", "VT_EMPTY", "VT_BYREF|VT_BSTR";
+// other values as the platform writes them without a locale.
 inline std::string VariantText(const VARIANT& v)
 {
-    char buffer[32];
-    switch (V_VT(&v)) {
-    case VT_EMPTY: return "VT_EMPTY";
-    case VT_I2: return "VT_I2:" + std::to_string(V_I2(&v));
-    case VT_I4: return "VT_I4:" + std::to_string(V_I4(&v));
-    case VT_BSTR: return "VT_BSTR:" + vembro::AnsiFromBstr(V_BSTR(&v));
-    case VT_ERROR:
-        std::snprintf(buffer, sizeof buffer, "VT_ERROR:%08lX", static_cast<unsigned long>(V_ERROR(&v)));
-        return buffer;
-    default: return "VT_" + std::to_string(V_VT(&v));
+    const VARTYPE vt = V_VT(&v);
+    if (vt & VT_BYREF)
+        return "VT_BYREF|" + TypeText(vt & ~VT_BYREF);
+    vembro::unique_variant copy;
+    char hex[12];
+    std::snprintf(hex, sizeof hex, "%08lX", static_cast<unsigned long>(V_ERROR(&v)));
+    switch (vt) {
+    case VT_EMPTY: case VT_NULL: return TypeText(vt);
+    case VT_ERROR: return TypeText(vt) + ":" + hex;
+    case VT_BSTR: return TypeText(vt) + ":" + TextOf(V_BSTR(&v));
+    case VT_UNKNOWN: case VT_DISPATCH: return TypeText(vt) + ":" + StreamText(V_UNKNOWN(&v));
     }
+    if (SUCCEEDED(::VariantChangeTypeEx(&copy, const_cast<VARIANT*>(&v), LOCALE_INVARIANT, 0, VT_BSTR)))
+        return TypeText(vt) + ":" + TextOf(V_BSTR(&copy));
+    return TypeText(vt);
 }
+
 
 } // namespace comtest
