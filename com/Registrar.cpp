@@ -303,6 +303,16 @@ void RemoveKey(HKEY parent, const RegKey& key, HRESULT& first) noexcept
         note(::RegDeleteKeyW(parent, key.name.c_str()));
 }
 
+// Removes every key of the script that may go; the first real failure.
+HRESULT RemoveAll(const std::vector<RegRoot>& roots) noexcept
+{
+    HRESULT first = S_OK;
+    for (const RegRoot& root : roots)
+        for (const RegKey& key : root.keys)
+            RemoveKey(root.root, key, first);
+    return first;
+}
+
 } // namespace
 
 HRESULT CRegistrar::Register_nothrow(const std::wstring& script) noexcept
@@ -315,10 +325,7 @@ try {
     } catch (...) {
         // Half a registration is worse than none: what the script wrote
         // before the failure goes again, and the failure is what is reported.
-        HRESULT ignored = S_OK;
-        for (const RegRoot& root : roots)
-            for (const RegKey& key : root.keys)
-                RemoveKey(root.root, key, ignored);
+        (void)RemoveAll(roots);
         throw;
     }
     return S_OK;
@@ -327,11 +334,7 @@ VEMBRO_CATCH_RETURN()
 
 HRESULT CRegistrar::Unregister_nothrow(const std::wstring& script) noexcept
 try {
-    HRESULT first = S_OK;
-    for (const RegRoot& root : ScriptParser(script, m_replacements).Parse())
-        for (const RegKey& key : root.keys)
-            RemoveKey(root.root, key, first);
-    return first;
+    return RemoveAll(ScriptParser(script, m_replacements).Parse());
 }
 VEMBRO_CATCH_RETURN()
 
