@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "vembro/com/Resource.h"
+#include "vembro/com/StreamPosition.h"
 #include "vembro/kit/Data.h"
 
 namespace vembro::kit {
@@ -124,13 +125,9 @@ void CheckHead(IStream* input, const DetectFn& check)
 {
     if (!check)
         return;
-    LARGE_INTEGER zero{};
-    ULARGE_INTEGER at{};
-    ThrowIfFailed(input->Seek(zero, STREAM_SEEK_CUR, &at));
+    StreamPositionKeeper keeper(input);
     std::string head = ReadHead(input);
-    LARGE_INTEGER back{};
-    back.QuadPart = static_cast<LONGLONG>(at.QuadPart);
-    ThrowIfFailed(input->Seek(back, STREAM_SEEK_SET, nullptr));
+    ThrowIfFailed(keeper.Restore_nothrow());
     ThrowIfFailed(check(head));
 }
 
