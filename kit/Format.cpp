@@ -5,14 +5,14 @@
 
 namespace vembro::kit {
 
-HRESULT CreateFormatObject(const FormatSpec& spec, ITolviFileFormat** out) noexcept
+HRESULT CreateFormatObject(const FormatSpec& format, ITolviFileFormat** out) noexcept
 try {
     if (!out)
         return E_POINTER;
     *out = nullptr;
-    unique_bstr name = MakeBstr(spec.name);
+    unique_bstr name = MakeBstr(format.name);
     auto text = [](const wchar_t* given) { return std::wstring(given ? given : L""); };
-    return CreateFormatObject_nothrow({spec.id, name.get(), text(spec.defaultExtension), text(spec.extensions), spec.complex},
+    return CreateFormatObject_nothrow({format.id, name.get(), text(format.defaultExtension), text(format.extensions), format.complex},
                                       out);
 }
 VEMBRO_CATCH_RETURN_OR(E_OUTOFMEMORY)

@@ -17,6 +17,6 @@ struct FormatSpec {
 };
 
 // A new immutable ITolviFileFormat (one reference for the caller).
-HRESULT CreateFormatObject(const FormatSpec& spec, ITolviFileFormat** out) noexcept;
+HRESULT CreateFormatObject(const FormatSpec& format, ITolviFileFormat** out) noexcept;
 
 } // namespace vembro::kit
