@@ -1,6 +1,5 @@
-// The converter and translator registries against the fake components: each
-// class read once, the order in which components are asked about data,
-// streams put back where they were, and all of it from many threads at once.
+// The converter and translator registries against the fake components: each class read once, the order in which
+// components are asked about data, streams put back where they were, and all of it from many threads at once.
 #include <gtest/gtest.h>
 
 #include <wrl/client.h>
@@ -13,11 +12,14 @@
 #include "catalogue/StreamProbe.h"
 #include "chains/RealTranslators.h"
 #include "chains/Translators.h"
+#include "support/Recorder.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace vembro;
 using namespace catalogue_test;
 using comtest::Var;
+using kittest::Position;
+using kittest::StreamOf;
 using fakes::Behaviour;
 using fakes::Format;
 
@@ -28,30 +30,6 @@ const Format kA{1, "A", "a", "a"}, kB{2, "B", "b", "b"}, kC{3, "C", "c", "c"}, k
 
 class CatalogueConverters : public RegistryTest {};
 class CatalogueDetection : public RegistryTest {};
-
-Behaviour With(void (*set)(Behaviour&))
-{
-    Behaviour b;
-    set(b);
-    return b;
-}
-
-Var StreamAt(ComPtr<IStream>& stream, LONGLONG at)
-{
-    EXPECT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, &stream));
-    EXPECT_EQ(S_OK, stream->Write("0123456789", 10, nullptr));
-    LARGE_INTEGER to;
-    to.QuadPart = at;
-    EXPECT_EQ(S_OK, stream->Seek(to, STREAM_SEEK_SET, nullptr));
-    return Var::Unknown(stream.Get());
-}
-
-ULONGLONG Position(IStream* stream)
-{
-    ULARGE_INTEGER at{};
-    EXPECT_EQ(S_OK, stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_CUR, &at));
-    return at.QuadPart;
-}
 
 // A converter of this process that reads the stream and then answers or
 // throws: what a fake in its own module cannot do.
@@ -84,22 +62,15 @@ public:
 
 TEST_F(CatalogueConverters, EachClassIsAskedOnceForItsPairAndTheLaterOfTwoForAPairWins)
 {
-    // Catalogue names: a braced CLSID, a ProgID, a ProgID through CurVer, and
-    // names that resolve to nothing.
-    inst.Converter("A2B", kA, kB, With([](Behaviour& b) { b.progId = "Vembro.TestA"; }))
-        .Converter("Dup", {1, "Uno", "u", "u", true}, kB, With([](Behaviour& b) { b.unlisted = true; }))
-        .ProgId("Vembro.TestDup.2", "Dup")
-        .CurVer("Vembro.TestDup", "Vembro.TestDup.2")
-        .CurVer("Vembro.EmptyCurVer", "")
-        .CatalogueEntry("Vembro.TestDup")
-        .CatalogueEntry("Vembro.EmptyCurVer")
-        .CatalogueEntry("{FA4E9999-7E57-4FA4-8000-000000000000}")
-        .Converter("NoCreate", kA, kC, With([](Behaviour& b) { b.createResult = E_OUTOFMEMORY; }))
-        .Converter("NoSource", kC, kA, With([](Behaviour& b) { b.sourceFormatResult = E_FAIL; }))
-        .Converter("NullSource", kC, kB, With([](Behaviour& b) { b.nullSourceFormat = true; }))
-        .Converter("NoTarget", kE, kF, With([](Behaviour& b) { b.targetFormatResult = E_FAIL; }))
-        .Converter("B2C", kB, kC)
-        .Install();
+    // Catalogue names: a braced CLSID, a ProgID, a ProgID through CurVer, and names that resolve to nothing.
+    Behaviour progId, unlisted, noCreate, noSource, nullSource, noTarget;
+    progId.progId = "Vembro.TestA", unlisted.unlisted = true, noCreate.createResult = E_OUTOFMEMORY;
+    noSource.sourceFormatResult = noTarget.targetFormatResult = E_FAIL, nullSource.nullSourceFormat = true;
+    inst.Converter("A2B", kA, kB, progId).Converter("Dup", {1, "Uno", "u", "u", true}, kB, unlisted);
+    inst.ProgId("Vembro.TestDup.2", "Dup").CurVer("Vembro.TestDup", "Vembro.TestDup.2").CurVer("Vembro.EmptyCurVer", "");
+    inst.CatalogueEntry("Vembro.TestDup").CatalogueEntry("Vembro.EmptyCurVer").CatalogueEntry("{FA4E9999-7E57-4FA4-8000-000000000000}");
+    inst.Converter("NoCreate", kA, kC, noCreate).Converter("NoSource", kC, kA, noSource).Converter("NullSource", kC, kB, nullSource);
+    inst.Converter("NoTarget", kE, kF, noTarget).Converter("B2C", kB, kC).Install();
     ASSERT_EQ(S_OK, g_Converters.Load());
     ASSERT_EQ(S_OK, g_Converters.Load());
     EXPECT_EQ((Lines{"A2B.Create", "A2B.SourceFormat", "A2B.TargetFormat", "A2B.Destroy"}), inst.Journal("A2B."));
@@ -118,19 +89,11 @@ TEST_F(CatalogueConverters, EachClassIsAskedOnceForItsPairAndTheLaterOfTwoForAPa
     EXPECT_EQ((Lines{"Dup.Create", "Dup.Destroy"}), inst.Journal());
 }
 
-// Detection orders: the sources in table order, for each its components (the
-// one to the source itself first) until one says yes or no; anything else, a
-// failure included, means "cannot tell" and the next one is asked.
+// Detection orders: the sources in table order, for each its components (the one to the source itself first) until
+// one says yes or no; anything else, a failure included, means "cannot tell" and the next one is asked.
 enum Registry { kConverters, kTranslators, kRoutes };
 struct Component { bool translator; const char* name; Format source, target; HRESULT answer; };
-struct DetectionRow {
-    const char* name;
-    Registry registry;
-    std::vector<Component> components;
-    HRESULT hr;
-    Ids found;
-    Lines probed;
-};
+struct DetectionRow { const char* name; Registry registry; std::vector<Component> components; HRESULT hr; Ids found; Lines probed; };
 const DetectionRow kDetectionRows[] = {
     {"AskedUntilOneCanTell", kConverters,
      {{0, "A2B", kA, kB, S_OK}, {0, "A2C", kA, kC, E_NOTIMPL}, {0, "A2D", kA, kD, E_FAIL}},
@@ -144,15 +107,12 @@ const DetectionRow kDetectionRows[] = {
       {1, "A2A", kA, kA, DISP_E_TYPEMISMATCH}, {1, "C2A", kC, kA, S_FALSE}},
      S_OK, {1}, {"C2A", "A2A", "A2D", "A2C", "A2B"}},
     // Routes: converters asked before translators, only route sources listed.
-    {"RouteFromAConverterFormat", kRoutes, {{0, "A2B", kA, kB, S_OK}, {1, "B2C", kB, kC, S_FALSE}}, S_OK, {1},
-     {"A2B", "B2C"}},
+    {"RouteFromAConverterFormat", kRoutes, {{0, "A2B", kA, kB, S_OK}, {1, "B2C", kB, kC, S_FALSE}}, S_OK, {1}, {"A2B", "B2C"}},
     {"RoutesComplexFirst", kRoutes, {{0, "A2B", kA, kB, S_OK}, {1, "B2C", kB, kC, S_OK}, {1, "D2C", kD, kC, S_OK}},
      S_OK, {4, 1, 2}, {"A2B", "D2C", "B2C"}},
-    {"RouteNothingFound", kRoutes, {{0, "A2B", kA, kB, S_FALSE}, {1, "B2C", kB, kC, S_FALSE}}, S_FALSE, {},
-     {"A2B", "B2C"}},
+    {"RouteNothingFound", kRoutes, {{0, "A2B", kA, kB, S_FALSE}, {1, "B2C", kB, kC, S_FALSE}}, S_FALSE, {}, {"A2B", "B2C"}},
     {"FoundWithoutRoute", kRoutes, {{0, "E2F", kE, kF, S_OK}, {1, "B2C", kB, kC, S_FALSE}}, S_OK, {}, {"E2F", "B2C"}},
-    {"NoRouteNobodyAsked", kRoutes, {{0, "A2B", kA, kB, S_OK}}, S_FALSE, {}, {}},
-};
+    {"NoRouteNobodyAsked", kRoutes, {{0, "A2B", kA, kB, S_OK}}, S_FALSE, {}, {}}};
 
 void PrintTo(const DetectionRow& row, std::ostream* os) { *os << row.name; } // names the case
 
@@ -182,8 +142,8 @@ TEST_F(CatalogueDetection, ConvertersGetTheValueAndTheStreamComesBackWhereItWas)
     BSTR path = ::SysAllocString(L"C:\\by ref.a");
     EXPECT_EQ(S_OK, Detect(g_Converters, ByRef(VT_BSTR, &path), FILEDATATYPE_FILENAME));
     ::SysFreeString(path);
-    ComPtr<IStream> stream;
-    Var data = StreamAt(stream, 2);
+    ComPtr<IStream> stream = StreamOf("0123456789", 2);
+    Var data = Var::Unknown(stream.Get());
     EXPECT_EQ(S_OK, Detect(g_Converters, data, FILEDATATYPE_STREAM));
     EXPECT_EQ(2u, Position(stream.Get()));
     // A converter that throws cannot tell: its failure code, never "yes".
@@ -197,8 +157,7 @@ TEST_F(CatalogueDetection, ConvertersGetTheValueAndTheStreamComesBackWhereItWas)
     EXPECT_EQ(S_OK, Detect(g_RealTranslators, data, FILEDATATYPE_STREAM));
     EXPECT_EQ((Lines{"A2C.IsFormatAvailableFile(file=C:\\by ref.a)", "A2B.IsFormatAvailableFile(file=C:\\by ref.a)",
                      "A2C.IsFormatAvailableStream(stream=@2)", "A2B.IsFormatAvailableStream(stream=@2)",
-                     "T2C.IsFormatAvailable(data=VT_UNKNOWN:@2, type=1)",
-                     "T2B.IsFormatAvailable(data=VT_UNKNOWN:@10, type=1)"}),
+                     "T2C.IsFormatAvailable(data=VT_UNKNOWN:@2, type=1)", "T2B.IsFormatAvailable(data=VT_UNKNOWN:@10, type=1)"}),
               inst.Journal(".IsFormat"));
 }
 
@@ -224,9 +183,8 @@ TEST_F(CatalogueDetection, DataOfTheWrongKindIsRefusedBeforeAnyProbe)
     }
 }
 
-// Threads ask every registry at once, first use included: each gets what one
-// thread alone gets, each class is read once, and nothing is left alive (the
-// fixture checks the fakes and the module locks).
+// Threads ask every registry at once, first use included: each gets what one thread alone gets, each class is read
+// once, and nothing is left alive (the fixture checks the fakes and the module locks).
 TEST_F(CatalogueDetection, RegistriesAnswerManyThreadsAtOnceAsTheyAnswerOne)
 {
     inst.Converter("A2B", kA, kB, Detects(S_OK)).Converter("C2D", kC, kD, Detects(S_FALSE))
@@ -238,7 +196,7 @@ TEST_F(CatalogueDetection, RegistriesAnswerManyThreadsAtOnceAsTheyAnswerOne)
         for (int step = 0; step < 4; ++step) {
             const int which = (first + step) % 4;
             Var text = Var::Str("t");
-            ComPtr<IStream> stream;
+            ComPtr<IStream> stream = StreamOf("0123456789", 2);
             ComPtr<ITolviFileTranslator> chain;
             if (which == 0)
                 g_Converters.GetAvailableFormats(text, FILEDATATYPE_TEXT, out);
@@ -247,7 +205,7 @@ TEST_F(CatalogueDetection, RegistriesAnswerManyThreadsAtOnceAsTheyAnswerOne)
             else if (which == 2)
                 g_Translators.GetAvailableFormats(text, FILEDATATYPE_TEXT, out);
             else
-                g_Converters.GetAvailableFormats(StreamAt(stream, 2), FILEDATATYPE_STREAM, out);
+                g_Converters.GetAvailableFormats(Var::Unknown(stream.Get()), FILEDATATYPE_STREAM, out);
             a[static_cast<size_t>(which)] = out.Items();
             if (which == 3) {
                 a[4] = {static_cast<short>(Position(stream.Get()))};

@@ -1,5 +1,4 @@
-// The format table's fixed order, the format store and NormalizeVariant:
-// no registry, no fake components.
+// The format table's fixed order, the format store and NormalizeVariant: no registry, no fake components.
 #include <gtest/gtest.h>
 
 #include "RegistryTestSupport.h"
@@ -13,39 +12,19 @@ using comtest::Var;
 
 namespace {
 
-// Answers from plain fields and fails at the property named by failOn.
-// Owned by the test, never deleted.
-class TestFormat : public ITolviFileFormat {
-public:
-    TestFormat(short id_, const wchar_t* name_) : id(id_), name(name_) {}
-    short id;
-    const wchar_t* name;
-    std::string failOn;
+// Reads as format 41 "Broken" but fails on its ID. Owned by the test, never deleted.
+struct BrokenFormat : ITolviFileFormat {
     LONG refs = 1;
-
     STDMETHODIMP QueryInterface(REFIID, void** ppv) override { return *ppv = nullptr, E_NOINTERFACE; }
     STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs); }
     STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--refs); }
     VEMBRO_TEST_STUBS_IDISPATCH
-    STDMETHODIMP get_Name(BSTR* p) override { return Answer("Name", p, ::SysAllocString(name)); }
-    STDMETHODIMP get_DefaultExtention(BSTR* p) override { return Answer("DefaultExtention", p, ::SysAllocString(L"x")); }
-    STDMETHODIMP get_Extentions(BSTR* p) override { return Answer("Extentions", p, ::SysAllocString(L"x")); }
-    STDMETHODIMP get_ID(short* p) override { return Answer("ID", p, id); }
-    STDMETHODIMP get_IsComplex(VARIANT_BOOL* p) override { return Answer<VARIANT_BOOL>("IsComplex", p, VARIANT_FALSE); }
-
-private:
-    template <class T> HRESULT Answer(const char* property, T* out, T value)
-    {
-        *out = value;
-        return failOn == property ? E_FAIL : S_OK;
-    }
+    STDMETHODIMP get_Name(BSTR* p) override { return *p = ::SysAllocString(L"Broken"), S_OK; }
+    STDMETHODIMP get_DefaultExtention(BSTR* p) override { return *p = ::SysAllocString(L"x"), S_OK; }
+    STDMETHODIMP get_Extentions(BSTR* p) override { return *p = ::SysAllocString(L"x"), S_OK; }
+    STDMETHODIMP get_ID(short* p) override { return *p = 41, E_FAIL; }
+    STDMETHODIMP get_IsComplex(VARIANT_BOOL* p) override { return *p = VARIANT_FALSE, S_OK; }
 };
-
-std::string Text(const VARIANT& v)
-{
-    return V_VT(&v) == VT_BSTR && !V_BSTR(&v) ? "VT_BSTR:<null>" : comtest::VariantText(v);
-}
-
 
 } // namespace
 
@@ -58,8 +37,7 @@ TEST(CatalogueFormatStore, TheFormatTableEnumeratesBucketByBucketLatestKeyFirst)
         {{5, 3, 20}, {3, 5, 20}},
         {{256, 240, 0, -1}, {0, -1, 240, 256}}, // -1 hashes to 0x0FFFFFFF: bucket 15
         {{16, 0, 272}, {272, 0, 16}},           // 272 >> 4 is 17: bucket 0 again
-        {{1, 2, 3, 1}, {3, 2, 1}},
-    };
+        {{1, 2, 3, 1}, {3, 2, 1}}};
     for (const auto& row : rows) {
         CFormatMap<int> map;
         for (short id : row.first)
@@ -75,8 +53,7 @@ TEST(CatalogueFormatStore, AFormatThatCannotBeReadIsNotAdded)
     // Only this test's own store and format object: nothing here depends on
     // another process, the registry or the clock.
     CFormatsInfo store;
-    TestFormat format(41, L"Broken");
-    format.failOn = "ID";
+    BrokenFormat format;
     CFormatInfo out;
     out.ID = 7;
     EXPECT_EQ(E_FAIL, store.Add(&format, &out));
@@ -85,8 +62,8 @@ TEST(CatalogueFormatStore, AFormatThatCannotBeReadIsNotAdded)
     EXPECT_FALSE(store.Lookup(41, nullptr));
     EXPECT_FALSE(store.FindByName("Broken", nullptr));
     EXPECT_EQ(E_POINTER, store.Add(nullptr, &out));
+    EXPECT_EQ(1, format.refs);
 }
-
 
 TEST(CatalogueVariant, NormalizeVariantGivesEachTypeItsPlainForm)
 {
@@ -107,16 +84,13 @@ TEST(CatalogueVariant, NormalizeVariantGivesEachTypeItsPlainForm)
         // A NULL string must stay recognisable as "no string", not "".
         {ByRef(VT_BSTR, &none), S_OK, "VT_BSTR:<null>"},
         {ByRef(VT_VARIANT, static_cast<VARIANT*>(&nullText)), S_OK, "VT_BSTR:<null>"},
-    };
+        {NullOf(VT_BSTR), S_OK, "VT_BSTR:<null>"}};
     for (const auto& row : rows) {
         Var out = Var::I4(0x7EADBEEF);
         EXPECT_EQ(row.hr, NormalizeVariant(&row.in, &out)) << (row.out ? row.out : "failure");
         if (row.out) {
-            EXPECT_EQ(row.out, Text(out));
+            EXPECT_EQ(row.out, comtest::VariantText(out));
         }
     }
-    Var out;
-    EXPECT_EQ(S_OK, NormalizeVariant(&nullText, &out));
-    EXPECT_EQ("VT_BSTR:<null>", Text(out));
     ::SysFreeString(path);
 }

@@ -1,6 +1,5 @@
-// The client connection point: cookies and slots, exact HRESULTs, references
-// of sinks and owner, enumeration, firing order and arguments, and sinks that
-// cannot be reached any more.
+// The client connection point: cookies and slots, exact HRESULTs, references of sinks and owner, enumeration, firing
+// order and arguments, and sinks that cannot be reached any more.
 #include <gtest/gtest.h>
 #include <olectl.h>
 #include <wrl/client.h>
@@ -33,28 +32,25 @@ struct Owner : CComObjectRootEx, IConnectionPointContainer {
     CProxyITolviFileTranslatorEvents m_cp{this};
 };
 
-// Records each event as "StateChange(2)", and whether the last came as events
-// are sent (IID_NULL, the user's locale, a method, nothing else); answers m_hr
-// or throws, may unadvise itself, and counts the strong connections that the
+// Records each event as "StateChange(2)", and whether the last came as events are sent (IID_NULL, the user's locale,
+// a method, nothing else); answers m_hr or throws, may unadvise itself, and counts the strong connections that the
 // marshaller reports to it.
 class Sink : public CComObjectRootEx, public ITolviFileTranslatorEvents, public IExternalConnection {
 public:
     static const QIEntry* QITable() noexcept
     {
-        static const QIEntry table[] = {VEMBRO_QI(Sink, ITolviFileTranslatorEvents),
-                                        VEMBRO_QI_AS(Sink, IID_IDispatch, ITolviFileTranslatorEvents),
+        static const QIEntry table[] = {VEMBRO_QI(Sink, ITolviFileTranslatorEvents), VEMBRO_QI_AS(Sink, IID_IDispatch, ITolviFileTranslatorEvents),
                                         VEMBRO_QI(Sink, IExternalConnection), VEMBRO_QI_END};
         return table;
     }
-    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* p, VARIANT* result, EXCEPINFO* excep,
-                        UINT* argErr) override
+    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* p, VARIANT* result, EXCEPINFO* excep, UINT* argErr) override
     {
         std::string text = id == 2 ? "StateChange(" : id == 3 ? "ProgressChange(" : "?(";
         for (UINT i = p->cArgs; i-- > 0;) // the last argument comes first
             text += (V_VT(&p->rgvarg[i]) == VT_I4 ? std::to_string(V_I4(&p->rgvarg[i])) : "?") + (i ? "," : ")");
         m_events.push_back(text);
-        m_exact = ::IsEqualIID(riid, IID_NULL) && lcid == LOCALE_USER_DEFAULT && flags == DISPATCH_METHOD &&
-                  !p->cNamedArgs && !result && !excep && !argErr;
+        m_exact = ::IsEqualIID(riid, IID_NULL) && lcid == LOCALE_USER_DEFAULT && flags == DISPATCH_METHOD && !p->cNamedArgs && !result &&
+                  !excep && !argErr;
         if (m_cp)
             m_hrUnadvise = m_cp->Unadvise(m_cookie);
         if (m_throw)
@@ -150,9 +146,8 @@ TEST_F(ConnectionPointTest, CookiesAreSlotIndicesFreeSlotsAreReusedAndTheSlotsGr
     EXPECT_EQ(1u, RefCount(a.Unk()));
 }
 
-// Enumerating and firing take every sink out of its stream and put it back;
-// its hold and its strong connection must not lapse in between, or the
-// marshaller tears the sink's stub down and rebuilds it on every single event.
+// Enumerating and firing take every sink out of its stream and put it back; its hold and its strong connection must
+// not lapse in between, or the marshaller tears the sink's stub down and rebuilds it on every single event.
 TEST_F(ConnectionPointTest, ConnectionsHoldTheirSinksUntilUnadviseOrTheOwnersEnd)
 {
     NewSink a, b;

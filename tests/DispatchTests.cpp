@@ -1,8 +1,6 @@
-// The object layer: the QueryInterface table and the wrappers (identity,
-// references, a failed creation leaves nothing behind), and IDispatch served
-// from the registered type library on the format object: every member by
-// name and by DISPID against its slot, the loader's failure and the retry,
-// and the first use from several threads.
+// The object layer: the QueryInterface table and the wrappers (identity, references, a failed creation leaves nothing
+// behind), and IDispatch served from the registered type library on the format object: every member by name and by
+// DISPID against its slot, the loader's failure and the retry, and the first use from several threads.
 #include <windows.h>
 #include <oleauto.h>
 #include <oleidl.h>
@@ -10,9 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <new>
 #include <string>
-#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -123,8 +119,7 @@ TEST_F(DispatchObject, UnregisteredLibraryGivesTheLoadersErrorAndIsTriedAgain)
     EXPECT_EQ(0x60020000, id);
 }
 
-// Each slot answers a value that no other slot gives, so a DISPID that
-// reaches the wrong slot shows.
+// Each slot answers a value that no other slot gives, so a DISPID that reaches the wrong slot shows.
 TEST_F(DispatchObject, EveryMemberByNameAndByDispidEqualsItsSlot)
 {
     ASSERT_EQ(S_OK, RegisterLibrary());
@@ -134,8 +129,7 @@ TEST_F(DispatchObject, EveryMemberByNameAndByDispidEqualsItsSlot)
         // Dispatch clients find the members only under the library's spellings,
         // and nothing answers outside the members' DISPIDs.
         {L"DefaultExtension", DISPID_UNKNOWN, "VT_EMPTY"}, {L"Extensions", DISPID_UNKNOWN, "VT_EMPTY"},
-        {nullptr, 0, "VT_EMPTY"}, {nullptr, 1, "VT_EMPTY"}, {nullptr, 0x60020005, "VT_EMPTY"},
-    };
+        {nullptr, 0, "VT_EMPTY"}, {nullptr, 1, "VT_EMPTY"}, {nullptr, 0x60020005, "VT_EMPTY"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.id);
         const bool member = std::string(row.value) != "VT_EMPTY";
@@ -153,9 +147,8 @@ TEST_F(DispatchObject, EveryMemberByNameAndByDispidEqualsItsSlot)
     EXPECT_EQ(1, vembro::ModuleLockCount());
 }
 
-// The first use of the cached description from several threads at once: all
-// succeed with the one description, and the copies that lost the race are
-// given back (its count ends where a single load leaves it).
+// The first use of the cached description from several threads at once: all succeed with the one description, and the
+// copies that lost the race are given back (its count ends where a single load leaves it).
 TEST_F(DispatchObject, FirstUseFromSeveralThreadsSharesOneDescription)
 {
     ASSERT_EQ(S_OK, RegisterLibrary());

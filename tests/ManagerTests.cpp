@@ -57,15 +57,12 @@ TEST_F(Manager, AFormatIsGivenByIdentifierOrByName)
     LONG one = 1;
     const struct { Var format; HRESULT hr; Ids targets; } rows[] = {
         {Var::I2(1), S_OK, {1, 3, 2}}, // the source itself first
-        {Var::I4(1), S_OK, {1, 3, 2}},         {Var::Str("Alpha"), S_OK, {1, 3, 2}},
-        {ByRef(VT_I4, &one), S_OK, {1, 3, 2}},   {Var::Of(VT_R8, 5.0), S_OK, {6}},
-        {Var::Of(VT_UI1, 5), S_OK, {6}},       {Var::I2(42), S_OK, {}},
+        {Var::I4(1), S_OK, {1, 3, 2}}, {Var::Str("Alpha"), S_OK, {1, 3, 2}}, {ByRef(VT_I4, &one), S_OK, {1, 3, 2}},
+        {Var::Of(VT_R8, 5.0), S_OK, {6}}, {Var::Of(VT_UI1, 5), S_OK, {6}}, {Var::I2(42), S_OK, {}},
         {Var::I4(65535), S_OK, {}}, // the low 16 bits: -1
-        {Var::I4(65536), E_INVALIDARG, {}},    {Var::I4(-1), E_INVALIDARG, {}},
-        {Var::Str("alpha"), E_INVALIDARG, {}}, {Var::Of(VT_BOOL, VARIANT_TRUE), E_INVALIDARG, {}},
-        {Var::Of(VT_I8, 1), E_INVALIDARG, {}}, {Var(), E_INVALIDARG, {}},
-        {Var::Of(VT_R8, 3e9), DISP_E_OVERFLOW, {}},
-    };
+        {Var::I4(65536), E_INVALIDARG, {}}, {Var::I4(-1), E_INVALIDARG, {}}, {Var::Str("alpha"), E_INVALIDARG, {}},
+        {Var::Of(VT_BOOL, VARIANT_TRUE), E_INVALIDARG, {}}, {Var::Of(VT_I8, 1), E_INVALIDARG, {}}, {Var(), E_INVALIDARG, {}},
+        {Var::Of(VT_R8, 3e9), DISP_E_OVERFLOW, {}}};
     for (const auto& row : rows) {
         ITolviFileFormats* formats = Poisoned<ITolviFileFormats>();
         const HRESULT hr = manager->get_ConvertTargetFormats(row.format, &formats);

@@ -1,5 +1,5 @@
 #pragma once
-// The built Vembro.DLL, loaded the way COM loads it, with its four exports.
+// A built server DLL (Vembro.DLL unless named), loaded the way COM loads it, with its four exports.
 #include <windows.h>
 #include <objbase.h>
 
@@ -8,12 +8,15 @@
 namespace moduletest {
 
 struct VembroDll {
-    const std::wstring path = [] { // next to the tests folder of the build tree
+    static std::wstring Built() // next to the tests folder of the build tree
+    {
         wchar_t exe[MAX_PATH] = {};
         std::wstring dir(exe, ::GetModuleFileNameW(nullptr, exe, MAX_PATH));
         dir.resize(dir.find_last_of(L'\\'));
         return dir.substr(0, dir.find_last_of(L'\\')) + L"\\Vembro.DLL";
-    }();
+    }
+    explicit VembroDll(std::wstring dll = Built()) : path(std::move(dll)) {}
+    const std::wstring path;
     const HMODULE module = ::LoadLibraryW(path.c_str());
     ~VembroDll() { ::FreeLibrary(module); }
     template <class... Args> HRESULT Call(const char* name, Args... args) const

@@ -1,13 +1,10 @@
-// The module: through the exports of the built Vembro.DLL (the unload rule,
-// the class factory, registration and its roll-back), its start and stop on
-// the copy that this program links, and the registrar's script language on a
+// The module: through the exports of the built Vembro.DLL (the unload rule, the class factory, registration and its
+// roll-back), its start and stop on the copy that this program links, and the registrar's script language on a
 // private key of the current user.
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "ModuleDll.h"
 #include "module/ComModule.h"
@@ -20,34 +17,10 @@
 
 using Microsoft::WRL::ComPtr;
 using vembro::GuidString;
-using Names = std::vector<std::wstring>;
+using namespace comtest; // registry readers
 
 namespace {
 
-// A value (null name: the default one) as text: "#16" for a number,
-// "expand:%TEMP%" for a string kept unexpanded, "-" when it is missing.
-std::wstring RegValue(HKEY root, const std::wstring& path, const wchar_t* name = nullptr)
-{
-    wchar_t data[512] = {};
-    DWORD type = 0, size = sizeof data - sizeof *data;
-    if (::RegGetValueW(root, path.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &type, data, &size))
-        return L"-";
-    return type == REG_DWORD ? L"#" + std::to_wstring(data[0] | data[1] << 16) // little-endian
-                             : (type == REG_EXPAND_SZ ? L"expand:" : L"") + std::wstring(data);
-}
-const Names kMissing{L"<missing>"};
-// The names of a key's subkeys, or kMissing when there is no such key.
-Names Subkeys(HKEY root, const std::wstring& path)
-{
-    vembro::unique_hkey key;
-    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()))
-        return kMissing;
-    Names names;
-    wchar_t name[256];
-    for (DWORD i = 0; ::RegEnumKeyW(key.get(), i, name, 256) == ERROR_SUCCESS; ++i)
-        names.push_back(name);
-    return names;
-}
 // Under a volatile key no lasting key can be made: a write that fails half-way.
 void MakeKey(HKEY root, const std::wstring& path, DWORD options = 0)
 {
@@ -81,9 +54,8 @@ protected:
     moduletest::VembroDll m_dll;
 };
 
-// Callers racing for the factory get the one cached factory, whose client
-// references are one lock; a manager alive and every server lock keep the
-// module; refusals give exact codes and clear the result.
+// Callers racing for the factory get the one cached factory, whose client references are one lock; a manager alive
+// and every server lock keep the module; refusals give exact codes and clear the result.
 TEST_F(Module, OneFactoryAManagerAndEveryServerLockKeepTheModule)
 {
     ComPtr<IClassFactory> got[2];
@@ -127,15 +99,13 @@ TEST_F(Registration, WritesTheScriptAndTheLibraryAndRewritesThemOnTheSecondRun)
               Subkeys(HKEY_CLASSES_ROOT, kClassKey));
     const struct { std::wstring key; const wchar_t* name; std::wstring value; } values[] = {
         {kClassKey, nullptr, L"TolviFTManager Class"}, {kClassKey + L"\\ProgID", nullptr, kProgId3},
-        {kClassKey + L"\\VersionIndependentProgID", nullptr, kProgId},
-        {kClassKey + L"\\TypeLib", nullptr, GuidString(LIBID_VEMBROLib)},
+        {kClassKey + L"\\VersionIndependentProgID", nullptr, kProgId}, {kClassKey + L"\\TypeLib", nullptr, GuidString(LIBID_VEMBROLib)},
         {kClassKey + L"\\InprocServer32", nullptr, m_dll.path}, // unquoted
         {kClassKey + L"\\InprocServer32", L"ThreadingModel", L"Both"},
         {kProgId, nullptr, L"TolviFTManager Class"}, {kProgId + L"\\CurVer", nullptr, kProgId3},
         {kProgId3, nullptr, L"TolviFTManager Class"}, {kProgId + L"\\CLSID", nullptr, GuidString(CLSID_TolviFTManager)},
         {kProgId3 + L"\\CLSID", nullptr, GuidString(CLSID_TolviFTManager)},
-        {kLibKey + L"\\1.0\\HELPDIR", nullptr, m_dll.path.substr(0, m_dll.path.find_last_of(L'\\'))},
-    };
+        {kLibKey + L"\\1.0\\HELPDIR", nullptr, m_dll.path.substr(0, m_dll.path.find_last_of(L'\\'))}};
     for (const auto& v : values)
         EXPECT_EQ(v.value, RegValue(HKEY_CLASSES_ROOT, v.key, v.name)) << v.key;
     ComPtr<ITypeLib> lib; // also under the neutral locale, which the marshaller of client sinks asks for

@@ -1,5 +1,4 @@
-// Route planning end to end: an installation of fakes, the routes planned
-// from it, and what is handed out for a pair.
+// Route planning end to end: an installation of fakes, the routes planned from it, and what is handed out for a pair.
 #include <gtest/gtest.h>
 
 #include <wrl/client.h>
@@ -49,13 +48,8 @@ Lines PlannedChains()
     return routes;
 }
 
-struct ShapeRow {
-    const char* name;
-    Pairs converters, translators;
-    Lines chains;           // sorted
-    short source;           // ... whose route targets are, in order:
-    Ids targets;
-};
+// Every chain planned (sorted), and the route targets of one source in order.
+struct ShapeRow { const char* name; Pairs converters, translators; Lines chains; short source; Ids targets; };
 
 const ShapeRow kShapes[] = {
     {"ConverterTranslator", {{1, 2}}, {{2, 3}}, {"1->3: C(1,2) T(2,3)"}, 1, {3}},
@@ -68,8 +62,7 @@ const ShapeRow kShapes[] = {
     {"TiesGoToTheFirstInEnumerationOrder",
      {{1, 2}, {1, 3}, {4, 3}, {4, 16}, {8, 10}, {9, 10}},
      {{2, 5}, {3, 5}, {3, 6}, {16, 6}, {7, 8}, {7, 9}},
-     {"1->5: C(1,3) T(3,5)", "1->6: C(1,3) T(3,6)", "4->5: C(4,3) T(3,5)", "4->6: C(4,3) T(3,6)",
-      "7->10: T(7,9) C(9,10)"}, 7, {9, 8, 10}},
+     {"1->5: C(1,3) T(3,5)", "1->6: C(1,3) T(3,6)", "4->5: C(4,3) T(3,5)", "4->6: C(4,3) T(3,6)", "7->10: T(7,9) C(9,10)"}, 7, {9, 8, 10}},
     // Never longer than three steps, nor two converters or translators in a row.
     {"Limits", {{1, 2}, {2, 3}, {6, 7}, {7, 8}, {9, 10}, {11, 12}, {12, 13}},
      {{3, 4}, {5, 6}, {10, 11}, {14, 15}, {15, 16}},
@@ -79,8 +72,7 @@ const ShapeRow kShapes[] = {
     {"RoundTrips", {{1, 2}, {3, 4}}, {{2, 1}, {3, 3}, {4, 3}, {3, 5}},
      {"1->1: C(1,2) T(2,1)", "1->2: C(1,2) T(2,1) C(1,2)", "2->2: T(2,1) C(1,2)", "3->4: T(3,3) C(3,4)",
       "4->4: T(4,3) C(3,4)"}, 3, {3, 5, 4}},
-    {"WithoutConverters", {}, {{1, 2}, {1, 3}, {17, 1}}, {}, 1, {3, 2}},
-};
+    {"WithoutConverters", {}, {{1, 2}, {1, 3}, {17, 1}}, {}, 1, {3, 2}}};
 
 void PrintTo(const ShapeRow& row, std::ostream* os) { *os << row.name; } // names the case
 

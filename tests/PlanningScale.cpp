@@ -1,6 +1,5 @@
-// Route planning at scale: random converters and translators among a few
-// hundred formats, planned by the registry's own planner and checked pair by
-// pair against a model of the rules and of the tables' order written here.
+// Route planning at scale: random converters and translators among a few hundred formats, planned by the registry's
+// own planner and checked pair by pair against a model of the rules and of the tables' order written here.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -68,12 +67,10 @@ std::string Item(bool converter, short a, short b)
     return (converter ? "C(" : "T(") + std::to_string(a) + "," + std::to_string(b) + ")";
 }
 
-// The rules: a pair with a real translator has no chain; else C(S,X) T(X,U)
-// with X the first of S's converter targets that has a translator to U;
-// else base(S,X) C(X,V) with X the first of S's route targets (after the
-// first kind of chain) that has a converter to V, base being S's chain to X
-// or else T(S,X). A source's chains are inserted ordered by X's position,
-// then by the target's position among X's targets.
+// The rules: a pair with a real translator has no chain; else C(S,X) T(X,U) with X the first of S's converter targets
+// that has a translator to U; else base(S,X) C(X,V) with X the first of S's route targets (after the first kind of
+// chain) that has a converter to V, base being S's chain to X or else T(S,X). A source's chains are inserted ordered
+// by X's position, then by the target's position among X's targets.
 struct Model {
     std::map<std::pair<short, short>, std::string> chains;
     std::map<short, Ids> chainTargets;
@@ -93,8 +90,7 @@ struct Model {
                     const Ids order = second.Targets(x);
                     const auto base = chains.find({s, x});
                     found.emplace_back(xi, std::find(order.begin(), order.end(), u) - order.begin(), u,
-                                       (base != chains.end() ? base->second : Item(convFirst, s, x)) + " " +
-                                           Item(!convFirst, x, u));
+                                       (base != chains.end() ? base->second : Item(convFirst, s, x)) + " " + Item(!convFirst, x, u));
                     break;
                 }
             }

@@ -1,8 +1,7 @@
 #pragma once
-// Ground of the catalogue, planning and manager tests: a fixture over one
-// fake installation that ends with no fake object alive and no module lock
-// taken. Each test case runs in a process of its own, so the registries load
-// from exactly the installation that the case declares.
+// Ground of the catalogue, planning and manager tests: a fixture over one fake installation that ends with no fake
+// object alive and no module lock taken. Each test case runs in a process of its own, so the registries load from
+// exactly the installation that the case declares.
 #include "catalogue/FormatIDs.h"
 #include "chains/Chain.h"
 #include "vembro/Vembro.h"

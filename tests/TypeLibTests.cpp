@@ -1,6 +1,5 @@
-// The published type library, row by row, in both of its forms (the 64-bit
-// file that the tests load and the 32-bit one that Vembro.DLL carries),
-// written out as text and compared with typelib.txt next to this file.
+// The published type library, row by row, in both of its forms (the 64-bit file that the tests load and the 32-bit
+// one that Vembro.DLL carries), written out as text and compared with typelib.txt next to this file.
 #include <windows.h>
 #include <oleauto.h>
 #include <wrl/client.h>
@@ -92,9 +91,8 @@ std::string Origin(ITypeInfo* info)
     return origin;
 }
 
-// One line per member: slot, DISPID, kind, name, parameters, help; anything
-// unusual (not a pure virtual standard call returning HRESULT, a name that
-// does not find its DISPID) is spelt out.
+// One line per member: slot, DISPID, kind, name, parameters, help; anything unusual (not a pure virtual standard call
+// returning HRESULT, a name that does not find its DISPID) is spelt out.
 void WriteMembers(ITypeInfo* half, ITypeInfo* dispatch, UINT count, std::string& out)
 {
     static const char* const kinds[] = {"", "method", "get", "", "put"};
@@ -140,8 +138,7 @@ std::string Describe(ITypeLib* lib, const TlbFile& file)
         EXPECT_EQ(S_OK, lib->GetTypeInfo(i, &info));
         TypeAttr a(info.Get());
         std::string line = std::to_string(i) + " " + Doc(info.Get()) + " " + Guid(a->guid) + " " +
-                           Kind(a->typekind) + Flags(a->wTypeFlags) + " " +
-                           Doc(info.Get(), MEMBERID_NIL, true);
+                           Kind(a->typekind) + Flags(a->wTypeFlags) + " " + Doc(info.Get(), MEMBERID_NIL, true);
         if (a->typekind == TKIND_ENUM) {
             out += line + " size " + std::to_string(a->cbSizeInstance) + "\n";
             for (UINT v = 0; v < a->cVars; ++v) {

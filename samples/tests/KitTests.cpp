@@ -2,8 +2,10 @@
 // references to what they are given, Stop/Suspend/Resume/PRIORITY, registration.
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <stdexcept>
 #include <thread>
 
+#include "ModuleDll.h"
 #include "Recorder.h"
 #include "markdown/MarkdownConverter.h"
 #include "markdown/MarkdownToHtml.h"
@@ -14,8 +16,10 @@
 #include "vembro/com/Strings.h"
 #include "vembro/kit/Data.h"
 #include "vembro/kit/Module.h"
+#include "vembro/kit/Runner.h"
 
 using Microsoft::WRL::ComPtr;
+using comtest::RegValue;
 using comtest::Var;
 using namespace kittest;
 using Lines = std::vector<std::string>;
@@ -46,6 +50,12 @@ public:
 };
 
 const VARIANT kNone = vembro::MissingArgument();
+HRESULT NotCreatable(REFIID, void** ppv) noexcept { return *ppv = nullptr, E_NOTIMPL; }
+struct StateLog : vembro::kit::RunReports {
+    void OnState(long state) noexcept override { states.push_back(state); }
+    void OnProgress(long, long) noexcept override {}
+    std::vector<long> states;
+};
 
 class Kit : public comtest::ComTest {
 protected:
@@ -119,10 +129,7 @@ TEST_F(Kit, StopSuspendAndResumeDuringAFileRun)
 {
     TempDir::Write(dir.Path(L"in.pi"), "x");
     auto in = Path(L"in.pi"), out = Path(L"out.po");
-    const struct {
-        bool suspend, stop;
-        Lines expected;
-    } rows[] = {{false, true, {"state 1", "progress 1/2", "state 4"}},
+    const struct { bool suspend, stop; Lines expected; } rows[] = {{false, true, {"state 1", "progress 1/2", "state 4"}},
                 {true, true, {"state 1", "progress 1/2", "state 3", "state 4"}},
                 {true, false, {"state 1", "progress 1/2", "state 3", "state 1", "progress 2/2", "state 5"}}};
     for (const auto& row : rows) {
@@ -147,8 +154,8 @@ TEST_F(Kit, StopSuspendAndResumeDuringAFileRun)
         c.Reset();
         ASSERT_TRUE(ModuleLocksReachZero());
         EXPECT_EQ(row.expected, heard.Lines());
+        EXPECT_EQ(row.stop ? Lines{"in.pi"} : (Lines{"in.pi", "out.po"}), dir.Names());
         EXPECT_EQ(row.stop ? "" : "done", TempDir::Read(dir.Path(L"out.po")));
-        EXPECT_EQ(!row.stop, TempDir::Exists(dir.Path(L"out.po")));
     }
 }
 
@@ -223,40 +230,16 @@ TEST_F(Kit, ATranslatorAnnouncesPropertiesKeepsErrorsAndDetectsEachKindOfData)
     Var byRef, stream = Var::Unknown(probed.Get()), number = Var::I4(1);
     V_VT(&byRef) = VT_BYREF | VT_VARIANT;
     V_VARIANTREF(&byRef) = &text;
-    const struct {
-        const VARIANT* data;
-        int type;
-        HRESULT expected;
-    } rows[] = {{&name, FILEDATATYPE_FILENAME, S_OK},   {&text, FILEDATATYPE_TEXT, S_OK},
-                {&byRef, FILEDATATYPE_TEXT, S_OK},      {&stream, FILEDATATYPE_STREAM, S_FALSE},
-                {&number, FILEDATATYPE_FILENAME, E_INVALIDARG}, {&name, FILEDATATYPE_STREAM, E_INVALIDARG},
-                {&name, 3, E_INVALIDARG}};
+    const struct { const VARIANT* data; int type; HRESULT expected; } rows[] = {
+        {&name, FILEDATATYPE_FILENAME, S_OK}, {&text, FILEDATATYPE_TEXT, S_OK}, {&byRef, FILEDATATYPE_TEXT, S_OK},
+        {&stream, FILEDATATYPE_STREAM, S_FALSE}, {&number, FILEDATATYPE_FILENAME, E_INVALIDARG},
+        {&name, FILEDATATYPE_STREAM, E_INVALIDARG}, {&name, 3, E_INVALIDARG}};
     for (const auto& row : rows)
         EXPECT_EQ(row.expected, t->IsFormatAvailable(*row.data, static_cast<tagFILEDATATYPE>(row.type)))
             << comtest::VariantText(*row.data) << " as " << row.type;
     EXPECT_EQ(2u, comtest::RefCount(probed.Get())); // ours and the VARIANT's
     V_VT(&byRef) = VT_EMPTY; // refers to text, owns nothing
 }
-
-namespace {
-
-HRESULT NotCreatable(REFIID, void** ppv) noexcept
-{
-    *ppv = nullptr;
-    return E_NOTIMPL;
-}
-// A key's default or named value; "{key}" for a key without it, "-" for no key.
-std::wstring Reg(HKEY root, const std::wstring& path, const wchar_t* name = nullptr)
-{
-    vembro::unique_hkey key;
-    wchar_t buffer[512] = {};
-    DWORD size = sizeof(buffer);
-    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
-        return L"-";
-    return ::RegGetValueW(key.get(), nullptr, name, RRF_RT_REG_SZ, nullptr, buffer, &size) ? L"{key}" : buffer;
-}
-
-} // namespace
 
 // Class and ProgID, a converter's catalogue entry or a translator's category; all undone.
 TEST_F(Kit, RegistrationWritesEachKindsRowsAndTakesThemAllAway)
@@ -266,17 +249,15 @@ TEST_F(Kit, RegistrationWritesEachKindsRowsAndTakesThemAllAway)
     const std::wstring guid = vembro::GuidString(clsid), cls = L"CLSID\\" + guid,
                        entry = std::wstring(vembro::kConverterCatalogue) + L"\\VembroKitTest.Class",
                        category = cls + L"\\Implemented Categories\\" + vembro::GuidString(IID_ITolviFileTranslator2);
-    auto rows = [&] {
-        return Reg(HKEY_CLASSES_ROOT, cls + L"\\InprocServer32") + L" " +
-               Reg(HKEY_CLASSES_ROOT, cls + L"\\InprocServer32", L"ThreadingModel") + L" " +
-               Reg(HKEY_CLASSES_ROOT, cls + L"\\ProgID") + L" " + Reg(HKEY_CLASSES_ROOT, L"VembroKitTest.Class\\CLSID") +
-               L" " + Reg(HKEY_LOCAL_MACHINE, entry) + L" " + Reg(HKEY_CLASSES_ROOT, category);
+    auto rows = [&] { // "-" for a missing value, "{key}" for a key that is there
+        auto key = [](HKEY root, const std::wstring& path) { return comtest::Subkeys(root, path) == comtest::kMissing ? L"-" : L"{key}"; };
+        return RegValue(HKEY_CLASSES_ROOT, cls + L"\\InprocServer32") + L" " +
+               RegValue(HKEY_CLASSES_ROOT, cls + L"\\InprocServer32", L"ThreadingModel") + L" " +
+               RegValue(HKEY_CLASSES_ROOT, cls + L"\\ProgID") + L" " + RegValue(HKEY_CLASSES_ROOT, L"VembroKitTest.Class\\CLSID") +
+               L" " + key(HKEY_LOCAL_MACHINE, entry) + L" " + key(HKEY_CLASSES_ROOT, category);
     };
     const std::wstring classRows = L"C:\\c.dll Both VembroKitTest.Class " + guid;
-    const struct {
-        Kind kind;
-        std::wstring expected;
-    } kinds[] = {{Kind::Converter, classRows + L" {key} -"},
+    const struct { Kind kind; std::wstring expected; } kinds[] = {{Kind::Converter, classRows + L" {key} -"},
                  {Kind::Translator, classRows + L" - {key}"},
                  {Kind::Object, classRows + L" - -"}};
     for (const auto& k : kinds) {
@@ -293,22 +274,40 @@ TEST_F(Kit, RegistrationWritesEachKindsRowsAndTakesThemAllAway)
 // A sample DLL makes its own classes only, and stays loaded while one lives.
 TEST_F(Kit, ASampleDllMakesItsClassesAndStaysWhileTheyLive)
 {
-    HMODULE dll = ::LoadLibraryW(L"" VEMBRO_SAMPLES_DIR "/markdown.dll");
-    ASSERT_NE(nullptr, dll);
-    auto getClassObject = reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(
-        reinterpret_cast<void*>(::GetProcAddress(dll, "DllGetClassObject")));
-    auto canUnloadNow =
-        reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(::GetProcAddress(dll, "DllCanUnloadNow")));
+    const moduletest::VembroDll dll(L"" VEMBRO_SAMPLES_DIR "/markdown.dll");
+    ASSERT_NE(nullptr, dll.module);
     void* p = comtest::kPoison;
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, getClassObject(samples::CLSID_SamplePseudoTranslator, IID_IClassFactory, &p));
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, dll.GetClassObject(samples::CLSID_SamplePseudoTranslator, IID_IClassFactory, &p));
     EXPECT_EQ(nullptr, p);
     ComPtr<IClassFactory> factory;
     ComPtr<ITolviFileConverter> made;
-    ASSERT_EQ(S_OK, getClassObject(samples::CLSID_SampleMarkdownConverter, IID_PPV_ARGS(&factory)));
+    ASSERT_EQ(S_OK, dll.GetClassObject(samples::CLSID_SampleMarkdownConverter, IID_PPV_ARGS(&factory)));
     ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&made)));
     factory.Reset();
-    EXPECT_EQ(S_FALSE, canUnloadNow());
+    EXPECT_EQ(S_FALSE, dll.CanUnloadNow());
     made.Reset();
-    EXPECT_EQ(S_OK, canUnloadNow());
-    ::FreeLibrary(dll);
+    EXPECT_EQ(S_OK, dll.CanUnloadNow());
+}
+
+// Once Stop has been asked for, a kit run ends stopped whatever the author's code does with the signal.
+TEST(KitStopSignal, EndsTheRunStoppedWhateverTheAuthorCatches)
+{
+    for (int author = 0; author < 3; ++author) { // rethrows, throws its own error, swallows it
+        StateLog log;
+        vembro::kit::Runner runner(log, nullptr, FTSTATE_CONVERT); // a synchronous run holds no owner
+        HRESULT hr = runner.RunSync_nothrow([&](vembro::kit::Progress& progress) {
+            runner.Stop();
+            try {
+                progress.Checkpoint();
+            } catch (...) {
+                if (author == 0)
+                    throw;
+                if (author == 1)
+                    throw std::runtime_error("cancelled");
+            }
+        });
+        EXPECT_EQ(vembro::kit::kStoppedResult, hr) << author;
+        EXPECT_EQ((std::vector<long>{FTSTATE_CONVERT, FTSTATE_STOPPED}), log.states) << author;
+        EXPECT_EQ(S_OK, runner.Error()) << author;
+    }
 }

@@ -54,10 +54,7 @@ HRESULT Tag(const std::string& tag) { return IsLanguageTag(std::wstring(tag.begi
 
 TEST(Samples, ConversionsGiveTheExactDocument)
 {
-    const struct {
-        std::string (*convert)(const std::string&);
-        std::string in, out;
-    } rows[] = {
+    const struct { std::string (*convert)(const std::string&); std::string in, out; } rows[] = {
         {Utf16LeToUtf8, ReadDocument("note-utf16.txt"), "Caf\xC3\xA9 \xE2\x82\xAC 100 \xF0\x9F\x98\x80\r\nSecond line\r\n"},
         {Utf16LeToUtf8, std::string("h\0i\0", 4), "hi"}, // no mark: still little-endian
         {Utf16LeToUtf8, std::string("\xFF\xFE\x00\xD8\x41\x00", 6), "\xEF\xBF\xBD" "A"}, // lone surrogate
@@ -92,19 +89,14 @@ TEST(Samples, ConversionsGiveTheExactDocument)
         {Merge, "<xliff version=\"1.2\"><file original=\"a\" source-language=\"en\"><body/></file></xliff>",
          Error(L10N_E_NO_SKELETON)},
         {Merge, "<xliff version=\"1.1\"><file/></xliff>", Error(L10N_E_NOT_XLIFF12)},
-        {Merge, "<?xml version=\"1.0\" encoding=\"x-unknown\"?><xliff version=\"1.2\"/>", Error(L10N_E_UNKNOWN_ENCODING)},
-    };
+        {Merge, "<?xml version=\"1.0\" encoding=\"x-unknown\"?><xliff version=\"1.2\"/>", Error(L10N_E_UNKNOWN_ENCODING)}};
     for (const auto& row : rows)
         EXPECT_EQ(row.out, row.convert(row.in)) << row.in;
 }
 
 TEST(Samples, DetectionLooksAtTheBytesAndLanguagesMustBeTags)
 {
-    const struct {
-        HRESULT (*detect)(const std::string&);
-        std::string head;
-        HRESULT expected;
-    } rows[] = {
+    const struct { HRESULT (*detect)(const std::string&); std::string head; HRESULT expected; } rows[] = {
         {CUtf16Converter::Detect, ReadDocument("note-utf16.txt"), S_OK}, {CUtf16Converter::Detect, "plain", S_FALSE},
         {CUtf16Converter::Detect, std::string("\xFE\xFF\x00h", 4), S_FALSE}, {CUtf16Converter::Detect, "", S_FALSE},
         {CMarkdownConverter::Detect, ReadDocument("guide.md"), S_OK},
@@ -119,8 +111,7 @@ TEST(Samples, DetectionLooksAtTheBytesAndLanguagesMustBeTags)
         {CHtmlTextConverter::Detect, "hello <b>world</b>", S_FALSE},
         {CHtmlTextConverter::Detect, ReadDocument("guide.md"), S_FALSE},
         {CPseudoTranslator::Detect, "<html><body>x</body></html>", S_OK}, {CPseudoTranslator::Detect, "# Title", S_FALSE},
-        {Tag, "fr", S_OK}, {Tag, "zh-Hant-TW", S_OK}, {Tag, "f", S_FALSE}, {Tag, "fr_FR", S_FALSE}, {Tag, "fr-", S_FALSE},
-    };
+        {Tag, "fr", S_OK}, {Tag, "zh-Hant-TW", S_OK}, {Tag, "f", S_FALSE}, {Tag, "fr_FR", S_FALSE}, {Tag, "fr-", S_FALSE}};
     for (const auto& row : rows)
         EXPECT_EQ(row.expected, row.detect(row.head)) << row.head;
 }

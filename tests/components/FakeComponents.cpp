@@ -1,7 +1,5 @@
 // The fake module: converters and translators made from the configurations
-// that the running test wrote (FakeConfig.h). Every call the system
-// makes is written to a journal that the test reads through the exports at
-// the end.
+// that the running test wrote (FakeConfig.h), journalling every call.
 #include <windows.h>
 #include <ocidl.h>
 #include <olectl.h>
@@ -9,7 +7,6 @@
 #include <wrl/client.h>
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
@@ -96,14 +93,12 @@ std::string RunArgs(IDispatch* direction, End in, End out, const char* last, con
     return "(direction=" + PointerText(direction) + ", " + RunArgs(in, out, last, v).substr(1);
 }
 
-// ---- The work: the input, from a stream's position on, copied to the
-// output with the route line appended.
+// ---- The work: the input, from a stream's position on, copied to the output with the route line appended.
 
 HRESULT Open_nothrow(const std::wstring& path, bool write, ComPtr<IStream>& stream) noexcept
 {
-    return ::SHCreateStreamOnFileEx(path.c_str(), write ? STGM_CREATE | STGM_WRITE | STGM_SHARE_DENY_WRITE
-                                                        : STGM_READ | STGM_SHARE_DENY_NONE,
-                                    FILE_ATTRIBUTE_NORMAL, write, nullptr, &stream);
+    const DWORD mode = write ? STGM_CREATE | STGM_WRITE | STGM_SHARE_DENY_WRITE : STGM_READ | STGM_SHARE_DENY_NONE;
+    return ::SHCreateStreamOnFileEx(path.c_str(), mode, FILE_ATTRIBUTE_NORMAL, write, nullptr, &stream);
 }
 
 HRESULT ReadAll_nothrow(IStream* stream, std::string& data) noexcept
@@ -166,28 +161,16 @@ void WaitAtGate(const std::string& name)
     Journal(name + (open ? ".Gate(open)" : ".Gate(timeout)"));
 }
 
-VARIANT VariantI4(long value)
-{
-    VARIANT v;
-    V_VT(&v) = VT_I4;
-    V_I4(&v) = value;
-    return v;
-}
-
 // The layer's connection point, with Advise and Unadvise journalled.
 class JournalledPoint final : public vembro::BasicConnectionPoint<vembro::SinkHolding::Direct> {
 public:
     JournalledPoint(const IID& iid, IConnectionPointContainer* owner, const std::string& name)
-        : BasicConnectionPoint(iid, owner), m_name(name)
-    {
-    }
+        : BasicConnectionPoint(iid, owner), m_name(name) {}
     STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) noexcept override
     try {
         HRESULT hr = BasicConnectionPoint::Advise(sink, cookie);
-        Journal(m_name + ".Advise(" +
-                (hr == CONNECT_E_CANNOTCONNECT ? "refused"
-                 : FAILED(hr)                  ? PointerText(sink)
-                                               : "cookie=" + std::to_string(*cookie)) + ")");
+        const std::string what = hr == CONNECT_E_CANNOTCONNECT ? "refused" : FAILED(hr) ? PointerText(sink) : "cookie=" + std::to_string(*cookie);
+        Journal(m_name + ".Advise(" + what + ")");
         return hr;
     }
     VEMBRO_CATCH_RETURN()
@@ -202,10 +185,9 @@ private:
     const std::string& m_name;
 };
 
-// A converter or a translator, as configured: the members both kinds
-// declare alike serve both interfaces; which interfaces the object offers,
-// and which events it fires, follow its kind. Runs report inside the start
-// call or from a worker thread.
+// A converter or a translator, as configured: the members both kinds declare alike serve both interfaces; which
+// interfaces the object offers, and which events it fires, follow its kind. Runs report inside the start call or from
+// a worker thread.
 class FakeComponent : public vembro::CComObjectRootEx,
                       public vembro::VembroDispatch<ITolviFileConverter3>,
                       public vembro::VembroDispatch<ITolviFileTranslator2>,
@@ -254,46 +236,37 @@ public:
     // on its way out and waits for the module's lock to leave the list).
     bool TryAddRef() noexcept
     {
-        for (LONG n = m_dwRef; n > 0; n = m_dwRef) {
+        for (LONG n = m_dwRef; n > 0; n = m_dwRef)
             if (::InterlockedCompareExchange(&m_dwRef, n + 1, n) == n)
                 return true;
-        }
         return false;
     }
 
     void ReportState(long state)
     {
         m_state = state;
-        VARIANT arg = VariantI4(state);
+        VARIANT arg = comtest::Var::I4(state); // a copy: nothing to free
         Fire(2, &arg, 1, [&](auto* sink) { sink->StateChange(state); });
     }
     void ReportProgress(long progress, long maxProgress)
     {
-        VARIANT args[2] = {VariantI4(progress), VariantI4(maxProgress)};
+        VARIANT args[2] = {comtest::Var::I4(progress), comtest::Var::I4(maxProgress)};
         Fire(m_converter ? 1 : 3, args, 2, [&](auto* sink) { sink->ProgressChange(progress, maxProgress); });
     }
 
     // IConnectionPointContainer
-    STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** ppEnum) noexcept override
+    STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** pp) noexcept override
     {
-        return vembro::EnumSingleConnectionPoint_nothrow(&*m_point, ppEnum);
+        return vembro::EnumSingleConnectionPoint_nothrow(&*m_point, pp);
     }
-    STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) noexcept override
+    STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** pp) noexcept override
     {
-        return vembro::FindSingleConnectionPoint_nothrow(&*m_point, riid, ppCP);
+        return vembro::FindSingleConnectionPoint_nothrow(&*m_point, riid, pp);
     }
 
     // ---- Both kinds.
-    STDMETHODIMP get_SourceFormat(ITolviFileFormat** pVal) noexcept override
-    try {
-        return FormatOf(true, pVal);
-    }
-    VEMBRO_CATCH_RETURN()
-    STDMETHODIMP get_TargetFormat(ITolviFileFormat** pVal) noexcept override
-    try {
-        return FormatOf(false, pVal);
-    }
-    VEMBRO_CATCH_RETURN()
+    STDMETHODIMP get_SourceFormat(ITolviFileFormat** pVal) noexcept override { return FormatOf_nothrow(true, pVal); }
+    STDMETHODIMP get_TargetFormat(ITolviFileFormat** pVal) noexcept override { return FormatOf_nothrow(false, pVal); }
     STDMETHODIMP get_Property(VARIANT Prop, VARIANT* pVal) noexcept override
     try {
         Call("get_Property(" + NameText(Prop) + ")");
@@ -309,8 +282,7 @@ public:
     VEMBRO_CATCH_RETURN()
     STDMETHODIMP put_Property(VARIANT Prop, VARIANT newVal) noexcept override
     try {
-        const std::string change = NameText(Prop) + "=" + VariantText(newVal);
-        Call("put_Property(" + change + ")");
+        Call("put_Property(" + NameText(Prop) + "=" + VariantText(newVal) + ")");
         if (FAILED(Does().propertyResult))
             return Does().propertyResult;
         {
@@ -347,38 +319,30 @@ public:
     VEMBRO_CATCH_RETURN()
 
     // ---- Converters.
-    FAKE_JOURNALLED(IsFormatAvailableStream, (IUnknown* Stream), "(stream=" + StreamText(Stream) + ")",
-                    Probe(vembro::ThrowIfNull(Stream)))
+    FAKE_JOURNALLED(IsFormatAvailableStream, (IUnknown* Stream), "(stream=" + StreamText(Stream) + ")", Probe(vembro::ThrowIfNull(Stream)))
     FAKE_JOURNALLED(IsFormatAvailableFile, (BSTR File), "(file=" + TextOf(File) + ")", Probe())
     FAKE_JOURNALLED(IsFormatAvailableMemory, (BSTR Text), "(text=" + TextOf(Text) + ")", Probe())
     FAKE_JOURNALLED(ConvertFile, (BSTR InFile, BSTR OutFile, VARIANT Info), RunArgs(InFile, OutFile, "info", Info),
                     Start(Job::Files(InFile, OutFile)))
     FAKE_JOURNALLED(ConvertStream, (IUnknown* Source, IUnknown* Target, VARIANT Info),
-                    RunArgs(Source, Target, "info", Info),
-                    Start(Job::Streams(Source, Target)))
+                    RunArgs(Source, Target, "info", Info), Start(Job::Streams(Source, Target)))
     FAKE_JOURNALLED(SyncConvertFile, (BSTR InFile, BSTR OutFile, VARIANT Reserved),
-                    RunArgs(InFile, OutFile, "reserved", Reserved),
-                    RunSync_nothrow(Job::Files(InFile, OutFile)))
+                    RunArgs(InFile, OutFile, "reserved", Reserved), RunSync_nothrow(Job::Files(InFile, OutFile)))
     FAKE_JOURNALLED(SyncConvertStream, (IUnknown* Source, IUnknown* Target, VARIANT Reserved),
-                    RunArgs(Source, Target, "reserved", Reserved),
-                    RunSync_nothrow(Job::Streams(Source, Target)))
+                    RunArgs(Source, Target, "reserved", Reserved), RunSync_nothrow(Job::Streams(Source, Target)))
     // The system converts no text in memory, and translates none.
     STDMETHODIMP ConvertMemory(BSTR, BSTR* TextOut) noexcept override { return TextOut ? (*TextOut = nullptr, E_NOTIMPL) : E_POINTER; }
 
     // ---- Translators.
     STDMETHODIMP TranslateText(IDispatch*, BSTR, BSTR* Result) noexcept override { return Result ? (*Result = nullptr, E_NOTIMPL) : E_POINTER; }
     FAKE_JOURNALLED(TranslateFile, (IDispatch* Direction, BSTR Source, BSTR Target, VARIANT Info),
-                    RunArgs(Direction, Source, Target, "info", Info),
-                    Start(Job::Files(Source, Target)))
+                    RunArgs(Direction, Source, Target, "info", Info), Start(Job::Files(Source, Target)))
     FAKE_JOURNALLED(TranslateStream, (IDispatch* Direction, IUnknown* Source, IUnknown* Target, VARIANT Info),
-                    RunArgs(Direction, Source, Target, "info", Info),
-                    Start(Job::Streams(Source, Target)))
+                    RunArgs(Direction, Source, Target, "info", Info), Start(Job::Streams(Source, Target)))
     FAKE_JOURNALLED(SyncTranslateFile, (IDispatch* Direction, BSTR Source, BSTR Target, VARIANT Reserved),
-                    RunArgs(Direction, Source, Target, "reserved", Reserved),
-                    RunSync_nothrow(Job::Files(Source, Target)))
+                    RunArgs(Direction, Source, Target, "reserved", Reserved), RunSync_nothrow(Job::Files(Source, Target)))
     FAKE_JOURNALLED(SyncTranslateStream, (IDispatch* Direction, IUnknown* Source, IUnknown* Target, VARIANT Reserved),
-                    RunArgs(Direction, Source, Target, "reserved", Reserved),
-                    RunSync_nothrow(Job::Streams(Source, Target)))
+                    RunArgs(Direction, Source, Target, "reserved", Reserved), RunSync_nothrow(Job::Streams(Source, Target)))
     STDMETHODIMP get_Error(LONG* pVal) noexcept override
     try {
         Call("Error");
@@ -388,8 +352,7 @@ public:
     // The data by its FILEDATATYPE: a name or a text as a string, a stream as an object.
     STDMETHODIMP IsFormatAvailable(VARIANT varData, tagFILEDATATYPE type) noexcept override
     try {
-        Call("IsFormatAvailable(data=" + VariantText(varData) + ", type=" + std::to_string(static_cast<int>(type)) +
-             ")");
+        Call("IsFormatAvailable(data=" + VariantText(varData) + ", type=" + std::to_string(static_cast<int>(type)) + ")");
         const VARIANT* v = &varData;
         if (V_VT(v) == (VT_BYREF | VT_VARIANT))
             v = vembro::ThrowIfNull(V_VARIANTREF(v));
@@ -397,9 +360,8 @@ public:
         const bool byRef = (V_VT(v) & VT_BYREF) != 0;
         if (byRef && !V_BYREF(v))
             return E_POINTER;
-        if ((type == FILEDATATYPE_FILENAME || type == FILEDATATYPE_TEXT) && vt == VT_BSTR) {
+        if ((type == FILEDATATYPE_FILENAME || type == FILEDATATYPE_TEXT) && vt == VT_BSTR)
             return Probe();
-        }
         if (type == FILEDATATYPE_STREAM && (vt == VT_UNKNOWN || vt == VT_DISPATCH))
             return Probe(vembro::ThrowIfNull(byRef ? *V_UNKNOWNREF(v) : V_UNKNOWN(v)));
         return E_INVALIDARG;
@@ -411,8 +373,8 @@ private:
     void Call(const std::string& text) const { Journal(Name() + "." + text); }
     long WorkingState() const noexcept { return m_converter ? FTSTATE_CONVERT : FTSTATE_TRANSLATE; }
 
-    HRESULT FormatOf(bool source, ITolviFileFormat** pVal)
-    {
+    HRESULT FormatOf_nothrow(bool source, ITolviFileFormat** pVal) noexcept
+    try {
         Call(source ? "SourceFormat" : "TargetFormat");
         if (!pVal)
             return E_POINTER;
@@ -423,12 +385,11 @@ private:
         const Format& f = source ? m_config.source : m_config.target;
         vembro::unique_bstr name(vembro::BstrFromAnsi_nothrow(f.name));
         return vembro::CreateFormatObject_nothrow(
-            {f.id, name.get(), vembro::WideFromAnsi(f.defaultExt.c_str()), vembro::WideFromAnsi(f.exts.c_str()), f.complex},
-            pVal);
+            {f.id, name.get(), vembro::WideFromAnsi(f.defaultExt.c_str()), vembro::WideFromAnsi(f.exts.c_str()), f.complex}, pVal);
     }
+    VEMBRO_CATCH_RETURN()
 
-    // The configured answer; a stream is read to its end, so that the
-    // caller's restoring of its position shows.
+    // The configured answer; a stream is read to its end, so that the caller's restoring of its position shows.
     HRESULT Probe(IUnknown* stream = nullptr) const
     {
         std::string data;
@@ -474,16 +435,14 @@ private:
             ReportProgress(p.first, p.second);
         if (FAILED(hr) || b.finish == Finish::Error)
             m_error = FAILED(hr) ? hr : b.errorCode;
-        static const long kFinal[] = {FTSTATE_TRANSLATE_COMPLETE, FTSTATE_READY, FTSTATE_ERROR, FTSTATE_STOPPED,
-                                      FTSTATE_SUSPEND};
+        static const long kFinal[] = {FTSTATE_TRANSLATE_COMPLETE, FTSTATE_READY, FTSTATE_ERROR, FTSTATE_STOPPED, FTSTATE_SUSPEND};
         if (FAILED(hr) || b.finish != Finish::Nothing)
             ReportState(FAILED(hr) ? long{FTSTATE_ERROR} : kFinal[static_cast<int>(b.finish)]);
         return hr;
     }
 
-    // Every sink, in Advise order: through IDispatch::Invoke (arguments in
-    // the order of the event's parameters) with the type library's locale,
-    // or through the vtable; the sinks' answers are not looked at.
+    // Every sink, in Advise order: through IDispatch::Invoke (arguments in the order of the event's parameters) with
+    // the type library's locale, or through the vtable; the sinks' answers are not looked at.
     template <class Direct>
     void Fire(DISPID id, VARIANT* args, UINT count, Direct&& direct)
     {
@@ -493,8 +452,8 @@ private:
             VARIANT reversed[2] = {args[count - 1], args[0]}; // DISPPARAMS holds them last first
             DISPPARAMS params{reversed, nullptr, count, 0};
             vembro::unique_variant result;
-            sink->Invoke(id, IID_NULL, MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT),
-                         DISPATCH_METHOD, &params, &result, nullptr, nullptr);
+            sink->Invoke(id, IID_NULL, MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT), DISPATCH_METHOD, &params,
+                         &result, nullptr, nullptr);
         };
         if (m_converter)
             m_point->FireEach<ITolviFileConverterEvents>(call);
@@ -502,14 +461,9 @@ private:
             m_point->FireEach<ITolviFileTranslatorEvents>(call);
     }
 
-    struct Worker {
-        ComPtr<IConnectionPointContainer> keepAlive;
-        std::function<void()> work;
-        HMODULE module;
-    };
+    struct Worker { ComPtr<IConnectionPointContainer> keepAlive; std::function<void()> work; HMODULE module; };
 
-    // Runs `work` on a new MTA thread that holds this object, and the module
-    // until its very last instruction.
+    // Runs `work` on a new MTA thread that holds this object, and the module until its very last instruction.
     void Launch(std::function<void()> work)
     {
         auto start = std::make_unique<Worker>(Worker{this, std::move(work), nullptr});

@@ -1,7 +1,6 @@
 #pragma once
-// A fake's configuration: one text value per CLSID under HKCU, written by
-// fakes::Installation and read by the fake module in whichever process COM
-// loads it. Writer and reader both walk Fields(), so they cannot drift apart.
+// A fake's configuration: one text value per CLSID under HKCU, written by fakes::Installation and read by the fake
+// module in whichever process COM loads it. Writer and reader both walk Fields(), so they cannot drift apart.
 #include <windows.h>
 #include <algorithm>
 #include <cstdio>
@@ -18,13 +17,7 @@ namespace fakes {
 
 enum class Kind { Converter, Translator };
 
-struct Config {
-    Kind kind = Kind::Converter;
-    std::string name;
-    Format source;
-    Format target;
-    Behaviour behaviour;
-};
+struct Config { Kind kind = Kind::Converter; std::string name; Format source, target; Behaviour behaviour; };
 
 inline constexpr wchar_t kTestsRoot[] = L"Software\\Vembro Tests";
 inline constexpr wchar_t kConfigRoot[] = L"Software\\Vembro Tests\\Fakes";

@@ -1,12 +1,14 @@
 #pragma once
-// What COM tests check again and again: an object's reference count, a
-// poisoned output that a failing call must clear, and a test body that runs
-// in an apartment and must end with every module lock given back.
+// What COM tests check again and again: an object's reference count, a poisoned output that a failing call must
+// clear, registry contents, and a test body that runs in an apartment and must end with every module lock given back.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <unknwn.h>
+#include <string>
+#include <vector>
 
 #include "vembro/com/Module.h"
+#include "vembro/com/Resource.h"
 
 namespace comtest {
 
@@ -20,9 +22,33 @@ inline ULONG RefCount(IUnknown* p)
     return p->Release();
 }
 
-// The base of every test that touches COM objects: the test thread joins an
-// apartment, and whatever the test created must have let go of the module by
-// the time its own clean-up ran (a derived TearDown runs first).
+// A value (null name: the default one) as text: "#16" for a number,
+// "expand:%TEMP%" for a string kept unexpanded, "-" when it is missing.
+inline std::wstring RegValue(HKEY root, const std::wstring& path, const wchar_t* name = nullptr)
+{
+    wchar_t data[512] = {};
+    DWORD type = 0, size = sizeof data - sizeof *data;
+    if (::RegGetValueW(root, path.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &type, data, &size))
+        return L"-";
+    return type == REG_DWORD ? L"#" + std::to_wstring(data[0] | data[1] << 16) // little-endian
+                             : (type == REG_EXPAND_SZ ? L"expand:" : L"") + std::wstring(data);
+}
+using Names = std::vector<std::wstring>;
+inline const Names kMissing{L"<missing>"};
+// The names of a key's subkeys, or kMissing when there is no such key.
+inline Names Subkeys(HKEY root, const std::wstring& path)
+{
+    vembro::unique_hkey key;
+    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()))
+        return kMissing;
+    Names names;
+    wchar_t name[256];
+    for (DWORD i = 0; ::RegEnumKeyW(key.get(), i, name, 256) == ERROR_SUCCESS; ++i)
+        names.push_back(name);
+    return names;
+}
+// The base of every test that touches COM objects: the test thread joins an apartment, and whatever the test created
+// must have let go of the module by the time its own clean-up ran (a derived TearDown runs first).
 class ComTest : public ::testing::Test {
 protected:
     explicit ComTest(DWORD apartment = COINIT_MULTITHREADED) : m_apartment(apartment) {}

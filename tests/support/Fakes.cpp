@@ -4,6 +4,7 @@
 #include <wrl/client.h>
 #include <algorithm>
 #include <stdexcept>
+#include <tuple>
 
 #include "vembro/com/Resource.h"
 #include "vembro/com/Strings.h"
@@ -21,10 +22,8 @@ constexpr size_t kMaxFakes = 64;
 
 void Check(const std::string& what, LONG error)
 {
-    char hex[16];
-    wsprintfA(hex, "%08lX", static_cast<unsigned long>(error));
     if (error != ERROR_SUCCESS)
-        throw std::runtime_error("fakes: " + what + " failed with " + hex);
+        throw std::runtime_error("fakes: " + what + " failed with " + std::to_string(error));
 }
 
 std::wstring Wide(const std::string& text) { return vembro::WideFromAnsi(text.c_str()); }
@@ -40,10 +39,8 @@ vembro::unique_hkey CreateKey(HKEY root, const std::wstring& path)
 // Creates (or opens) HKCR\path and sets its value `name` (default: its own).
 void SetString(const std::wstring& path, const std::wstring& value, const wchar_t* name = nullptr)
 {
-    Check("writing " + vembro::AnsiFromWide(path.c_str()),
-          ::RegSetValueExW(CreateKey(HKEY_CLASSES_ROOT, path).get(), name, 0, REG_SZ,
-                           reinterpret_cast<const BYTE*>(value.c_str()),
-                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
+    Check("writing " + vembro::AnsiFromWide(path.c_str()), ::RegSetKeyValueW(HKEY_CLASSES_ROOT, path.c_str(), name, REG_SZ, value.c_str(),
+                                                                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
 }
 
 bool KeyExists(HKEY root, const std::wstring& path)
@@ -60,11 +57,7 @@ CLSID FakeClsid(size_t index)
 
 using Lines = std::vector<std::string>;
 
-struct RawCurVer {
-    std::string progId;
-    DWORD type;
-    std::vector<BYTE> data;
-};
+using RawCurVer = std::tuple<std::string, DWORD, std::vector<BYTE>>; // ProgID, value type, value
 
 } // namespace
 
@@ -118,8 +111,7 @@ struct Installation::Impl {
 
 void Installation::Impl::RegisterTypeLibrary()
 {
-    // The build hands the type library's location over as a host path; Wine
-    // sees the host's root as drive Z:.
+    // The build hands the type library's location over as a host path; Wine sees the host's root as drive Z:.
     std::wstring path = Wide(VEMBRO_TLB_PATH);
     if (!path.empty() && path[0] == L'/') {
         std::replace(path.begin(), path.end(), L'/', L'\\');
@@ -178,19 +170,17 @@ void Installation::Impl::Install()
         Remember(Wide(progId));
         SetString(Wide(progId) + L"\\CLSID", vembro::GuidString(Find(fake).second));
     }
-    for (const auto& c : curVers) {
-        Remember(Wide(c.progId));
-        Check("writing CurVer of " + c.progId,
-              ::RegSetValueExW(CreateKey(HKEY_CLASSES_ROOT, Wide(c.progId) + L"\\CurVer").get(), nullptr, 0, c.type,
-                               c.data.data(), static_cast<DWORD>(c.data.size())));
+    for (const auto& [progId, type, data] : curVers) {
+        Remember(Wide(progId));
+        Check("writing CurVer of " + progId, ::RegSetValueExW(CreateKey(HKEY_CLASSES_ROOT, Wide(progId) + L"\\CurVer").get(), nullptr, 0,
+                                                              type, data.data(), static_cast<DWORD>(data.size())));
     }
     createdVendorKey = !KeyExists(HKEY_LOCAL_MACHINE, kVendorKey);
     wroteCatalogue = true;
     vembro::unique_hkey catalogue = CreateKey(HKEY_LOCAL_MACHINE, kCatalogueKey);
     for (const auto& [config, clsid] : fakes) {
         if (config.kind == Kind::Converter && !config.behaviour.unlisted)
-            CreateKey(catalogue.get(),
-                      config.behaviour.progId.empty() ? vembro::GuidString(clsid) : Wide(config.behaviour.progId));
+            CreateKey(catalogue.get(), config.behaviour.progId.empty() ? vembro::GuidString(clsid) : Wide(config.behaviour.progId));
     }
     for (const auto& name : catalogueEntries)
         CreateKey(catalogue.get(), name);
@@ -206,8 +196,7 @@ void Installation::Impl::Uninstall() noexcept
         ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, createdVendorKey ? kVendorKey : kCatalogueKey);
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kTestsRoot);
     if (registeredTypeLib)
-        ::UnRegisterTypeLib(typeLibAttr.guid, typeLibAttr.wMajorVerNum, typeLibAttr.wMinorVerNum, typeLibAttr.lcid,
-                            typeLibAttr.syskind);
+        ::UnRegisterTypeLib(typeLibAttr.guid, typeLibAttr.wMajorVerNum, typeLibAttr.wMinorVerNum, typeLibAttr.lcid, typeLibAttr.syskind);
 }
 
 Installation::Installation() : m_impl(std::make_unique<Impl>()) {}
@@ -220,32 +209,23 @@ Installation::~Installation()
         ::FreeLibrary(m_impl->module);
 }
 
-Installation& Installation::Converter(const std::string& name, const Format& source, const Format& target,
-                                      const Behaviour& behaviour)
+Installation& Installation::Converter(const std::string& name, const Format& source, const Format& target, const Behaviour& b)
 {
-    m_impl->Add(Kind::Converter, name, source, target, behaviour);
-    return *this;
+    return m_impl->Add(Kind::Converter, name, source, target, b), *this;
 }
 
-Installation& Installation::Translator(const std::string& name, const Format& source, const Format& target,
-                                       const Behaviour& behaviour)
+Installation& Installation::Translator(const std::string& name, const Format& source, const Format& target, const Behaviour& b)
 {
-    m_impl->Add(Kind::Translator, name, source, target, behaviour);
-    return *this;
+    return m_impl->Add(Kind::Translator, name, source, target, b), *this;
 }
 
 Installation& Installation::CatalogueEntry(const std::string& subkey) { return CatalogueEntry(Wide(subkey)); }
 
-Installation& Installation::CatalogueEntry(const std::wstring& subkey)
-{
-    m_impl->catalogueEntries.push_back(subkey);
-    return *this;
-}
+Installation& Installation::CatalogueEntry(const std::wstring& subkey) { return m_impl->catalogueEntries.push_back(subkey), *this; }
 
 Installation& Installation::ProgId(const std::string& progId, const std::string& fakeName)
 {
-    m_impl->progIds.emplace_back(progId, fakeName);
-    return *this;
+    return m_impl->progIds.emplace_back(progId, fakeName), *this;
 }
 
 Installation& Installation::CurVer(const std::string& progId, const std::string& curVer)
@@ -257,8 +237,7 @@ Installation& Installation::CurVer(const std::string& progId, const std::string&
 
 Installation& Installation::CurVerRaw(const std::string& progId, DWORD type, const std::vector<BYTE>& data)
 {
-    m_impl->curVers.push_back({progId, type, data});
-    return *this;
+    return m_impl->curVers.emplace_back(progId, type, data), *this;
 }
 
 void Installation::Install()
@@ -289,17 +268,12 @@ std::vector<std::string> Installation::Journal() const { return m_impl->api ? m_
 std::vector<std::string> Installation::Journal(const std::string& part) const
 {
     std::vector<std::string> lines = Journal();
-    lines.erase(std::remove_if(lines.begin(), lines.end(),
-                               [&](const std::string& line) { return line.find(part) == std::string::npos; }),
+    lines.erase(std::remove_if(lines.begin(), lines.end(), [&](const std::string& line) { return line.find(part) == std::string::npos; }),
                 lines.end());
     return lines;
 }
 
-void Installation::ClearJournal()
-{
-    if (m_impl->api)
-        m_impl->api->ClearJournal();
-}
+void Installation::ClearJournal() { if (m_impl->api) m_impl->api->ClearJournal(); }
 
 bool Installation::WaitIdle(DWORD timeoutMs) const { return !m_impl->api || m_impl->api->WaitIdle(timeoutMs); }
 

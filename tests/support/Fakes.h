@@ -1,21 +1,15 @@
 #pragma once
-// The configurable fake components (tests/components), seen from a test: it
-// declares an installation, installs it into the registry, runs the system
-// and reads back the journal of the calls the fakes received; the
-// destructor removes what Install wrote. Converters enter the catalogue, and
-// translators the category, in declaration order. CLSIDs are the same in
-// every test (one installation at a time); Install first clears leftovers.
-//
-// Journal lines, one per call: "A2B.Create", "A2B.Destroy", "A2B.SourceFormat",
-// "A2B.IsFormatAvailableStream(stream=@3)", "B2C.IsFormatAvailable(data=VT_BSTR:C:\x.b, type=0)",
-// "A2B.ConvertFile(in=C:\x.a, out=C:\t1, info=VT_ERROR:80020004)",
+// The configurable fake components (tests/components), seen from a test: it declares an installation, installs it into
+// the registry, runs the system and reads back the journal of the calls the fakes received; the destructor removes
+// what Install wrote. Converters enter the catalogue, and translators the category, in declaration order. CLSIDs are
+// the same in every test (one installation at a time); Install first clears leftovers.
+// Journal lines, one per call: "A2B.Create", "A2B.Destroy", "A2B.SourceFormat", "A2B.IsFormatAvailableStream(stream=@3)",
+// "B2C.IsFormatAvailable(data=VT_BSTR:C:\x.b, type=0)", "A2B.ConvertFile(in=C:\x.a, out=C:\t1, info=VT_ERROR:80020004)",
 // "B2C.TranslateStream(direction=set, in=@0, out=@0, info=...)", "B2C.put_Property(PRIORITY=VT_I4:0)",
 // "A2B.Stop(info=...)", "A2B.Advise(cookie=1)" or "(refused)", "A2B.Unadvise(cookie=1)".
-//
-// A run: startResult < 0 returns at once. Otherwise the copy (Complete and
-// Ready only), the progress, then the finish state; inside the call, or
-// with `worker` from a new thread (WaitIdle waits for it). Sync* calls do
-// the same inside the call and return syncResult or the copy's failure.
+// A run: startResult < 0 returns at once. Otherwise the copy (Complete and Ready only), the progress, then the finish
+// state; inside the call, or with `worker` from a new thread (WaitIdle waits for it). Sync* calls do the same inside
+// the call and return syncResult or the copy's failure.
 #include <windows.h>
 #include <memory>
 #include <string>
@@ -24,13 +18,7 @@
 
 namespace fakes {
 
-struct Format {
-    short id = -1;
-    std::string name;
-    std::string defaultExt;
-    std::string exts;
-    bool complex = false;
-};
+struct Format { short id = -1; std::string name, defaultExt, exts; bool complex = false; };
 
 enum class Finish {
     Complete,  // reports FTSTATE_TRANSLATE_COMPLETE (5)

@@ -27,11 +27,7 @@ void Recorder::Add(const std::string& line)
         hook(line);
 }
 
-std::vector<std::string> Recorder::Lines()
-{
-    auto lock = m_cs.Lock();
-    return m_lines;
-}
+std::vector<std::string> Recorder::Lines() { auto lock = m_cs.Lock(); return m_lines; }
 
 std::vector<std::string> Recorder::States()
 {
@@ -40,17 +36,9 @@ std::vector<std::string> Recorder::States()
     return lines;
 }
 
-void Recorder::Clear()
-{
-    auto lock = m_cs.Lock();
-    m_lines.clear();
-}
+void Recorder::Clear() { auto lock = m_cs.Lock(); m_lines.clear(); }
 
-void Recorder::OnEvent(std::function<void(const std::string&)> hook)
-{
-    auto lock = m_cs.Lock();
-    m_hook.swap(hook);
-}
+void Recorder::OnEvent(std::function<void(const std::string&)> hook) { auto lock = m_cs.Lock(); m_hook.swap(hook); }
 
 bool Recorder::WaitUntil(const std::function<bool(const std::string&)>& match, DWORD ms)
 {
@@ -65,15 +53,9 @@ bool Recorder::WaitUntil(const std::function<bool(const std::string&)>& match, D
     }
 }
 
-bool Recorder::WaitFinal(DWORD ms)
-{
-    return WaitUntil([](const std::string& l) { return l == "state 4" || l == "state 5" || l == "state 6"; }, ms);
-}
+bool Recorder::WaitFinal(DWORD ms) { return WaitUntil([](auto& l) { return l == "state 4" || l == "state 5" || l == "state 6"; }, ms); }
 
-bool Recorder::WaitFor(const std::string& prefix, DWORD ms)
-{
-    return WaitUntil([&](const std::string& line) { return line.rfind(prefix, 0) == 0; }, ms);
-}
+bool Recorder::WaitFor(const std::string& prefix, DWORD ms) { return WaitUntil([&](auto& l) { return l.rfind(prefix, 0) == 0; }, ms); }
 
 namespace {
 
@@ -91,8 +73,7 @@ public:
         *ppv = nullptr;
         if (::IsEqualIID(riid, IID_IMarshal))
             return m_spMarshaler->QueryInterface(riid, ppv);
-        if (!::IsEqualIID(riid, __uuidof(Iface)) && !::IsEqualIID(riid, IID_IUnknown) &&
-            !::IsEqualIID(riid, IID_IDispatch))
+        if (!::IsEqualIID(riid, __uuidof(Iface)) && !::IsEqualIID(riid, IID_IUnknown) && !::IsEqualIID(riid, IID_IDispatch))
             return E_NOINTERFACE;
         *ppv = static_cast<Iface*>(this);
         return AddRef(), S_OK;
@@ -143,8 +124,7 @@ public:
     }
 };
 
-template <class Sink>
-ComPtr<Sink> MakeSink(Recorder& recorder)
+template <class Sink> ComPtr<Sink> MakeSink(Recorder& recorder)
 {
     ComPtr<Sink> sink;
     sink.Attach(new Sink(recorder));
@@ -180,11 +160,7 @@ TempDir::TempDir()
         vembro::ThrowHr(HRESULT_FROM_WIN32(::GetLastError()));
 }
 
-TempDir::~TempDir()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(m_dir, ignored);
-}
+TempDir::~TempDir() { std::error_code ignored; std::filesystem::remove_all(m_dir, ignored); }
 
 std::wstring TempDir::Path(const wchar_t* name) const { return m_dir + L"\\" + name; }
 
@@ -209,24 +185,21 @@ std::string TempDir::Read(const std::wstring& path)
 
 void TempDir::Write(const std::wstring& path, const std::string& bytes) { std::ofstream(path.c_str(), std::ios::binary) << bytes; }
 
-bool TempDir::Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-ComPtr<IStream> StreamOf(const std::string& bytes)
+ComPtr<IStream> StreamOf(const std::string& bytes, LONGLONG at)
 {
     ComPtr<IStream> stream = vembro::kit::NewMemoryStream();
     vembro::ThrowIfFailed(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr));
-    vembro::ThrowIfFailed(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr));
+    LARGE_INTEGER to;
+    to.QuadPart = at;
+    vembro::ThrowIfFailed(stream->Seek(to, STREAM_SEEK_SET, nullptr));
     return stream;
 }
 
-std::string ReadStream(IStream* stream)
+ULONGLONG Position(IStream* stream)
 {
-    vembro::ThrowIfFailed(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr));
-    std::string all;
-    char buffer[4096];
-    for (ULONG read = 0; SUCCEEDED(stream->Read(buffer, sizeof buffer, &read)) && read > 0;)
-        all.append(buffer, read);
-    return all;
+    ULARGE_INTEGER at{};
+    vembro::ThrowIfFailed(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_CUR, &at));
+    return at.QuadPart;
 }
 
 std::string ReadDocument(const char* name)

@@ -1,7 +1,6 @@
 #pragma once
-// The one recording client for both event interfaces: every report as a line
-// ("state 5", "progress 50/100", "property EXPANSION=0"); its sinks are
-// free-threaded: whichever thread fires reaches them directly.
+// The one recording client for both event interfaces: every report as a line ("state 5", "progress 50/100", "property
+// EXPANSION=0"); its sinks are free-threaded: whichever thread fires reaches them directly.
 #include <windows.h>
 #include <wrl/client.h>
 #include <functional>
@@ -48,15 +47,14 @@ public:
     std::vector<std::string> Names(const std::string& sub = "") const; // sorted
     static std::string Read(const std::wstring& path);
     static void Write(const std::wstring& path, const std::string& bytes);
-    static bool Exists(const std::wstring& path);
 
 private:
     std::wstring m_dir;
 };
 
-// A memory stream holding bytes, at 0; all a stream holds.
-Microsoft::WRL::ComPtr<IStream> StreamOf(const std::string& bytes);
-std::string ReadStream(IStream* stream);
+// A memory stream holding bytes, at position `at`; where a stream is.
+Microsoft::WRL::ComPtr<IStream> StreamOf(const std::string& bytes, LONGLONG at = 0);
+ULONGLONG Position(IStream* stream);
 std::string ReadDocument(const char* name);
 
 using comtest::RefCount;

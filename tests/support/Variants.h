@@ -34,7 +34,6 @@ struct Var : vembro::unique_variant {
         case VT_UI4: V_UI4(&r) = static_cast<ULONG>(value); break;
         case VT_INT: V_INT(&r) = static_cast<INT>(value); break;
         case VT_UINT: V_UINT(&r) = static_cast<UINT>(value); break;
-        case VT_ERROR: V_ERROR(&r) = static_cast<SCODE>(value); break;
         case VT_R4: V_R4(&r) = static_cast<FLOAT>(value); break;
         case VT_R8: V_R8(&r) = static_cast<DOUBLE>(value); break;
         case VT_DATE: V_DATE(&r) = static_cast<DATE>(value); break;
