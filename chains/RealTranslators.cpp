@@ -11,77 +11,27 @@
 
 namespace vembro {
 
-namespace {
-// Translators declare the category whose identifier is that of
-// ITolviFileTranslator2; required categories are not checked.
-HRESULT FindTranslatorClasses_nothrow(std::vector<CLSID>& clsids) noexcept
-{
-    Microsoft::WRL::ComPtr<ICatInformation> manager;
-    HRESULT hr = ::CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
-                                    IID_ICatInformation, reinterpret_cast<void**>(manager.GetAddressOf()));
-    if (FAILED(hr))
-        return hr;
-    return EnumCategoryClasses(manager, clsids, &IID_ITolviFileTranslator2, 1, static_cast<ULONG>(-1));
-}
-} // namespace
-
-CTranslatorClassesLookahead::CTranslatorClassesLookahead(bool start) noexcept
-    : m_thread(start ? ::CreateThread(nullptr, 0, &Run, this, 0, nullptr) : nullptr)
-{
-}
-
-CTranslatorClassesLookahead::~CTranslatorClassesLookahead()
-{
-    if (m_thread)
-        ::WaitForSingleObject(m_thread.get(), INFINITE);
-}
-
-DWORD WINAPI CTranslatorClassesLookahead::Run(void* self) noexcept
-{
-    auto* lookahead = static_cast<CTranslatorClassesLookahead*>(self);
-    HRESULT hr = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    if (SUCCEEDED(hr)) {
-        hr = FindTranslatorClasses_nothrow(lookahead->m_clsids);
-        ::CoUninitialize();
-    }
-    lookahead->m_hr = hr;
-    return 0;
-}
-
-bool CTranslatorClassesLookahead::Take(std::vector<CLSID>& clsids) noexcept
-{
-    if (!m_thread)
-        return false;
-    ::WaitForSingleObject(m_thread.get(), INFINITE);
-    m_thread.reset();
-    if (FAILED(m_hr))
-        return false;
-    clsids.swap(m_clsids);
-    return true;
-}
-
-HRESULT CRealTranslators::Load(CTranslatorClassesLookahead* lookahead) noexcept
+HRESULT CRealTranslators::Load() noexcept
 try {
     CSLock<CRealTranslators> lock(this);
     if (m_bLoaded)
         return S_OK;
+    Microsoft::WRL::ComPtr<ICatInformation> manager;
+    HRESULT hr = ::CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
+                                    IID_ICatInformation, reinterpret_cast<void**>(manager.GetAddressOf()));
+    if (FAILED(hr))
+        return hr; // stays unloaded: the next caller asks again
+    // Translators declare the category whose identifier is that of
+    // ITolviFileTranslator2; required categories are not checked.
     std::vector<CLSID> clsids;
-    if (!lookahead || !lookahead->Take(clsids)) {
-        HRESULT hr = FindTranslatorClasses_nothrow(clsids);
-        if (FAILED(hr))
-            return hr; // stays unloaded: the next caller asks again
-    }
+    hr = EnumCategoryClasses(manager, clsids, &IID_ITolviFileTranslator2, 1, static_cast<ULONG>(-1));
+    if (FAILED(hr))
+        return hr;
     LoadComponentPairs<ITolviFileTranslator>(*this, clsids);
     m_bLoaded = TRUE;
     return S_OK;
 }
 VEMBRO_CATCH_RETURN()
-
-BOOL CRealTranslators::IsLoaded() noexcept
-{
-    CSLock<CRealTranslators> lock(this);
-    return m_bLoaded;
-}
 
 BOOL CRealTranslators::HasTranslator(short src, short tgt) noexcept
 {

@@ -15,9 +15,8 @@ HRESULT CTranslators::Build()
     CSLock<CTranslators> lock(this);
     if (m_bBuilt)
         return S_OK;
-    CTranslatorClassesLookahead lookahead(!g_RealTranslators.IsLoaded());
     HRESULT hrConverters = g_Converters.Load();
-    HRESULT hrTranslators = g_RealTranslators.Load(&lookahead);
+    HRESULT hrTranslators = g_RealTranslators.Load();
     if (FAILED(hrTranslators))
         return hrTranslators; // not built: the next call tries again
     if (FAILED(hrConverters)) {
