@@ -12,7 +12,6 @@
 #include "chains/Chain.h"
 #include "chains/RealTranslators.h"
 #include "chains/TempFiles.h"
-#include "translator/ChainFactory.h"
 #include "translator/ChainFileTranslator.h"
 #include "translator/ChunkStream.h"
 #include "events/ItemSinks.h"
