@@ -12,7 +12,7 @@
 #include "catalogue/FormatPairs.h"
 #include "catalogue/FormatsInfo.h"
 #include "catalogue/SLock.h"
-#include "catalogue/Variant.h"
+#include "vembro/com/Variant.h"
 #include "vembro/com/Error.h"
 #include "vembro/Vembro.h"
 
@@ -62,9 +62,9 @@ void LoadComponentPairs(CFormatPairs& pairs, const std::vector<CLSID>& clsids)
 }
 
 // Resets *out (releasing what it held), makes sure that the registry is
-// loaded, holding its lock only for that, and creates the component of the
-// pair: E_INVALIDARG when the pair is unknown. The pair table does not change
-// after the load, so it is read without the lock.
+// loaded (its Load holds the lock only for that), and creates the component
+// of the pair: E_INVALIDARG when the pair is unknown. The pair table does not
+// change after the load, so it is read without the lock.
 template <class Registry, class I>
 HRESULT CreateComponentForPair(Registry& registry, short src, short tgt, I** out)
 {
@@ -72,14 +72,9 @@ HRESULT CreateComponentForPair(Registry& registry, short src, short tgt, I** out
         return E_POINTER;
     if (I* held = std::exchange(*out, nullptr))
         held->Release();
-    {
-        CSLock<Registry> lock(&registry);
-        if (!registry.m_bLoaded) {
-            HRESULT hr = registry.Load();
-            if (FAILED(hr))
-                return hr;
-        }
-    }
+    HRESULT hr = registry.Load();
+    if (FAILED(hr))
+        return hr;
     CLSID clsid;
     if (!registry.FindPair(src, tgt, clsid))
         return E_INVALIDARG;
@@ -88,7 +83,22 @@ HRESULT CreateComponentForPair(Registry& registry, short src, short tgt, I** out
 
 // A detection argument after NormalizeVariant: file names and texts are
 // strings, streams are objects.
-HRESULT CheckDetectionData_nothrow(const VARIANT& data, tagFILEDATATYPE type) noexcept;
+inline HRESULT CheckDetectionData_nothrow(const VARIANT& data, tagFILEDATATYPE type) noexcept
+{
+    switch (type) {
+    case FILEDATATYPE_FILENAME:
+    case FILEDATATYPE_TEXT:
+        if (V_VT(&data) != VT_BSTR)
+            return E_INVALIDARG;
+        return V_BSTR(&data) ? S_OK : E_POINTER;
+    case FILEDATATYPE_STREAM:
+        if (V_VT(&data) != VT_UNKNOWN)
+            return E_INVALIDARG;
+        return V_UNKNOWN(&data) ? S_OK : E_POINTER;
+    default:
+        return E_INVALIDARG;
+    }
+}
 
 // For each source format, asks its components (the one from the source to
 // itself first) until one answers S_OK (the source is listed) or S_FALSE (it

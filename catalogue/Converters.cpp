@@ -2,8 +2,8 @@
 
 #include "catalogue/ComponentPairs.h"
 #include "catalogue/SLock.h"
-#include "catalogue/StreamProbe.h"
 #include "vembro/com/Error.h"
+#include "vembro/com/StreamPosition.h"
 
 namespace vembro {
 
@@ -25,6 +25,21 @@ VEMBRO_CATCH_RETURN()
 HRESULT CConverters::CreateConverter(short src, short tgt, ITolviFileConverter** out) noexcept
 try {
     return CreateComponentForPair(*this, src, tgt, out);
+}
+VEMBRO_CATCH_RETURN()
+
+HRESULT ProbeStream_nothrow(ITolviFileConverter* converter, IUnknown* data) noexcept
+try {
+    if (!converter || !data)
+        return E_POINTER;
+    Microsoft::WRL::ComPtr<IStream> stream;
+    HRESULT hr = data->QueryInterface(IID_IStream, reinterpret_cast<void**>(stream.GetAddressOf()));
+    if (FAILED(hr))
+        return hr;
+    if (!stream)
+        return E_NOINTERFACE;
+    StreamPositionKeeper keeper(stream.Get());
+    return converter->IsFormatAvailableStream(stream.Get());
 }
 VEMBRO_CATCH_RETURN()
 

@@ -23,6 +23,12 @@ HRESULT EnumCategoryClasses(Microsoft::WRL::ComPtr<ICatInformation>& manager, st
                             const CATID* implemented, ULONG implementedCount, ULONG requiredCount) noexcept;
 std::string ReadRegString(HKEY key, const char* valueName, const char* defaultText = "");
 
+// Asks a converter whether the stream behind `data` is in its source format
+// and puts the stream back where it was, also when the converter fails or
+// throws. An object without IStream, a stream whose position cannot be read,
+// and a probe that throws all count as "cannot tell" (a failure code), so
+// that the next converter of the format is asked.
+HRESULT ProbeStream_nothrow(ITolviFileConverter* converter, IUnknown* data) noexcept;
 // One converter's answer in a detection, on data that CheckDetectionData_nothrow has
 // accepted for `type`; a stream is put back where it was.
 HRESULT ProbeConverter_nothrow(ITolviFileConverter* converter, const VARIANT& data, tagFILEDATATYPE type) noexcept;

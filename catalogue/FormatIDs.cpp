@@ -1,5 +1,5 @@
 // The plain list operations of CFormatIDs; the ones that consult the format
-// store live with the store (FormatIDsInfo.cpp).
+// store live with the store (FormatsInfo.cpp).
 #include "catalogue/FormatIDs.h"
 
 #include <algorithm>

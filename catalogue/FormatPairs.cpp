@@ -1,6 +1,6 @@
 #include "catalogue/FormatPairs.h"
 
-#include <new>
+#include "vembro/com/Error.h"
 
 namespace vembro {
 
@@ -8,9 +8,8 @@ HRESULT CTgtFormats::Add(short tgt, const GUID& clsid) noexcept
 try {
     m_map.SetAt(tgt, clsid);
     return S_OK;
-} catch (...) {
-    return E_OUTOFMEMORY;
 }
+VEMBRO_CATCH_RETURN_OR(E_OUTOFMEMORY)
 
 BOOL CTgtFormats::Lookup(short tgt, GUID& clsid) const noexcept
 {
@@ -34,9 +33,8 @@ try {
     if (!slot || !*slot)
         slot = &m_pairs.SetAt(src, std::make_unique<CTgtFormats>());
     return (*slot)->Add(tgt, clsid);
-} catch (...) {
-    return E_OUTOFMEMORY;
 }
+VEMBRO_CATCH_RETURN_OR(E_OUTOFMEMORY)
 
 BOOL CFormatPairs::FindPair(short src, short tgt, GUID& clsid) const noexcept
 {

@@ -1,14 +1,15 @@
 #include "chains/Chain.h"
 
+#include "vembro/com/Error.h"
+
 namespace vembro {
 
 HRESULT CTgtChains::SetChain(short tgt, const CChain& chain) noexcept
 try {
     SetAt(tgt, chain);
     return S_OK;
-} catch (...) {
-    return E_OUTOFMEMORY;
 }
+VEMBRO_CATCH_RETURN_OR(E_OUTOFMEMORY)
 
 HRESULT CPairChains::SetChain(short src, short tgt, const CChain& chain) noexcept
 {

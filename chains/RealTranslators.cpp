@@ -16,17 +16,13 @@ try {
     CSLock<CRealTranslators> lock(this);
     if (m_bLoaded)
         return S_OK;
-    Microsoft::WRL::ComPtr<ICatInformation> manager;
-    HRESULT hr = ::CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
-                                    IID_ICatInformation, reinterpret_cast<void**>(manager.GetAddressOf()));
-    if (FAILED(hr))
-        return hr; // stays unloaded: the next caller asks again
     // Translators declare the category whose identifier is that of
     // ITolviFileTranslator2; required categories are not checked.
+    Microsoft::WRL::ComPtr<ICatInformation> manager;
     std::vector<CLSID> clsids;
-    hr = EnumCategoryClasses(manager, clsids, &IID_ITolviFileTranslator2, 1, static_cast<ULONG>(-1));
+    HRESULT hr = EnumCategoryClasses(manager, clsids, &IID_ITolviFileTranslator2, 1, static_cast<ULONG>(-1));
     if (FAILED(hr))
-        return hr;
+        return hr; // stays unloaded: the next caller asks again
     LoadComponentPairs<ITolviFileTranslator>(*this, clsids);
     m_bLoaded = TRUE;
     return S_OK;
@@ -35,11 +31,8 @@ VEMBRO_CATCH_RETURN()
 
 BOOL CRealTranslators::HasTranslator(short src, short tgt) noexcept
 {
-    {
-        CSLock<CRealTranslators> lock(this);
-        if (!m_bLoaded && FAILED(Load()))
-            return FALSE;
-    }
+    if (FAILED(Load()))
+        return FALSE;
     CLSID clsid;
     return FindPair(src, tgt, clsid);
 }

@@ -1,5 +1,7 @@
 #include "chains/Translators.h"
 
+#include <utility>
+
 #include "catalogue/Converters.h"
 #include "catalogue/SLock.h"
 #include "chains/RealTranslators.h"
@@ -51,18 +53,11 @@ HRESULT CTranslators::CreateTranslator(short src, short tgt, ITolviFileTranslato
 try {
     if (!out)
         return E_POINTER;
-    if (ITolviFileTranslator* held = *out) {
-        *out = nullptr;
+    if (ITolviFileTranslator* held = std::exchange(*out, nullptr))
         held->Release();
-    }
-    {
-        CSLock<CTranslators> lock(this);
-        if (!m_bBuilt) {
-            HRESULT hr = Build();
-            if (FAILED(hr))
-                return hr;
-        }
-    }
+    HRESULT hr = Build(); // holds the lock only while it plans
+    if (FAILED(hr))
+        return hr;
     // A pair that one component handles gets that component itself.
     if (g_RealTranslators.HasTranslator(src, tgt))
         return g_RealTranslators.CreateTranslator(src, tgt, out);

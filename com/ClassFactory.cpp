@@ -14,9 +14,8 @@ HRESULT CClassFactory::Create_nothrow(CreateFn create, CClassFactory** out) noex
 
 HRESULT CClassFactory::CreateAndQuery_nothrow(CreateFn create, REFIID riid, void** ppv) noexcept
 {
-    if (!ppv)
+    if (!ClearOut(ppv))
         return E_POINTER;
-    *ppv = nullptr;
     CClassFactory* factory = nullptr;
     HRESULT hr = Create_nothrow(create, &factory);
     if (FAILED(hr))
@@ -61,9 +60,8 @@ STDMETHODIMP_(ULONG) CClassFactory::Release() noexcept
 
 STDMETHODIMP CClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) noexcept
 try {
-    if (!ppv)
+    if (!ClearOut(ppv))
         return E_POINTER;
-    *ppv = nullptr;
     // No class made here can be aggregated, whatever interface is asked for.
     if (outer)
         return CLASS_E_NOAGGREGATION;

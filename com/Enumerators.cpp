@@ -38,18 +38,12 @@ public:
 
     static HRESULT Create_nothrow(std::vector<Stored>&& items, size_t position, IEnum** ppEnum) noexcept
     {
-        if (!ppEnum)
-            return E_POINTER;
-        *ppEnum = nullptr;
-        CComObject<CEnumSnapshot>* e = nullptr;
-        HRESULT hr = CComObject<CEnumSnapshot>::CreateInstance(&e);
-        if (FAILED(hr) || !e)
-            return FAILED(hr) ? hr : E_OUTOFMEMORY;
-        e->m_items = std::move(items);
-        e->m_nPos = position;
-        e->AddRef();
-        *ppEnum = e;
-        return S_OK;
+        return CreateAndQuery_nothrow<CComObject<CEnumSnapshot>>(
+            __uuidof(IEnum), reinterpret_cast<void**>(ppEnum), [&](CEnumSnapshot& e) {
+                e.m_items = std::move(items);
+                e.m_nPos = position;
+                return S_OK;
+            });
     }
 
     STDMETHODIMP Next(ULONG celt, Item* rgelt, ULONG* pceltFetched) noexcept override
@@ -85,11 +79,9 @@ public:
 
     STDMETHODIMP Clone(IEnum** ppEnum) noexcept override
     try {
-        if (!ppEnum)
+        if (!ClearOut(ppEnum))
             return E_POINTER;
-        *ppEnum = nullptr;
-        std::vector<Stored> copy(m_items);
-        return Create_nothrow(std::move(copy), m_nPos, ppEnum);
+        return Create_nothrow(std::vector<Stored>(m_items), m_nPos, ppEnum);
     }
     VEMBRO_CATCH_RETURN_OR(E_OUTOFMEMORY)
 

@@ -4,9 +4,8 @@ namespace vembro {
 
 HRESULT QueryInterfaceFromTable(void* object, const QIEntry* table, REFIID riid, void** ppv) noexcept
 {
-    if (!ppv)
+    if (!ClearOut(ppv))
         return E_POINTER;
-    *ppv = nullptr;
     if (!table || !table->piid)
         return E_NOINTERFACE;
     const QIEntry* hit = nullptr;

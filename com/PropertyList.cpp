@@ -62,13 +62,6 @@ PropertyList::CProperty::CProperty(const VARIANT& name, const VARIANT& value)
     ThrowIfFailed(CopyVariant_nothrow(&m_vValue, value));
 }
 
-PropertyList::CProperty& PropertyList::CProperty::operator=(const CProperty& other)
-{
-    if (this != &other)
-        *this = CProperty(other);
-    return *this;
-}
-
 int PropertyList::FindProperty(const VARIANT& name) const
 {
     for (size_t i = 0; i < m_aProperties.size(); ++i) {

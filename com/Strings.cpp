@@ -4,29 +4,29 @@
 
 namespace vembro {
 
-std::string AnsiFromWide(const wchar_t* text, int length)
+std::string NarrowFromWide(UINT codePage, const wchar_t* text, int length)
 {
     if (!text || length == 0)
         return std::string();
-    int size = ::WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
+    int size = ::WideCharToMultiByte(codePage, 0, text, length, nullptr, 0, nullptr, nullptr);
     if (size <= 0)
         return std::string();
     std::string result(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text, length, result.data(), size, nullptr, nullptr);
+    ::WideCharToMultiByte(codePage, 0, text, length, result.data(), size, nullptr, nullptr);
     if (length < 0 && !result.empty() && result.back() == '\0')
         result.pop_back();
     return result;
 }
 
-std::wstring WideFromAnsi(const char* text, int length)
+std::wstring WideFromNarrow(UINT codePage, const char* text, int length)
 {
     if (!text || length == 0)
         return std::wstring();
-    int size = ::MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0);
+    int size = ::MultiByteToWideChar(codePage, 0, text, length, nullptr, 0);
     if (size <= 0)
         return std::wstring();
     std::wstring result(static_cast<size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text, length, result.data(), size);
+    ::MultiByteToWideChar(codePage, 0, text, length, result.data(), size);
     if (length < 0 && !result.empty() && result.back() == L'\0')
         result.pop_back();
     return result;

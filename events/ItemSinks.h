@@ -17,16 +17,27 @@
 
 namespace vembro {
 
-class CTolviChainFileTranslator;
+// What the sinks call on their owner, the chain translator; fromConverter is
+// 1 for a converter sink, 0 for a translator sink.
+class CItemListener {
+public:
+    // A reference for one call, unless the owner is already going away.
+    virtual bool TryAddRef() noexcept = 0;
+    virtual void ReleaseRef() noexcept = 0;
+    virtual void OnItemProgress(int fromConverter, LONG progress, LONG maxProgress) noexcept = 0;
+    virtual void OnItemState(int fromConverter, LONG state) noexcept = 0;
+
+protected:
+    ~CItemListener() = default;
+};
 
 class CItemOwner {
 public:
-    explicit CItemOwner(CTolviChainFileTranslator* owner) noexcept : m_pOwner(owner) {}
+    explicit CItemOwner(CItemListener* owner) noexcept : m_pOwner(owner) {}
     // Deletes the files handed over by KeepFiles.
     ~CItemOwner();
     // The owner with a reference for the caller, or null once it is going.
-    CTolviChainFileTranslator* Acquire() noexcept;
-    static void Release(CTolviChainFileTranslator* owner) noexcept;
+    CItemListener* Acquire() noexcept;
     // Called by the owner when its count has reached zero.
     void Clear() noexcept;
     // The intermediate files of the run that has just ended, which a
@@ -38,7 +49,7 @@ public:
 
 private:
     CriticalSection m_cs;
-    CTolviChainFileTranslator* m_pOwner;
+    CItemListener* m_pOwner;
     std::vector<std::string> m_files;
 };
 
@@ -46,11 +57,11 @@ private:
 template <class Call>
 void CallOwner(const std::shared_ptr<CItemOwner>& link, Call call) noexcept
 {
-    CTolviChainFileTranslator* owner = link ? link->Acquire() : nullptr;
+    CItemListener* owner = link ? link->Acquire() : nullptr;
     if (!owner)
         return;
     call(owner);
-    CItemOwner::Release(owner);
+    owner->ReleaseRef();
 }
 
 // Scales a step's progress into the band of 100 units that the step owns in
@@ -63,25 +74,36 @@ void CallOwner(const std::shared_ptr<CItemOwner>& link, Call call) noexcept
 bool ScaleChainProgress(LONG item, LONG items, LONG progress, LONG maxProgress, LONG& scaled,
                         LONG& scaledMax) noexcept;
 
-class CTolviFileConverterEvents : public CComObjectRootEx, public VembroDispatch<ITolviFileConverterEvents> {
+// Both sinks hand every report to their owner, saying which kind they are.
+template <class I, int fromConverter>
+class CItemSink : public CComObjectRootEx, public VembroDispatch<I> {
 public:
-    static const QIEntry* QITable() noexcept;
-
-    STDMETHODIMP ProgressChange(LONG Progress, LONG MaxProgress) noexcept override;
-    STDMETHODIMP StateChange(LONG State) noexcept override;
+    static const QIEntry* QITable() noexcept
+    {
+        static const QIEntry table[] = {VEMBRO_QI(CItemSink, I), VEMBRO_QI_AS(CItemSink, IID_IDispatch, I),
+                                        VEMBRO_QI_END};
+        return table;
+    }
+    STDMETHODIMP ProgressChange(LONG Progress, LONG MaxProgress) noexcept override
+    {
+        CallOwner(m_pOwner, [&](CItemListener* o) { o->OnItemProgress(fromConverter, Progress, MaxProgress); });
+        return S_OK;
+    }
+    STDMETHODIMP StateChange(LONG State) noexcept override
+    {
+        CallOwner(m_pOwner, [&](CItemListener* o) { o->OnItemState(fromConverter, State); });
+        return S_OK;
+    }
 
     std::shared_ptr<CItemOwner> m_pOwner;
 };
 
-class CTolviFileTranslatorEvents : public CComObjectRootEx, public VembroDispatch<ITolviFileTranslatorEvents> {
+class CTolviFileConverterEvents : public CItemSink<ITolviFileConverterEvents, 1> {};
+
+class CTolviFileTranslatorEvents : public CItemSink<ITolviFileTranslatorEvents, 0> {
 public:
-    static const QIEntry* QITable() noexcept;
-
-    STDMETHODIMP PropertyChange(VARIANT Prop, VARIANT newVal) noexcept override;
-    STDMETHODIMP StateChange(LONG State) noexcept override;
-    STDMETHODIMP ProgressChange(LONG Progress, LONG MaxProgress) noexcept override;
-
-    std::shared_ptr<CItemOwner> m_pOwner;
+    // A chain translator's clients never see a component's property changes.
+    STDMETHODIMP PropertyChange(VARIANT, VARIANT) noexcept override { return S_OK; }
 };
 
 } // namespace vembro

@@ -48,21 +48,10 @@ const wchar_t* CheckName(BSTR name)
     return name;
 }
 
-void SeekStart(IStream* stream)
-{
-    LARGE_INTEGER zero{};
-    ThrowIfFailed(stream->Seek(zero, STREAM_SEEK_SET, nullptr));
-}
-
 } // namespace
 
 std::string Utf8TextToBytes(const std::wstring& text) { return Utf8FromWide(text.data(), text.size()); }
 std::wstring Utf8BytesToText(const std::string& bytes) { return WideFromUtf8(WithoutUtf8Bom(bytes)); }
-
-ComponentCore::ComponentCore(IConnectionPointContainer* owner, const IID& eventsIid, long workingState) noexcept
-    : m_events(eventsIid, owner), m_runner(*this, owner, workingState)
-{
-}
 
 ComPtr<IStream> ComponentCore::StreamOf(IUnknown* data)
 {
@@ -80,9 +69,7 @@ VEMBRO_CATCH_RETURN()
 
 HRESULT ComponentCore::DetectStream_nothrow(IUnknown* data, const DetectFn& detect) noexcept
 try {
-    ComPtr<IStream> stream;
-    stream = StreamOf(data);
-    return detect(ReadHead(stream.Get()));
+    return detect(ReadHead(StreamOf(data).Get()));
 }
 VEMBRO_CATCH_RETURN()
 
@@ -131,6 +118,16 @@ void CheckHead(IStream* input, const DetectFn& check)
     ThrowIfFailed(check(head));
 }
 
+// A run on files: the target is kept only when the conversion completes.
+Work FileWork(ComPtr<IStream> source, std::wstring target, ConvertFn convert)
+{
+    return [source, target, convert](Progress& progress) {
+        OutputFile file(target.c_str());
+        convert(source.Get(), file.Stream(), progress);
+        file.Commit();
+    };
+}
+
 } // namespace
 
 HRESULT ComponentCore::StartFile_nothrow(BSTR in, BSTR out, ConvertFn convert, const DetectFn& check) noexcept
@@ -141,11 +138,7 @@ try {
     CheckHead(source.Get(), check);
     if (m_runner.Running())
         return E_UNEXPECTED;
-    return m_runner.Start([source, target, convert](Progress& progress) {
-        OutputFile file(target.c_str());
-        convert(source.Get(), file.Stream(), progress);
-        file.Commit();
-    });
+    return m_runner.Start(FileWork(source, target, convert));
 }
 VEMBRO_CATCH_RETURN()
 
@@ -165,11 +158,7 @@ HRESULT ComponentCore::SyncFile_nothrow(BSTR in, BSTR out, const ConvertFn& conv
 try {
     ComPtr<IStream> source = OpenInputFile(CheckName(in));
     std::wstring target = CheckName(out);
-    return m_runner.RunSync_nothrow([&](Progress& progress) {
-        OutputFile file(target.c_str());
-        convert(source.Get(), file.Stream(), progress);
-        file.Commit();
-    });
+    return m_runner.RunSync_nothrow(FileWork(source, target, convert));
 }
 VEMBRO_CATCH_RETURN()
 
@@ -183,16 +172,16 @@ VEMBRO_CATCH_RETURN()
 HRESULT ComponentCore::Memory_nothrow(BSTR in, BSTR* out, const ConvertFn& convert, const TextToBytesFn& toBytes,
                               const BytesToTextFn& toText) noexcept
 try {
-    if (!out)
+    if (!ClearOut(out))
         return E_POINTER;
-    *out = nullptr;
     if (!in)
         return E_POINTER;
     ComPtr<IStream> source = NewMemoryStream();
     std::string bytes = toBytes(std::wstring(in, ::SysStringLen(in)));
     ULONG written = 0;
     ThrowIfFailed(source->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written));
-    SeekStart(source.Get());
+    LARGE_INTEGER zero{};
+    ThrowIfFailed(source->Seek(zero, STREAM_SEEK_SET, nullptr));
     ComPtr<IStream> target = NewMemoryStream();
     Progress silent(nullptr);
     convert(source.Get(), target.Get(), silent);
@@ -201,21 +190,6 @@ try {
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 VEMBRO_CATCH_RETURN()
-
-HRESULT ComponentCore::FindPoint_nothrow(REFIID riid, IConnectionPoint** out) noexcept
-{
-    return FindSingleConnectionPoint_nothrow(&m_events, riid, out);
-}
-
-HRESULT ComponentCore::EnumPoints_nothrow(IEnumConnectionPoints** out) noexcept
-{
-    return EnumSingleConnectionPoint_nothrow(&m_events, out);
-}
-
-HRESULT ComponentCore::GetProperty_nothrow(const VARIANT& name, VARIANT* value) noexcept
-{
-    return m_properties.Get(name, value);
-}
 
 HRESULT ComponentCore::PutProperty_nothrow(const VARIANT& name, const VARIANT& value) noexcept
 try {
@@ -228,46 +202,5 @@ try {
     return m_properties.Put(name, value);
 }
 VEMBRO_CATCH_RETURN()
-
-ConverterCore::ConverterCore(IConnectionPointContainer* owner) noexcept
-    : ComponentCore(owner, IID_ITolviFileConverterEvents, FTSTATE_CONVERT)
-{
-}
-
-void ConverterCore::OnState(long state) noexcept
-{
-    Events().FireEach<ITolviFileConverterEvents>([&](ITolviFileConverterEvents* sink) { sink->StateChange(state); });
-}
-
-void ConverterCore::OnProgress(long progress, long maxProgress) noexcept
-{
-    Events().FireEach<ITolviFileConverterEvents>(
-        [&](ITolviFileConverterEvents* sink) { sink->ProgressChange(progress, maxProgress); });
-}
-
-TranslatorCore::TranslatorCore(IConnectionPointContainer* owner) noexcept
-    : ComponentCore(owner, IID_ITolviFileTranslatorEvents, FTSTATE_TRANSLATE)
-{
-}
-
-void TranslatorCore::OnState(long state) noexcept
-{
-    Events().FireEach<ITolviFileTranslatorEvents>([&](ITolviFileTranslatorEvents* sink) { sink->StateChange(state); });
-}
-
-void TranslatorCore::OnProgress(long progress, long maxProgress) noexcept
-{
-    Events().FireEach<ITolviFileTranslatorEvents>(
-        [&](ITolviFileTranslatorEvents* sink) { sink->ProgressChange(progress, maxProgress); });
-}
-
-HRESULT TranslatorCore::PutPropertyAndNotify_nothrow(const VARIANT& name, const VARIANT& value) noexcept
-{
-    HRESULT hr = PutProperty_nothrow(name, value);
-    if (SUCCEEDED(hr))
-        Events().FireEach<ITolviFileTranslatorEvents>(
-            [&](ITolviFileTranslatorEvents* sink) { sink->PropertyChange(name, value); });
-    return hr;
-}
 
 } // namespace vembro::kit

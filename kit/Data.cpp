@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include "vembro/com/Error.h"
+#include "vembro/com/Strings.h"
 
 namespace vembro::kit {
 
@@ -100,26 +101,12 @@ void TransformDocument(IStream* in, IStream* out, Progress& progress,
 
 std::string Utf8FromWide(const wchar_t* text, size_t length)
 {
-    if (length == 0)
-        return {};
-    int n = ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    if (n <= 0)
-        ThrowHr(HResultFromWin32(static_cast<LONG>(::GetLastError())));
-    std::string out(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(), n, nullptr, nullptr);
-    return out;
+    return NarrowFromWide(CP_UTF8, text, static_cast<int>(length));
 }
 
 std::wstring WideFromUtf8(const std::string& bytes)
 {
-    if (bytes.empty())
-        return {};
-    int n = ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    if (n <= 0)
-        ThrowHr(HResultFromWin32(static_cast<LONG>(::GetLastError())));
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), out.data(), n);
-    return out;
+    return WideFromNarrow(CP_UTF8, bytes.data(), static_cast<int>(bytes.size()));
 }
 
 bool IsValidUtf8(const std::string& bytes, bool allowTruncatedEnd) noexcept
@@ -161,15 +148,8 @@ std::string ContentOf(IStream* stream)
 {
     LARGE_INTEGER zero{};
     ThrowIfFailed(stream->Seek(zero, STREAM_SEEK_SET, nullptr));
-    std::string bytes;
-    std::string chunk(kChunk, '\0');
-    for (;;) {
-        ULONG got = 0;
-        ThrowIfFailed(stream->Read(chunk.data(), kChunk, &got));
-        if (got == 0)
-            return bytes;
-        bytes.append(chunk.data(), got);
-    }
+    Progress silent(nullptr);
+    return ReadAll(stream, silent);
 }
 
 } // namespace vembro::kit

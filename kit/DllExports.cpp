@@ -31,9 +31,8 @@ STDAPI DllCanUnloadNow()
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
 {
-    if (!ppv)
+    if (!vembro::ClearOut(ppv))
         return E_POINTER;
-    *ppv = nullptr;
     auto table = vembro::kit::Components();
     for (size_t i = 0; i < table.count; ++i)
         if (::IsEqualCLSID(clsid, *table.classes[i].clsid))

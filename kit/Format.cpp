@@ -7,9 +7,8 @@ namespace vembro::kit {
 
 HRESULT CreateFormatObject(const FormatSpec& format, ITolviFileFormat** out) noexcept
 try {
-    if (!out)
+    if (!ClearOut(out))
         return E_POINTER;
-    *out = nullptr;
     unique_bstr name = MakeBstr(format.name);
     auto text = [](const wchar_t* given) { return std::wstring(given ? given : L""); };
     return CreateFormatObject_nothrow({format.id, name.get(), text(format.defaultExtension), text(format.extensions), format.complex},

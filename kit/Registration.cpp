@@ -121,8 +121,7 @@ try {
     info.lcid = 0x0409;
     wcscpy_s(info.szDescription, L"Tolvi file translators");
     ThrowIfFailed(cats->RegisterCategories(1, &info));
-    CATID catid = IID_ITolviFileTranslator2;
-    ThrowIfFailed(cats->RegisterClassImplCategories(*cls.clsid, 1, &catid));
+    ThrowIfFailed(cats->RegisterClassImplCategories(*cls.clsid, 1, &info.catid));
     return S_OK;
 }
 VEMBRO_CATCH_RETURN()

@@ -45,12 +45,6 @@ Runner::Runner(RunReports& reports, IUnknown* owner, long workingState) noexcept
 {
 }
 
-// The worker holds the owner, so a runner is destroyed either by its own
-// worker dropping the last reference or after the worker has dropped it;
-// past that point the worker touches nothing of the runner. Nobody waits
-// for it: it keeps the module loaded until it has returned.
-Runner::~Runner() = default;
-
 bool Runner::BeginRun() noexcept
 {
     auto lock = m_cs.Lock();
@@ -228,29 +222,6 @@ void Runner::ReportIfStill(long state) noexcept
             return;
     }
     m_reports.OnState(state);
-}
-
-void Runner::WaitWhileSuspended() noexcept
-{
-    ::WaitForSingleObject(m_resumeEvent.get(), INFINITE);
-}
-
-long Runner::State() noexcept
-{
-    auto lock = m_cs.Lock();
-    return m_nState;
-}
-
-HRESULT Runner::Error() noexcept
-{
-    auto lock = m_cs.Lock();
-    return m_hrError;
-}
-
-bool Runner::Running() noexcept
-{
-    auto lock = m_cs.Lock();
-    return m_bRunning;
 }
 
 HRESULT Runner::SetPriority_nothrow(long priority) noexcept

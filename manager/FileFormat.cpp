@@ -44,19 +44,10 @@ public:
     }
     STDMETHODIMP get_DefaultExtention(BSTR* pVal) noexcept override { return TextOut_nothrow(m_strDefaultExtension, pVal); }
     STDMETHODIMP get_Extentions(BSTR* pVal) noexcept override { return TextOut_nothrow(m_strExtensions, pVal); }
-    STDMETHODIMP get_ID(short* pVal) noexcept override
-    {
-        if (!pVal)
-            return E_POINTER;
-        *pVal = m_nID;
-        return S_OK;
-    }
+    STDMETHODIMP get_ID(short* pVal) noexcept override { return SetOut_nothrow(pVal, m_nID); }
     STDMETHODIMP get_IsComplex(VARIANT_BOOL* pVal) noexcept override
     {
-        if (!pVal)
-            return E_POINTER;
-        *pVal = m_bComplex ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
+        return SetOut_nothrow(pVal, m_bComplex ? VARIANT_TRUE : VARIANT_FALSE);
     }
 
 private:

@@ -23,19 +23,14 @@ public:
     }
 
     STDMETHODIMP get_Count(short* pVal) noexcept override
-    try {
-        if (!pVal)
-            return E_POINTER;
-        *pVal = static_cast<short>(m_ids.GetCount());
-        return S_OK;
+    {
+        return SetOut_nothrow(pVal, static_cast<short>(m_ids.GetCount()));
     }
-    VEMBRO_CATCH_RETURN()
 
     STDMETHODIMP get_FileFormat(short Index, ITolviFileFormat** pVal) noexcept override
     try {
-        if (!pVal)
+        if (!ClearOut(pVal))
             return E_POINTER;
-        *pVal = nullptr;
         if (Index < 0 || Index >= m_ids.GetCount())
             return E_INVALIDARG;
         CFormatInfo info;
@@ -47,34 +42,23 @@ public:
 
     STDMETHODIMP get_FileFormatFromID(short ID, ITolviFileFormat** pVal) noexcept override
     try {
-        if (!pVal)
+        if (!ClearOut(pVal))
             return E_POINTER;
-        *pVal = nullptr;
-        short index = m_ids.Find(ID);
-        if (index < 0)
-            return E_INVALIDARG;
-        return Self()->get_FileFormat(index, pVal);
+        return AtIndex(m_ids.Find(ID), pVal);
     }
     VEMBRO_CATCH_RETURN()
 
     STDMETHODIMP get_FileFormatFromName(BSTR Name, ITolviFileFormat** pVal) noexcept override
     try {
-        if (pVal)
-            *pVal = nullptr;
-        if (!Name || !pVal)
+        if (!ClearOut(pVal) || !Name)
             return E_POINTER;
-        short index = m_ids.IndexOfName(AnsiFromBstr(Name).c_str());
-        if (index < 0)
-            return E_INVALIDARG;
-        return Self()->get_FileFormat(index, pVal);
+        return AtIndex(m_ids.IndexOfName(AnsiFromBstr(Name).c_str()), pVal);
     }
     VEMBRO_CATCH_RETURN()
 
     STDMETHODIMP get_FileFormatFromExt(BSTR Ext, ITolviFileFormats** pVal) noexcept override
     try {
-        if (pVal)
-            *pVal = nullptr;
-        if (!Ext || !pVal)
+        if (!ClearOut(pVal) || !Ext)
             return E_POINTER;
         CFormatIDs matching;
         HRESULT hr = m_ids.FilterByExt(AnsiFromBstr(Ext).c_str(), matching);
@@ -89,7 +73,10 @@ public:
 private:
     // The lookups by identifier and name answer exactly what FileFormat
     // answers, so they go through the interface rather than around it.
-    ITolviFileFormats* Self() noexcept { return this; }
+    HRESULT AtIndex(short index, ITolviFileFormat** pVal) noexcept
+    {
+        return index < 0 ? E_INVALIDARG : static_cast<ITolviFileFormats*>(this)->get_FileFormat(index, pVal);
+    }
 };
 
 } // namespace
@@ -109,16 +96,11 @@ HRESULT CreateFileFormats(const CFormatIDs& ids, ITolviFileFormats** out) noexce
 
 HRESULT CreateFileFormat(const CFormatInfo& info, ITolviFileFormat** out) noexcept
 try {
-    if (!out)
+    if (!ClearOut(out))
         return E_POINTER;
-    *out = nullptr;
-    FormatFields fields;
-    fields.id = info.ID;
-    fields.name = info.Name.get();
-    fields.defaultExtension = WideFromAnsi(info.DefaultExtention.data(), static_cast<int>(info.DefaultExtention.size()));
-    fields.extensions = WideFromAnsi(info.Extentions.data(), static_cast<int>(info.Extentions.size()));
-    fields.complex = info.IsComplex != FALSE;
-    return CreateFormatObject_nothrow(fields, out);
+    auto wide = [](const std::string& text) { return WideFromAnsi(text.data(), static_cast<int>(text.size())); };
+    return CreateFormatObject_nothrow(
+        {info.ID, info.Name.get(), wide(info.DefaultExtention), wide(info.Extentions), info.IsComplex != FALSE}, out);
 }
 VEMBRO_CATCH_RETURN_OR(E_OUTOFMEMORY)
 

@@ -4,7 +4,7 @@
 
 #include "catalogue/Converters.h"
 #include "catalogue/FormatsInfo.h"
-#include "catalogue/Variant.h"
+#include "vembro/com/Variant.h"
 #include "chains/Translators.h"
 #include "vembro/com/Strings.h"
 #include "manager/FileFormats.h"
@@ -15,13 +15,16 @@ namespace vembro {
 namespace {
 
 // Every property clears its result before it looks at anything else, so
-// the result is null on every failure.
+// the result is null on every failure. Preparation runs before the arguments
+// are looked at: a call with a bad argument still loads the catalogue.
+// Success codes (S_FALSE from a build without converters) let the call go on.
 template <class T>
-void ClearOut(T** pVal)
+void Prepare(T** pVal, bool translation)
 {
     if (!pVal)
         ThrowHr(E_POINTER);
     *pVal = nullptr;
+    ThrowIfFailed(translation ? g_Translators.Build() : g_Converters.Load());
 }
 
 short IdFrom(const VARIANT& format)
@@ -30,12 +33,6 @@ short IdFrom(const VARIANT& format)
     ThrowIfFailed(CTolviFTManager::FormatIDFromVariant(format, id));
     return id;
 }
-
-// Preparation runs before the arguments are looked at: a call with a bad
-// argument still loads the catalogue. Success codes (S_FALSE from a build
-// without converters) let the call go on.
-void PrepareConverters() { ThrowIfFailed(g_Converters.Load()); }
-void PrepareTranslators() { ThrowIfFailed(g_Translators.Build()); }
 
 } // namespace
 
@@ -80,16 +77,14 @@ VEMBRO_CATCH_RETURN()
 
 STDMETHODIMP CTolviFTManager::get_ConvertSourceFormats(ITolviFileFormats** pVal) noexcept
 try {
-    ClearOut(pVal);
-    PrepareConverters();
+    Prepare(pVal, false);
     return CreateFileFormats(g_Converters.GetSourceIDs(), pVal);
 }
 VEMBRO_CATCH_RETURN()
 
 STDMETHODIMP CTolviFTManager::get_TranslateSourceFormats(ITolviFileFormats** pVal) noexcept
 try {
-    ClearOut(pVal);
-    PrepareTranslators();
+    Prepare(pVal, true);
     CFormatIDs ids;
     g_Translators.GetSourceIDs(ids);
     return CreateFileFormats(ids, pVal);
@@ -98,20 +93,16 @@ VEMBRO_CATCH_RETURN()
 
 STDMETHODIMP CTolviFTManager::get_ConvertTargetFormats(VARIANT SourceFormat, ITolviFileFormats** pVal) noexcept
 try {
-    ClearOut(pVal);
-    PrepareConverters();
-    const short source = IdFrom(SourceFormat);
-    return CreateFileFormats(g_Converters.GetTargetIDsSourceFirst(source), pVal);
+    Prepare(pVal, false);
+    return CreateFileFormats(g_Converters.GetTargetIDsSourceFirst(IdFrom(SourceFormat)), pVal);
 }
 VEMBRO_CATCH_RETURN()
 
 STDMETHODIMP CTolviFTManager::get_TranslateTargetFormats(VARIANT SourceFormat, ITolviFileFormats** pVal) noexcept
 try {
-    ClearOut(pVal);
-    PrepareTranslators();
-    const short source = IdFrom(SourceFormat);
+    Prepare(pVal, true);
     CFormatIDs ids;
-    g_Translators.GetTargetIDs(source, ids);
+    g_Translators.GetTargetIDs(IdFrom(SourceFormat), ids);
     return CreateFileFormats(ids, pVal);
 }
 VEMBRO_CATCH_RETURN()
@@ -119,8 +110,7 @@ VEMBRO_CATCH_RETURN()
 STDMETHODIMP CTolviFTManager::get_Converter(VARIANT SourceFormat, VARIANT TargetFormat,
                                             ITolviFileConverter** pVal) noexcept
 try {
-    ClearOut(pVal);
-    PrepareConverters();
+    Prepare(pVal, false);
     const short source = IdFrom(SourceFormat);
     const short target = IdFrom(TargetFormat);
     ComPtr<ITolviFileConverter> converter;
@@ -132,8 +122,7 @@ VEMBRO_CATCH_RETURN()
 STDMETHODIMP CTolviFTManager::get_Translator(VARIANT SourceFormat, VARIANT TargetFormat,
                                              ITolviFileTranslator** pVal) noexcept
 try {
-    ClearOut(pVal);
-    PrepareTranslators();
+    Prepare(pVal, true);
     const short source = IdFrom(SourceFormat);
     const short target = IdFrom(TargetFormat);
     ComPtr<ITolviFileTranslator> translator;
@@ -145,8 +134,7 @@ VEMBRO_CATCH_RETURN()
 STDMETHODIMP CTolviFTManager::get_ConvertAvailableFormats(VARIANT varData, tagFILEDATATYPE type,
                                                           ITolviFileFormats** pVal) noexcept
 try {
-    ClearOut(pVal);
-    PrepareConverters();
+    Prepare(pVal, false);
     CFormatIDs ids;
     ThrowIfFailed(g_Converters.GetAvailableFormats(varData, type, ids));
     return CreateFileFormats(ids, pVal);
@@ -156,8 +144,7 @@ VEMBRO_CATCH_RETURN()
 STDMETHODIMP CTolviFTManager::get_TranslateAvailableFormats(VARIANT varData, tagFILEDATATYPE type,
                                                             ITolviFileFormats** pVal) noexcept
 try {
-    ClearOut(pVal);
-    PrepareTranslators();
+    Prepare(pVal, true);
     // The route registry answers a failed detection with an empty list.
     CFormatIDs ids;
     ThrowIfFailed(g_Translators.GetAvailableFormats(varData, type, ids));

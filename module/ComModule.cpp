@@ -20,9 +20,8 @@ void CVembroModule::Term() noexcept
 
 HRESULT CVembroModule::GetClassObject_nothrow(REFCLSID rclsid, REFIID riid, void** ppv) noexcept
 {
-    if (!ppv)
+    if (!ClearOut(ppv))
         return E_POINTER;
-    *ppv = nullptr;
     if (!::IsEqualCLSID(rclsid, CLSID_TolviFTManager))
         return CLASS_E_CLASSNOTAVAILABLE;
 

@@ -4,7 +4,7 @@
 #include "catalogue/FormatsInfo.h"
 #include "chains/RealTranslators.h"
 #include "chains/Translators.h"
-#include "translator/ChainFactory.h"
+#include "translator/ChainFileTranslator.h"
 
 namespace vembro {
 

@@ -9,7 +9,6 @@
 #include "RegistryTestSupport.h"
 #include "catalogue/Converters.h"
 #include "catalogue/FormatsInfo.h"
-#include "catalogue/StreamProbe.h"
 #include "chains/RealTranslators.h"
 #include "chains/Translators.h"
 #include "support/Recorder.h"

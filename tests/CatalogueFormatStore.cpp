@@ -4,7 +4,7 @@
 #include "RegistryTestSupport.h"
 #include "catalogue/FormatMap.h"
 #include "catalogue/FormatsInfo.h"
-#include "catalogue/Variant.h"
+#include "vembro/com/Variant.h"
 
 using namespace vembro;
 using namespace catalogue_test;

@@ -11,7 +11,6 @@
 #include "chains/Chain.h"
 #include "chains/RealTranslators.h"
 #include "chains/TempFiles.h"
-#include "translator/ChainFactory.h"
 #include "translator/ChainFileTranslator.h"
 #include "translator/ChunkStream.h"
 #include "events/ItemSinks.h"

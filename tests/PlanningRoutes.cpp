@@ -9,7 +9,7 @@
 #include "catalogue/Converters.h"
 #include "chains/RealTranslators.h"
 #include "chains/Translators.h"
-#include "translator/ChainFactory.h"
+#include "translator/ChainFileTranslator.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace vembro;

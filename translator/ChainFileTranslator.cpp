@@ -3,7 +3,7 @@
 #include "translator/ChainFileTranslator.h"
 
 #include "catalogue/FormatsInfo.h"
-#include "catalogue/Variant.h"
+#include "vembro/com/Variant.h"
 #include "manager/FileFormats.h"
 
 namespace vembro {
@@ -91,6 +91,13 @@ void CTolviChainFileTranslator::FinalRelease() noexcept
         UnadviseItem(0, translator.Get());
 }
 
+HRESULT CreateChainTranslator_nothrow(const CChain& chain, ITolviFileTranslator** out) noexcept
+{
+    return CreateAndQuery_nothrow<CComObject<CTolviChainFileTranslator>>(
+        IID_ITolviFileTranslator, reinterpret_cast<void**>(out),
+        [&chain](CTolviChainFileTranslator& object) { return object.SetChainOf(chain); });
+}
+
 HRESULT CTolviChainFileTranslator::SetChainOf(const CChain& chain) noexcept
 try {
     m_Chain = chain;
@@ -108,35 +115,27 @@ STDMETHODIMP CTolviChainFileTranslator::FindConnectionPoint(REFIID riid, IConnec
     return FindSingleConnectionPoint_nothrow(&m_Events, riid, ppCP);
 }
 
-namespace {
-HRESULT FormatObjectOf_nothrow(short id, ITolviFileFormat** pVal) noexcept
+HRESULT CTolviChainFileTranslator::EndFormat_nothrow(bool source, ITolviFileFormat** pVal) noexcept
 try {
+    if (!ClearOut(pVal))
+        return E_POINTER;
+    if (!HasChain())
+        return E_UNEXPECTED;
     CFormatInfo info;
-    if (!g_FormatsInfo.Lookup(id, &info))
+    if (!g_FormatsInfo.Lookup(source ? m_Chain[0].m_nSource : m_Chain[m_Chain.GetSize() - 1].m_nTarget, &info))
         return E_UNEXPECTED;
     return CreateFileFormat(info, pVal);
 }
 VEMBRO_CATCH_RETURN()
-} // namespace
 
 STDMETHODIMP CTolviChainFileTranslator::get_SourceFormat(ITolviFileFormat** pVal) noexcept
 {
-    if (!pVal)
-        return E_POINTER;
-    *pVal = nullptr;
-    if (!HasChain())
-        return E_UNEXPECTED;
-    return FormatObjectOf_nothrow(m_Chain[0].m_nSource, pVal);
+    return EndFormat_nothrow(true, pVal);
 }
 
 STDMETHODIMP CTolviChainFileTranslator::get_TargetFormat(ITolviFileFormat** pVal) noexcept
 {
-    if (!pVal)
-        return E_POINTER;
-    *pVal = nullptr;
-    if (!HasChain())
-        return E_UNEXPECTED;
-    return FormatObjectOf_nothrow(m_Chain[m_Chain.GetSize() - 1].m_nTarget, pVal);
+    return EndFormat_nothrow(false, pVal);
 }
 
 STDMETHODIMP CTolviChainFileTranslator::put_Property(VARIANT Prop, VARIANT newVal) noexcept
@@ -181,8 +180,7 @@ try {
         return E_UNEXPECTED;
 
     auto lock = m_csRun.Lock();
-    unique_variant answer;
-    *static_cast<VARIANT*>(&answer) = MissingArgument();
+    unique_variant answer(MissingArgument());
     unique_variant name;
     HRESULT hr = NormalizeVariant(&Prop, &name);
     if (FAILED(hr)) {
@@ -205,7 +203,7 @@ try {
 }
 VEMBRO_CATCH_RETURN()
 
-STDMETHODIMP CTolviChainFileTranslator::get_State(LONG* pVal) noexcept
+HRESULT CTolviChainFileTranslator::ReadRunField_nothrow(const LONG& field, LONG* pVal) noexcept
 {
     if (!pVal)
         return E_POINTER;
@@ -213,21 +211,13 @@ STDMETHODIMP CTolviChainFileTranslator::get_State(LONG* pVal) noexcept
     if (!HasChain())
         return E_UNEXPECTED;
     auto lock = m_csRun.Lock();
-    *pVal = m_nState;
+    *pVal = field;
     return S_OK;
 }
 
-STDMETHODIMP CTolviChainFileTranslator::get_Error(LONG* pVal) noexcept
-{
-    if (!pVal)
-        return E_POINTER;
-    *pVal = 0;
-    if (!HasChain())
-        return E_UNEXPECTED;
-    auto lock = m_csRun.Lock();
-    *pVal = m_hrError;
-    return S_OK;
-}
+STDMETHODIMP CTolviChainFileTranslator::get_State(LONG* pVal) noexcept { return ReadRunField_nothrow(m_nState, pVal); }
+
+STDMETHODIMP CTolviChainFileTranslator::get_Error(LONG* pVal) noexcept { return ReadRunField_nothrow(m_hrError, pVal); }
 
 void CTolviChainFileTranslator::SetState(LONG state) noexcept
 {

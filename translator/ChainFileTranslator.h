@@ -14,18 +14,23 @@
 #include "chains/TempFiles.h"
 #include "vembro/VembroDispatch.h"
 #include "vembro/com/Object.h"
+#include "vembro/com/PropertyList.h"
 #include "vembro/com/Resource.h"
 #include "events/ConnectionPoint.h"
 #include "events/ItemSinks.h"
 #include "translator/MemoryStream.h"
-#include "translator/PropertyArray.h"
 #include "vembro/Vembro.h"
 
 namespace vembro {
 
+// Named values that a client sets before a translator component exists; each
+// translator step receives them all again (ApplyTo).
+using CPropertyArray = PropertyList;
+
 class CTolviChainFileTranslator : public CComObjectRootEx,
                                   public IConnectionPointContainer,
-                                  public VembroDispatch<ITolviFileTranslator2> {
+                                  public VembroDispatch<ITolviFileTranslator2>,
+                                  public CItemListener {
 public:
     CTolviChainFileTranslator();
     ~CTolviChainFileTranslator() override = default;
@@ -34,7 +39,6 @@ public:
     // Disconnects and releases the component of the current or last step.
     void FinalRelease() noexcept;
 
-    // Replaces the chain by a copy of `chain`.
     HRESULT SetChainOf(const CChain& chain) noexcept;
 
     // IConnectionPointContainer
@@ -67,17 +71,19 @@ public:
     HRESULT AdviseItem(int fromConverter, IUnknown* component) noexcept;
     HRESULT UnadviseItem(int fromConverter, IUnknown* component) noexcept;
     bool IsCurrentItem(int fromConverter) noexcept;
-    // A reference for an inner sink's call, unless the object is already
-    // going away (its count has reached zero).
-    bool TryAddRef() noexcept;
-    void OnItemProgress(int fromConverter, LONG progress, LONG maxProgress) noexcept;
-    void OnItemState(int fromConverter, LONG state) noexcept;
+    bool TryAddRef() noexcept override;
+    void ReleaseRef() noexcept override { static_cast<ITolviFileTranslator2*>(this)->Release(); }
+    void OnItemProgress(int fromConverter, LONG progress, LONG maxProgress) noexcept override;
+    void OnItemState(int fromConverter, LONG state) noexcept override;
 
 private:
     // The index of the running step when it is of the kind of the sink, else
     // -1; `runId` receives the run it belongs to.
     LONG CurrentItemOf(int fromConverter, ULONG* runId = nullptr) noexcept;
 
+    // The format at either end of the chain; State and Error, read under m_csRun.
+    HRESULT EndFormat_nothrow(bool source, ITolviFileFormat** pVal) noexcept;
+    HRESULT ReadRunField_nothrow(const LONG& field, LONG* pVal) noexcept;
     void SetState(LONG state) noexcept;
     // Ends run `runId` if it is still the one in progress (or, with
     // allowIdle, when no run has started since): its resources, m_nCurItem,
@@ -121,8 +127,8 @@ private:
     // (a stop then ends it here, once); the step is then not started.
     bool MayStart(ULONG runId, int step) noexcept;
     void StepToNextItem(ULONG runId, int finished) noexcept;
-    void ReleaseCurrentConverter() noexcept;
-    void ReleaseCurrentTranslator() noexcept;
+    template <class I>
+    void ReleaseCurrent(Microsoft::WRL::ComPtr<I>& held, int fromConverter) noexcept;
     bool HasChain() const noexcept { return !m_Chain.IsEmpty(); }
 
     Microsoft::WRL::ComPtr<ITolviFileConverter> CurrentConverter() noexcept;
@@ -175,5 +181,10 @@ private:
     DWORD m_dwTranslatorCookie = 0;
     CPropertyArray m_Properties;
 };
+
+// How the route registry hands a planned chain to a new chain translator
+// without knowing the class: a new object with a copy of the chain, asked for
+// ITolviFileTranslator. E_OUTOFMEMORY when the object cannot be made.
+HRESULT CreateChainTranslator_nothrow(const CChain& chain, ITolviFileTranslator** out) noexcept;
 
 } // namespace vembro

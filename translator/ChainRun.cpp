@@ -94,26 +94,16 @@ VEMBRO_CATCH_RETURN()
 // The component pointers change under m_csRun, so that Stop and the
 // property calls, which may come from any thread, always find a whole one
 // without waiting for a step; the components are called without it.
-void CTolviChainFileTranslator::ReleaseCurrentConverter() noexcept
+template <class I>
+void CTolviChainFileTranslator::ReleaseCurrent(ComPtr<I>& held, int fromConverter) noexcept
 {
-    ComPtr<ITolviFileConverter> converter;
+    ComPtr<I> component;
     {
         auto lock = m_csRun.Lock();
-        converter.Swap(m_spConverter);
+        component.Swap(held);
     }
-    if (converter)
-        UnadviseItem(1, converter.Get());
-}
-
-void CTolviChainFileTranslator::ReleaseCurrentTranslator() noexcept
-{
-    ComPtr<ITolviFileTranslator> translator;
-    {
-        auto lock = m_csRun.Lock();
-        translator.Swap(m_spTranslator);
-    }
-    if (translator)
-        UnadviseItem(0, translator.Get());
+    if (component)
+        UnadviseItem(fromConverter, component.Get());
 }
 
 ComPtr<ITolviFileConverter> CTolviChainFileTranslator::CurrentConverter() noexcept
@@ -132,8 +122,8 @@ ComPtr<ITolviFileTranslator> CTolviChainFileTranslator::CurrentTranslator(ComPtr
 
 HRESULT CTolviChainFileTranslator::ActivateItem(int step) noexcept
 try {
-    ReleaseCurrentConverter();
-    ReleaseCurrentTranslator();
+    ReleaseCurrent(m_spConverter, 1);
+    ReleaseCurrent(m_spTranslator, 0);
     const CChainItem& item = m_Chain.GetAt(step);
     switch (item.m_nType) {
     case CHAINITEM_TRANSLATOR: {
@@ -297,10 +287,7 @@ void CTolviChainFileTranslator::OnItemState(int fromConverter, LONG state) noexc
         return;
     case FTSTATE_ERROR: {
         LONG code = E_FAIL;
-        auto lock = m_csRun.Lock();
-        ComPtr<ITolviFileTranslator> translator = m_spTranslator;
-        lock.Release();
-        if (translator)
+        if (ComPtr<ITolviFileTranslator> translator = CurrentTranslator(nullptr))
             translator->get_Error(&code);
         // A component in its error state has failed whatever its Error
         // says: ending on a code of 0 would give the clients no final state.
@@ -358,22 +345,18 @@ STDMETHODIMP CTolviChainFileTranslator::Stop(VARIANT) noexcept
         runId = m_nRunId;
         running = m_nCurItem >= 0;
     }
+    if (!converter && !translator) {
+        // During a run, no component means that the first one is being
+        // activated: the activation sees the request and ends the run (the
+        // intermediate files are still in use until then). After a run, a
+        // Stop that comes late must not end it a second time in its client's
+        // eyes; only an object that has never run stops.
+        if (!running && runId == 0)
+            EndRun(runId, S_OK, FTSTATE_STOPPED, -1, true);
+        return S_OK;
+    }
     try {
-        HRESULT hr;
-        if (converter) {
-            hr = converter->Stop(MissingArgument());
-        } else if (translator) {
-            hr = translator->Stop(MissingArgument());
-        } else {
-            // During a run, no component means that the first one is being
-            // activated: the activation sees the request and ends the run
-            // (the intermediate files are still in use until then). After a
-            // run, a Stop that comes late must not end it a second time in
-            // its client's eyes; only an object that has never run stops.
-            if (!running && runId == 0)
-                EndRun(runId, S_OK, FTSTATE_STOPPED, -1, true);
-            return S_OK;
-        }
+        HRESULT hr = converter ? converter->Stop(MissingArgument()) : translator->Stop(MissingArgument());
         // A failing Stop ends the run it was meant for, never one that has
         // already ended (the component of the last run is still held).
         if (FAILED(hr))

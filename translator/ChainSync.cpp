@@ -5,7 +5,7 @@
 #include "catalogue/ComponentPairs.h"
 #include "catalogue/Converters.h"
 #include "catalogue/SLock.h"
-#include "catalogue/Variant.h"
+#include "vembro/com/Variant.h"
 #include "chains/RealTranslators.h"
 
 namespace vembro {

@@ -19,14 +19,9 @@ public:
         if (pos >= m_size)
             return 0;
         n = static_cast<size_t>(std::min<ULONGLONG>(n, m_size - pos));
-        auto* out = static_cast<char*>(dst);
-        for (size_t done = 0; done < n;) {
-            const size_t index = static_cast<size_t>((pos + done) / kChunk);
-            const size_t offset = static_cast<size_t>((pos + done) % kChunk);
-            const size_t part = std::min(n - done, kChunk - offset);
-            std::memcpy(out + done, m_chunks[index].get() + offset, part);
-            done += part;
-        }
+        EachPart(pos, n, [&](char* chunk, size_t done, size_t part) {
+            std::memcpy(static_cast<char*>(dst) + done, chunk, part);
+        });
         return n;
     }
 
@@ -37,14 +32,9 @@ public:
             ThrowHr(STG_E_MEDIUMFULL);
         if (pos + n > m_size)
             Resize(pos + n);
-        const auto* in = static_cast<const char*>(src);
-        for (size_t done = 0; done < n;) {
-            const size_t index = static_cast<size_t>((pos + done) / kChunk);
-            const size_t offset = static_cast<size_t>((pos + done) % kChunk);
-            const size_t part = std::min(n - done, kChunk - offset);
-            std::memcpy(m_chunks[index].get() + offset, in + done, part);
-            done += part;
-        }
+        EachPart(pos, n, [&](char* chunk, size_t done, size_t part) {
+            std::memcpy(chunk, static_cast<const char*>(src) + done, part);
+        });
     }
 
     void Resize(ULONGLONG size)
@@ -70,6 +60,19 @@ public:
     CriticalSection m_cs;
 
 private:
+    // f(where in its chunk, bytes done before, length) for each piece of the
+    // n bytes from pos, in order.
+    template <class F>
+    void EachPart(ULONGLONG pos, size_t n, F&& f) const
+    {
+        for (size_t done = 0; done < n;) {
+            const size_t offset = static_cast<size_t>((pos + done) % kChunk);
+            const size_t part = std::min(n - done, kChunk - offset);
+            f(m_chunks[static_cast<size_t>((pos + done) / kChunk)].get() + offset, done, part);
+            done += part;
+        }
+    }
+
     std::vector<std::unique_ptr<char[]>> m_chunks;
     ULONGLONG m_size = 0;
 };
@@ -83,9 +86,8 @@ const QIEntry* CChunkStream::QITable() noexcept
 
 HRESULT CChunkStream::Create_nothrow(IStream** out) noexcept
 try {
-    if (!out)
+    if (!ClearOut(out))
         return E_POINTER;
-    *out = nullptr;
     return CreateSharing_nothrow(std::make_shared<CChunkStore>(), 0, out);
 }
 VEMBRO_CATCH_RETURN()
@@ -216,15 +218,9 @@ STDMETHODIMP CChunkStream::Commit(DWORD) noexcept { return S_OK; }
 
 STDMETHODIMP CChunkStream::Revert() noexcept { return S_OK; }
 
-STDMETHODIMP CChunkStream::LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) noexcept
-{
-    return STG_E_INVALIDFUNCTION;
-}
+STDMETHODIMP CChunkStream::LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) noexcept { return STG_E_INVALIDFUNCTION; }
 
-STDMETHODIMP CChunkStream::UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) noexcept
-{
-    return STG_E_INVALIDFUNCTION;
-}
+STDMETHODIMP CChunkStream::UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) noexcept { return STG_E_INVALIDFUNCTION; }
 
 STDMETHODIMP CChunkStream::Stat(STATSTG* pstatstg, DWORD grfStatFlag) noexcept
 {
@@ -245,12 +241,8 @@ try {
     if (!ppstm)
         return STG_E_INVALIDPOINTER;
     *ppstm = nullptr;
-    ULONGLONG position = 0;
-    {
-        auto lock = m_store->m_cs.Lock();
-        position = m_position;
-    }
-    return CreateSharing_nothrow(m_store, position, ppstm);
+    auto lock = m_store->m_cs.Lock();
+    return CreateSharing_nothrow(m_store, m_position, ppstm);
 }
 VEMBRO_CATCH_RETURN()
 

@@ -17,11 +17,10 @@ HRESULT CreateSink_nothrow(const std::shared_ptr<CItemOwner>& owner, ComPtr<IUnk
     // Each sink holds the module: a component may call one (its worker
     // still firing) after the chain translator has gone, and the code it
     // runs must still be loaded then.
-    CComObject<Sink>* p = nullptr;
-    if (FAILED(CComObject<Sink>::CreateInstance(&p)))
-        return E_OUTOFMEMORY;
-    p->m_pOwner = owner;
-    return p->QueryInterface(IID_PPV_ARGS(&sink));
+    return CreateAndQuery_nothrow<CComObject<Sink>>(IID_PPV_ARGS(&sink), [&](Sink& s) {
+        s.m_pOwner = owner;
+        return S_OK;
+    });
 }
 
 HRESULT FindItemConnectionPoint_nothrow(IUnknown* component, int fromConverter, ComPtr<IConnectionPoint>& point) noexcept

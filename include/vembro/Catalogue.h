@@ -7,7 +7,6 @@
 
 namespace vembro {
 
-constexpr char kConverterCatalogueA[] = VEMBRO_CONVERTER_CATALOGUE;
 constexpr wchar_t kConverterCatalogue[] = L"" VEMBRO_CONVERTER_CATALOGUE;
 
 } // namespace vembro

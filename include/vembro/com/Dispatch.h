@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include "vembro/com/Error.h"
+
 namespace vembro {
 
 class TypeInfoHolder {
@@ -40,20 +42,13 @@ TypeInfoHolder& TypeInfoFor() noexcept
 template <class Iface, const GUID* Lib, WORD Major = 1, WORD Minor = 0>
 class IDispatchImpl : public Iface {
 public:
-    STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) noexcept override
-    {
-        if (!pctinfo)
-            return E_POINTER;
-        *pctinfo = 1;
-        return S_OK;
-    }
+    STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) noexcept override { return SetOut_nothrow(pctinfo, 1u); }
 
     // The index is not looked at: there is only one type description.
     STDMETHODIMP GetTypeInfo(UINT, LCID lcid, ITypeInfo** ppti) noexcept override
     {
-        if (!ppti)
+        if (!ClearOut(ppti))
             return E_POINTER;
-        *ppti = nullptr;
         ITypeInfo* info = nullptr;
         HRESULT hr = TypeInfoFor<Iface, Lib, Major, Minor>().Get_nothrow(lcid, &info);
         if (SUCCEEDED(hr)) {

@@ -47,6 +47,26 @@ T* ThrowIfNull(T* p, HRESULT hr = E_POINTER)
     return p;
 }
 
+// Clears an [out] pointer before any work is done, so that it is null on
+// every failure; false for a null one, which the caller answers with E_POINTER.
+template <typename T>
+bool ClearOut(T** out) noexcept
+{
+    if (out)
+        *out = nullptr;
+    return out != nullptr;
+}
+
+// A property's answer: E_POINTER for a null [out] pointer, else the value.
+template <typename T, typename V>
+HRESULT SetOut_nothrow(T* out, const V& value) noexcept
+{
+    if (!out)
+        return E_POINTER;
+    *out = value;
+    return S_OK;
+}
+
 // Only meaningful inside a catch block: maps the exception in flight back to
 // an HRESULT. `other` is what an exception without a code turns into.
 inline HRESULT ResultFromCaughtException(HRESULT other = E_FAIL) noexcept

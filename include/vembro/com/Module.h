@@ -5,8 +5,10 @@
 
 namespace vembro {
 
-LONG ModuleLock() noexcept;
-LONG ModuleUnlock() noexcept;
-LONG ModuleLockCount() noexcept;
+inline LONG volatile g_nModuleLocks = 0;
+
+inline LONG ModuleLock() noexcept { return ::InterlockedIncrement(&g_nModuleLocks); }
+inline LONG ModuleUnlock() noexcept { return ::InterlockedDecrement(&g_nModuleLocks); }
+inline LONG ModuleLockCount() noexcept { return g_nModuleLocks; }
 
 } // namespace vembro

@@ -59,9 +59,8 @@ namespace detail {
 template <class Wrapper>
 HRESULT CreateWrapped_nothrow(Wrapper** pp) noexcept
 {
-    if (!pp)
+    if (!ClearOut(pp))
         return E_POINTER;
-    *pp = nullptr;
     Wrapper* p = nullptr;
     try {
         p = new Wrapper();
@@ -127,9 +126,8 @@ public:
 template <class Wrapper, class Init>
 HRESULT CreateAndQuery_nothrow(REFIID riid, void** ppv, Init&& init) noexcept
 {
-    if (!ppv)
+    if (!ClearOut(ppv))
         return E_POINTER;
-    *ppv = nullptr;
     Wrapper* p = nullptr;
     HRESULT hr = Wrapper::CreateInstance(&p);
     if (FAILED(hr))

@@ -24,10 +24,6 @@ public:
     struct CProperty {
         CProperty() = default;
         CProperty(const VARIANT& name, const VARIANT& value); // throws the failing copy's HRESULT
-        CProperty(const CProperty& other) : CProperty(other.m_vName, other.m_vValue) {}
-        CProperty& operator=(const CProperty& other);
-        CProperty(CProperty&&) noexcept = default;
-        CProperty& operator=(CProperty&&) noexcept = default;
 
         unique_variant m_vName;
         unique_variant m_vValue;

@@ -21,7 +21,6 @@ class unique_any {
     static T Invalid() noexcept { return InvalidFn(); }
 
 public:
-public:
     unique_any() noexcept : m_value(Invalid()) {}
     explicit unique_any(T value) noexcept : m_value(value) {}
     unique_any(const unique_any&) = delete;
@@ -51,7 +50,6 @@ public:
         reset();
         return &m_value;
     }
-    T* addressof() noexcept { return &m_value; }
 
 private:
     T m_value;
@@ -61,14 +59,12 @@ namespace detail {
 inline void CloseKey(HKEY key) noexcept { ::RegCloseKey(key); }
 inline void CloseHandle(HANDLE h) noexcept { ::CloseHandle(h); }
 inline void FreeBstr(BSTR s) noexcept { ::SysFreeString(s); }
-inline void FreeTaskMem(void* p) noexcept { ::CoTaskMemFree(p); }
 } // namespace detail
 
 using unique_hkey = unique_any<HKEY, detail::CloseKey>;
 using unique_handle = unique_any<HANDLE, detail::CloseHandle>;
 using unique_file = unique_any<HANDLE, detail::CloseHandle, &InvalidHandleValue>;
 using unique_bstr = unique_any<BSTR, detail::FreeBstr>;
-using unique_cotaskmem = unique_any<void*, detail::FreeTaskMem>;
 
 // A copy of a BSTR byte for byte, so that embedded NULs and an odd length
 // survive; null for null, and null when out of memory.

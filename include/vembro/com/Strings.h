@@ -1,6 +1,7 @@
 #pragma once
 // Conversions between the UTF-16 of the COM boundary and the ANSI strings of
-// the catalogue, always through the system ANSI code page.
+// the catalogue, always through the system ANSI code page (and the kit's
+// UTF-8 documents).
 #include <windows.h>
 #include <oleauto.h>
 #include <string>
@@ -9,8 +10,12 @@
 
 namespace vembro {
 
-std::string AnsiFromWide(const wchar_t* text, int length = -1);
-std::wstring WideFromAnsi(const char* text, int length = -1);
+// `length` -1 takes the text up to its terminator, which is not kept; text
+// that cannot be converted gives an empty string.
+std::string NarrowFromWide(UINT codePage, const wchar_t* text, int length);
+std::wstring WideFromNarrow(UINT codePage, const char* text, int length);
+inline std::string AnsiFromWide(const wchar_t* text, int length = -1) { return NarrowFromWide(CP_ACP, text, length); }
+inline std::wstring WideFromAnsi(const char* text, int length = -1) { return WideFromNarrow(CP_ACP, text, length); }
 // A new BSTR, or E_OUTOFMEMORY thrown.
 unique_bstr BstrFromAnsi(const std::string& text);
 // The same without throwing: null on failure.

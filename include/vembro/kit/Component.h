@@ -44,26 +44,20 @@ public:
     {
         return CreateFormatObject(Derived::kTarget, pVal);
     }
-    STDMETHODIMP get_State(LONG* pVal) noexcept override
-    {
-        if (!pVal)
-            return E_POINTER;
-        *pVal = m_core.Run().State();
-        return S_OK;
-    }
+    STDMETHODIMP get_State(LONG* pVal) noexcept override { return SetOut_nothrow(pVal, m_core.Run().State()); }
     STDMETHODIMP Stop(VARIANT) noexcept override { return m_core.Run().Stop(); }
     STDMETHODIMP Suspend() noexcept override { return m_core.Run().Suspend(); }
     STDMETHODIMP Resume() noexcept override { return m_core.Run().Resume(); }
-    STDMETHODIMP get_Property(VARIANT Prop, VARIANT* pVal) noexcept override { return m_core.GetProperty_nothrow(Prop, pVal); }
+    STDMETHODIMP get_Property(VARIANT Prop, VARIANT* pVal) noexcept override { return m_core.Properties().Get(Prop, pVal); }
 
     // IConnectionPointContainer
     STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** ppEnum) noexcept override
     {
-        return m_core.EnumPoints_nothrow(ppEnum);
+        return EnumSingleConnectionPoint_nothrow(&m_core.Events(), ppEnum);
     }
     STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) noexcept override
     {
-        return m_core.FindPoint_nothrow(riid, ppCP);
+        return FindSingleConnectionPoint_nothrow(&m_core.Events(), riid, ppCP);
     }
 
 protected:

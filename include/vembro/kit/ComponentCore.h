@@ -27,7 +27,8 @@ using BytesToTextFn = std::function<std::wstring(const std::string&)>;
 
 class ComponentCore : public RunReports {
 public:
-    ComponentCore(IConnectionPointContainer* owner, const IID& eventsIid, long workingState) noexcept;
+    ComponentCore(IConnectionPointContainer* owner, const IID& eventsIid, long workingState) noexcept
+        : m_events(eventsIid, owner), m_runner(*this, owner, workingState) {}
     virtual ~ComponentCore() = default;
 
     HRESULT DetectFile_nothrow(BSTR file, const DetectFn& detect) noexcept;
@@ -48,10 +49,6 @@ public:
     HRESULT Memory_nothrow(BSTR in, BSTR* out, const ConvertFn& convert, const TextToBytesFn& toBytes,
                    const BytesToTextFn& toText) noexcept;
 
-    HRESULT FindPoint_nothrow(REFIID riid, IConnectionPoint** out) noexcept;
-    HRESULT EnumPoints_nothrow(IEnumConnectionPoints** out) noexcept;
-
-    HRESULT GetProperty_nothrow(const VARIANT& name, VARIANT* value) noexcept;
     // "PRIORITY" must be a number from -2 to 2 and also sets the run priority.
     HRESULT PutProperty_nothrow(const VARIANT& name, const VARIANT& value) noexcept;
 
@@ -73,21 +70,35 @@ private:
     PropertyBag m_properties;
 };
 
-// Fires ITolviFileConverterEvents.
-class ConverterCore final : public ComponentCore {
+// Fires the events interface I of a component whose runs are in `working`.
+template <class I, long working>
+class EventsCore : public ComponentCore {
 public:
-    explicit ConverterCore(IConnectionPointContainer* owner) noexcept;
-    void OnState(long state) noexcept override;
-    void OnProgress(long progress, long maxProgress) noexcept override;
+    explicit EventsCore(IConnectionPointContainer* owner) noexcept : ComponentCore(owner, __uuidof(I), working) {}
+    void OnState(long state) noexcept override { Fire([&](I* sink) { sink->StateChange(state); }); }
+    void OnProgress(long progress, long maxProgress) noexcept override
+    {
+        Fire([&](I* sink) { sink->ProgressChange(progress, maxProgress); });
+    }
+
+protected:
+    template <class Call>
+    void Fire(Call&& call) noexcept { Events().template FireEach<I>(call); }
 };
 
+using ConverterCore = EventsCore<ITolviFileConverterEvents, FTSTATE_CONVERT>;
+
 // Fires ITolviFileTranslatorEvents, PropertyChange included.
-class TranslatorCore final : public ComponentCore {
+class TranslatorCore final : public EventsCore<ITolviFileTranslatorEvents, FTSTATE_TRANSLATE> {
 public:
-    explicit TranslatorCore(IConnectionPointContainer* owner) noexcept;
-    void OnState(long state) noexcept override;
-    void OnProgress(long progress, long maxProgress) noexcept override;
-    HRESULT PutPropertyAndNotify_nothrow(const VARIANT& name, const VARIANT& value) noexcept;
+    using EventsCore::EventsCore;
+    HRESULT PutPropertyAndNotify_nothrow(const VARIANT& name, const VARIANT& value) noexcept
+    {
+        HRESULT hr = PutProperty_nothrow(name, value);
+        if (SUCCEEDED(hr))
+            Fire([&](ITolviFileTranslatorEvents* sink) { sink->PropertyChange(name, value); });
+        return hr;
+    }
 };
 
 std::string Utf8TextToBytes(const std::wstring& text);

@@ -49,7 +49,11 @@ public:
     Runner(RunReports& reports, IUnknown* owner, long workingState) noexcept;
     Runner(const Runner&) = delete;
     Runner& operator=(const Runner&) = delete;
-    ~Runner();
+    // The worker holds the owner, so a runner is destroyed either by its own
+    // worker dropping the last reference or after the worker has dropped it;
+    // past that point the worker touches nothing of the runner. Nobody waits
+    // for it: it keeps the module loaded until it has returned.
+    ~Runner() = default;
 
     // E_UNEXPECTED while a run is in progress; otherwise the thread is
     // started and S_OK returned: the outcome arrives as state reports.
@@ -60,9 +64,9 @@ public:
     HRESULT Stop() noexcept;
     HRESULT Suspend() noexcept;
     HRESULT Resume() noexcept;
-    long State() noexcept;
-    HRESULT Error() noexcept;
-    bool Running() noexcept;
+    long State() noexcept { auto lock = m_cs.Lock(); return m_nState; }
+    HRESULT Error() noexcept { auto lock = m_cs.Lock(); return m_hrError; }
+    bool Running() noexcept { auto lock = m_cs.Lock(); return m_bRunning; }
     // -2 (lowest) to 2 (highest); applies to the running and later runs.
     HRESULT SetPriority_nothrow(long priority) noexcept;
 
@@ -72,7 +76,7 @@ private:
     HRESULT Execute(const Work& work) noexcept;
     void Finish(HRESULT hr) noexcept;
     bool BeginRun() noexcept;
-    void WaitWhileSuspended() noexcept;
+    void WaitWhileSuspended() noexcept { ::WaitForSingleObject(m_resumeEvent.get(), INFINITE); }
     void ReportIfStill(long state) noexcept;
 
     RunReports& m_reports;

@@ -52,13 +52,7 @@ public:
         return m_core.StartStream_nothrow(Source, Target, Work(Direction));
     }
     VEMBRO_CATCH_RETURN()
-    STDMETHODIMP get_Error(LONG* pVal) noexcept override
-    {
-        if (!pVal)
-            return E_POINTER;
-        *pVal = m_core.Run().Error();
-        return S_OK;
-    }
+    STDMETHODIMP get_Error(LONG* pVal) noexcept override { return SetOut_nothrow(pVal, m_core.Run().Error()); }
     STDMETHODIMP IsFormatAvailable(VARIANT varData, tagFILEDATATYPE type) noexcept override
     {
         return m_core.DetectData_nothrow(varData, type, &Derived::Detect, &Derived::TextToSource);

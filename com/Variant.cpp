@@ -1,4 +1,4 @@
-#include "catalogue/Variant.h"
+#include "vembro/com/Variant.h"
 
 #include <utility>
 
