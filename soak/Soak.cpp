@@ -5,10 +5,7 @@
 // temporary file left and the module able to unload; it prints the growth of
 // handles and private bytes per 1,000 runs.
 //
-//     soak.exe short | full | hostile [--marshalled-sinks]
-//
-// --marshalled-sinks: STA sinks go through the type-library marshaller, not
-// the free-threaded marshaler (off: under Wine 8 that crashes now and then).
+//     soak.exe short | full | hostile
 #include <ocidl.h>
 #include <psapi.h>
 
@@ -162,6 +159,8 @@ bool IsFinal(long state)
 // also the Direction object the translators receive.
 class Sink final : public ITolviFileTranslatorEvents {
 public:
+    static inline std::atomic<long> alive{0};
+    Sink() { ++alive; }
     HANDLE Done() const { return m_done.get(); }
     std::vector<long> States() const
     {
@@ -176,14 +175,10 @@ public:
         m_cookie = cookie;
     }
     bool UnadvisedInside() const { return m_unadvised; }
-    // Reached directly from every thread instead of through a proxy.
-    void FreeThreaded() { ::CoCreateFreeThreadedMarshaler(static_cast<IUnknown*>(this), &m_ftm); }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override
     {
         *ppv = nullptr;
-        if (riid == IID_IMarshal && m_ftm)
-            return m_ftm->QueryInterface(riid, ppv);
         if (riid != IID_IUnknown && riid != IID_IDispatch && riid != IID_ITolviFileTranslatorEvents)
             return E_NOINTERFACE;
         *ppv = static_cast<ITolviFileTranslatorEvents*>(this);
@@ -226,14 +221,13 @@ public:
     }
 
 private:
-    ~Sink() = default;
+    ~Sink() { --alive; }
     LONG volatile m_ref = 1;
     mutable vembro::CriticalSection m_cs;
     std::vector<long> m_states;
     vembro::unique_handle m_done{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     ComPtr<IConnectionPoint> m_point;
     DWORD m_cookie = 0;
-    ComPtr<IUnknown> m_ftm;
     std::atomic<bool> m_unadvised{false};
 };
 
@@ -261,7 +255,7 @@ struct Family {
 // One client thread's state: its files, and the run it is in for the watchdog.
 struct Client {
     int id;
-    bool sta, marshalled;
+    bool sta;
     const std::vector<Family>& families;
     std::string inName = TempFolder() + "..\\soak_in_" + std::to_string(id) + ".txt";
     std::string outName = TempFolder() + "..\\soak_out_" + std::to_string(id) + ".txt";
@@ -312,8 +306,6 @@ void Client::RunOnce(ITolviFTManager* manager, unsigned seed)
     ComPtr<ITolviFileTranslator> translator;
     CheckHr("Translator", Translator(manager, source, target, &translator));
     ComPtr<Sink> sink = vembro::TakeOver(new Sink());
-    if (!marshalled)
-        sink->FreeThreaded();
     ComPtr<IConnectionPointContainer> container;
     ComPtr<IConnectionPoint> point;
     CheckHr("connection point container", translator.As(&container));
@@ -475,7 +467,7 @@ Usage Measure()
     return u;
 }
 
-int RunSoak(int clients, int runsPerClient, bool marshalled)
+int RunSoak(int clients, int runsPerClient)
 {
     const std::vector<Family> families = Families();
     fakes::Installation inst;
@@ -510,7 +502,7 @@ int RunSoak(int clients, int runsPerClient, bool marshalled)
     vembro::unique_handle barrier(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     for (int i = 0; i < clients; ++i) {
         const bool sta = i % 2 == 1;
-        Client* c = pool.emplace_back(new Client{i, sta, marshalled, families}).get();
+        Client* c = pool.emplace_back(new Client{i, sta, families}).get();
         threads.push_back(std::make_unique<Thread>(sta, [&, c, sta] {
             HANDLE file = ::CreateFileA(c->inName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
             DWORD written = 0;
@@ -594,17 +586,19 @@ int RunSoak(int clients, int runsPerClient, bool marshalled)
     std::printf("soak: %d client threads (%d MTA, %d STA), %ld runs in %.1f s\n", clients, (clients + 1) / 2,
                 clients / 2, tally[Runs].load(), seconds);
     std::printf("  ended: %ld complete, %ld stopped, %ld failed, %ld by the call's return alone, %ld let go\n"
-                "  runs that ended more than once: %ld, that never ended: %ld, refused starts: %ld\n",
+                "  runs that ended more than once: %ld, that never ended: %ld, refused starts: %ld\n"
+                "  client sinks alive: %ld\n",
                 tally[Completed].load(), tally[Stopped].load(), tally[Failed].load(), tally[Silent].load(),
-                tally[Abandoned].load(), tally[EndedTwice].load(), tally[NotEnded].load(), tally[StartRefused].load());
+                tally[Abandoned].load(), tally[EndedTwice].load(), tally[NotEnded].load(), tally[StartRefused].load(),
+                Sink::alive.load());
     std::printf("  temporary files left: %ld\n  fake workers idle: %s, fake objects alive: %ld\n"
                 "  DllCanUnloadNow: 0x%08lX\n  handles: %lu after warm-up, %lu at the end: %+.2f per 1,000 runs\n"
                 "  private bytes: %.1f MiB after warm-up, %.1f MiB at the end: %+.1f KiB per 1,000 runs\n",
                 tempLeft, idle ? "yes" : "NO", inst.LiveObjects(), static_cast<unsigned long>(unload),
                 atWarmUp.handles, atEnd.handles, (static_cast<double>(atEnd.handles) - atWarmUp.handles) * per1000,
                 atWarmUp.privateMiB, atEnd.privateMiB, (atEnd.privateMiB - atWarmUp.privateMiB) * 1024 * per1000);
-    const bool ok = tally[EndedTwice] == 0 && tally[NotEnded] == 0 && tally[StartRefused] == 0 && tempLeft <= 0 &&
-                    idle && inst.LiveObjects() == 0 && unload == S_OK;
+    const bool ok = tally[EndedTwice] == 0 && tally[NotEnded] == 0 && tally[StartRefused] == 0 &&
+                    Sink::alive == 0 && tempLeft <= 0 && idle && inst.LiveObjects() == 0 && unload == S_OK;
     std::printf("soak: %s\n", ok ? "clean" : "FAILED");
     return ok ? 0 : 1;
 }
@@ -615,7 +609,6 @@ int RunSoak(int clients, int runsPerClient, bool marshalled)
 int wmain(int argc, wchar_t** argv)
 {
     const std::wstring mode = argc > 1 ? argv[1] : L"short";
-    const bool marshalled = argc > 2 && std::wstring(argv[2]) == L"--marshalled-sinks";
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     soak::ComInit com(false);
     // Vembro.DLL's own self-registration, undone at the end.
@@ -623,7 +616,7 @@ int wmain(int argc, wchar_t** argv)
     int result = 2;
     try {
         soak::CheckHr("registering Vembro.DLL", registered);
-        result = mode == L"hostile" ? soak::RunHostile() : soak::RunSoak(8, mode == L"full" ? 1000 : 40, marshalled);
+        result = mode == L"hostile" ? soak::RunHostile() : soak::RunSoak(8, mode == L"full" ? 1000 : 40);
     } catch (const std::exception& e) {
         std::printf("soak: %s\n", e.what());
     }
