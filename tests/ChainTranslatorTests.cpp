@@ -16,6 +16,7 @@
 #include "translator/ChainFileTranslator.h"
 #include "translator/ChunkStream.h"
 #include "events/ItemSinks.h"
+#include "vembro/com/Dispatch.h"
 #include "support/Fakes.h"
 #include "support/Recorder.h"
 #include "support/Variants.h"
@@ -428,6 +429,20 @@ TEST_F(ChainTranslatorObject, PriorityIsASmallInteger)
     for (int priority = -3; priority <= 3; ++priority)
         EXPECT_EQ(priority * priority <= 4 ? S_OK : E_INVALIDARG,
                   T()->put_Property(Var::Str("pRiOrItY"), Var::I2(static_cast<short>(priority))));
+}
+
+// The platform's marshaller loads the type library for every proxy or stub
+// of a client sink; freed by one thread while another loads it, it crashed.
+TEST_F(ChainTranslatorObject, KeepsItsTypeLibraryLoaded)
+{
+    Install();
+    vembro::TypeInfoHolder::ReleaseAll();
+    ComPtr<ITypeLib> lib;
+    ASSERT_EQ(S_OK, ::LoadRegTypeLib(LIBID_VEMBROLib, 1, 0, MAKELCID(0x409, SORT_DEFAULT), &lib));
+    auto refs = [&] { return lib->AddRef(), lib->Release(); };
+    const ULONG alone = refs();
+    Make(Steps());
+    EXPECT_EQ(alone + 1, refs());
 }
 
 using ChainTranslatorEnds = ChainRunTest;
