@@ -1,8 +1,6 @@
-// Under Wine 8 a single-threaded apartment that has handed out an object
-// keeps its endpoint after it ends; past about 60 of them in a process,
-// marshalling in a new apartment hangs. Short-lived apartments each hand out
-// one object here, which the multithreaded apartment then unmarshals and
-// calls; no Vembro code is involved.
+// Under Wine 8 a single-threaded apartment that has handed out an object keeps
+// its endpoint after it ends; past about 60 of them, marshalling hangs. Here
+// short-lived apartments each hand out one object, unmarshalled and called.
 #include <windows.h>
 #include <objbase.h>
 #include <cstdio>

@@ -7,8 +7,7 @@
 //
 //     soak.exe short | full | hostile [--dead-sinks]
 //
-// --dead-sinks: a few client sinks whose apartment has ended (off: under
-// Wine 8 about one full run in five then leaves a client stuck).
+// --dead-sinks: a few sinks of ended apartments (off: under Wine 8 one full run in seven then hangs).
 #include <ocidl.h>
 #include <psapi.h>
 
@@ -302,7 +301,8 @@ void Client::RunOnce(ITolviFTManager* manager, unsigned seed, bool deadSink)
     {
         auto lock = cs.Lock();
         current = std::string(plan.name) + ", " + kShapes[shape] + (onStreams ? ", streams" : ", files") +
-                    (sync ? ", synchronous" : "") + (stop ? ", stopped" : "") + (abandon ? ", released mid-run" : "");
+                    (sync ? ", synchronous" : "") + (stop ? ", stopped" : "") + (abandon ? ", released mid-run" : "") +
+                    (deadSink ? ", a sink of an ended apartment" : "");
     }
     runStart = ::GetTickCount64();
     ++tally[Runs];
