@@ -1,6 +1,22 @@
 #include "events/ConnectionPoint.h"
 
+#include "vembro/com/Dispatch.h"
+
 namespace vembro {
+
+// The platform's automation marshaller loads the type library for each proxy
+// or stub of a client sink and frees it with the last one. Under Wine a
+// library freed on one thread while another thread loads it is handed out
+// while it is being destroyed, which crashed the marshaller now and then,
+// and every reload cost memory. A cached description of the events
+// interface keeps the library loaded from the first chain translator until
+// the module stops.
+CProxyITolviFileTranslatorEvents::CProxyITolviFileTranslatorEvents(IConnectionPointContainer* owner) noexcept
+    : ConnectionPoint(owner)
+{
+    ITypeInfo* held = nullptr; // borrowed from the cache; no description just means no hold
+    TypeInfoFor<ITolviFileTranslatorEvents, &LIBID_VEMBROLib, 1, 0>().Get_nothrow(LOCALE_NEUTRAL, &held);
+}
 
 void CProxyITolviFileTranslatorEvents::Fire_StateChange(long state) noexcept
 {

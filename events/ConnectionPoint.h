@@ -14,7 +14,7 @@ namespace vembro {
 
 class CProxyITolviFileTranslatorEvents : public ConnectionPoint<ITolviFileTranslatorEvents> {
 public:
-    using ConnectionPoint::ConnectionPoint;
+    explicit CProxyITolviFileTranslatorEvents(IConnectionPointContainer* owner) noexcept;
 
     void Fire_StateChange(long state) noexcept;
     void Fire_ProgressChange(long progress, long maxProgress) noexcept;

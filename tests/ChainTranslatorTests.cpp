@@ -14,6 +14,7 @@
 #include "translator/ChainFileTranslator.h"
 #include "translator/ChunkStream.h"
 #include "events/ItemSinks.h"
+#include "vembro/com/Dispatch.h"
 #include "vembro/kit/Data.h"
 #include "support/Fakes.h"
 #include "support/Recorder.h"
@@ -390,6 +391,20 @@ TEST_F(ChainTranslatorObject, ReportsOfTheOtherKindOfStepOrOfNoStepAreDropped)
     EXPECT_EQ(S_OK, current->StateChange(FTSTATE_ERROR));
     EXPECT_EQ("state 2, progress 125/300, state 5", Events());
     EXPECT_EQ(1u, m_inst->Journal("C2D.ConvertFile").size());
+}
+
+// The platform's marshaller loads the type library for every proxy or stub
+// of a client sink; freed by one thread while another loads it, it crashed.
+TEST_F(ChainTranslatorObject, KeepsItsTypeLibraryLoaded)
+{
+    Install();
+    vembro::TypeInfoHolder::ReleaseAll();
+    ComPtr<ITypeLib> lib;
+    ASSERT_EQ(S_OK, ::LoadRegTypeLib(LIBID_VEMBROLib, 1, 0, MAKELCID(0x409, SORT_DEFAULT), &lib));
+    auto refs = [&] { return lib->AddRef(), lib->Release(); };
+    const ULONG alone = refs();
+    Make(Steps());
+    EXPECT_EQ(alone + 1, refs());
 }
 
 using ChainTranslatorEnds = ChainRunTest;

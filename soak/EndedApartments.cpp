@@ -1,0 +1,51 @@
+// Under Wine 8 a single-threaded apartment that has handed out an object keeps
+// its endpoint after it ends; past about 60 of them, marshalling hangs. Here
+// short-lived apartments each hand out one object, unmarshalled and called.
+#include <windows.h>
+#include <objbase.h>
+#include <cstdio>
+
+struct Object final : IUnknown {
+    LONG refs = 1;
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
+    {
+        *out = iid == IID_IUnknown ? this : nullptr;
+        return *out ? (AddRef(), S_OK) : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ::InterlockedIncrement(&refs); }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        const LONG n = ::InterlockedDecrement(&refs);
+        return n == 0 ? (delete this, 0) : n;
+    }
+};
+
+static IStream* g_stream = nullptr;
+
+static DWORD WINAPI Apartment(void*)
+{
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ::CoMarshalInterThreadInterfaceInStream(IID_IUnknown, new Object, &g_stream); // the stream's reference only
+    ::CoUninitialize();
+    return 0;
+}
+
+int main()
+{
+    ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    for (int i = 1; i <= 200; ++i) {
+        HANDLE thread = ::CreateThread(nullptr, 0, Apartment, nullptr, 0, nullptr);
+        if (::WaitForSingleObject(thread, 10000) == WAIT_TIMEOUT)
+            return std::printf("apartment %d: marshalling hangs\n", i), 1;
+        ::CloseHandle(thread);
+        IUnknown *unk = nullptr, *other = nullptr;
+        const HRESULT got = ::CoGetInterfaceAndReleaseStream(g_stream, IID_IUnknown, reinterpret_cast<void**>(&unk));
+        const HRESULT called = unk ? unk->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&other)) : E_POINTER;
+        if (i == 1)
+            std::printf("object of an ended apartment: unmarshalled 0x%08lX, called 0x%08lX\n",
+                        static_cast<unsigned long>(got), static_cast<unsigned long>(called));
+        if (unk)
+            unk->Release();
+    }
+    return std::printf("200 ended apartments: no hang\n"), 0;
+}
