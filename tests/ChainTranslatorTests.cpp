@@ -125,6 +125,14 @@ protected:
         m_rec.Clear();
         kittest::Advise(T(), IID_ITolviFileTranslatorEvents, kittest::MakeTranslatorSink(m_rec).Get());
     }
+    // The three steps installed and made, the one at `step` as a table row makes it.
+    void MakeMisbehaving(int step, Misbehave misbehave)
+    {
+        Behaviour b[3];
+        misbehave(b[step]);
+        Install(b[0], b[1], b[2]);
+        Make(Steps());
+    }
     ITolviFileTranslator* T() const { return m_translator.Get(); }
     // A run from in.a (or "doc\n" at 2 in m_source) to out.d (or m_target).
     HRESULT Run(Mode mode)
@@ -234,10 +242,7 @@ TEST_F(ChainTranslatorRun, EveryEndOfARunIsReportedOnceAndCleansUp)
 {
     for (const EndRow& row : kEnds) {
         SCOPED_TRACE(row.what);
-        Behaviour b[3];
-        row.misbehave(b[row.step]);
-        Install(b[0], b[1], b[2]);
-        Make(Steps());
+        MakeMisbehaving(row.step, row.misbehave);
         LONG errorAtStart = 0x5EED, errorAtEnd = 0x5EED;
         Lines tempAtEnd{"no final event"};
         m_rec.OnEvent([&](const std::string& e) {
@@ -521,10 +526,7 @@ TEST_F(ChainTranslatorEnds, ReleasingTheTranslatorWhileARunIsInFlightLeavesNothi
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.calls);
-        Behaviour b[3];
-        row.misbehave(b[row.step]);
-        Install(b[0], b[1], b[2]);
-        Make(Steps());
+        MakeMisbehaving(row.step, row.misbehave);
         ASSERT_EQ(S_OK, Run(Mode::AsyncFile));
         const std::string heard = Events();
         m_inst->ClearJournal();
