@@ -560,6 +560,38 @@ TEST_F(ChainTranslatorEnds, EventInFlightKeepsTheTranslatorAliveAfterTheClientLe
     EXPECT_EQ(0, vembro::ModuleLockCount());
 }
 
+// The chain lets go of the Direction between a run's end and the firing of its final state. A run started
+// there, as any thread may start one, is a run of its own: the old end touches neither its state nor its Error.
+TEST_F(ChainTranslatorEnds, ARunStartedAsTheLastOneEndsKeepsItsOwnStateAndError)
+{
+    Behaviour gated = Reports({}, true), fails;
+    gated.gate = fakes::Gate::Work;
+    FailsWith(fails);
+    Install(gated, Reports({}, true), fails); // the translator's start call, which holds the Direction too, is over
+    Make(Steps());
+    m_direction = kittest::MakeTranslatorSink(m_deaf, true);
+    m_deaf.Clear(); // what handing it back out of the maker let go
+    HRESULT second = E_FAIL;
+    m_deaf.OnEvent([&](const std::string& e) {
+        if (e == "let go" && second == E_FAIL)
+            ::ResetEvent(m_gate.get()), second = Run(Mode::AsyncFile);
+    });
+    ::SetEvent(m_gate.get());
+    ASSERT_EQ(S_OK, Run(Mode::AsyncFile));
+    ASSERT_TRUE(m_rec.WaitFinal());
+    EXPECT_EQ(S_OK, second);
+    EXPECT_EQ("state 2, state 2, state 6", Events()); // the old end is heard after the new start
+    EXPECT_EQ(FTSTATE_TRANSLATE, State());
+    EXPECT_EQ(E_FAIL, Error()); // the last run's, until this one ends
+    ::SetEvent(m_gate.get());
+    WaitIdle();
+    m_deaf.OnEvent(nullptr);
+    EXPECT_EQ("state 2, state 2, state 6, state 6", Events());
+    EXPECT_EQ(FTSTATE_ERROR, State());
+    EXPECT_EQ("let go, let go", Joined(m_deaf.Lines())); // and held by nothing else
+    EXPECT_EQ(Lines{}, TempFiles());
+}
+
 using TempFilesTest = ChainRunTest;
 
 // The base folder is the plain-string setting, or else one under the

@@ -82,6 +82,8 @@ public:
     STDMETHODIMP_(ULONG) Release() noexcept override
     {
         const LONG n = ::InterlockedDecrement(&m_ref);
+        if (n == m_nLetGoAt)
+            m_recorder.Add("let go");
         return n == 0 ? (delete this, 0u) : static_cast<ULONG>(n);
     }
     STDMETHODIMP GetTypeInfoCount(UINT*) noexcept override { return E_NOTIMPL; }
@@ -102,6 +104,8 @@ public:
         return m_recorder.Add("progress " + std::to_string(p) + "/" + std::to_string(max)), S_OK;
     }
     STDMETHODIMP StateChange(LONG state) noexcept override { return m_recorder.Add("state " + std::to_string(state)), S_OK; }
+
+    LONG m_nLetGoAt = -1; // the count its maker alone holds, if noted
 
 protected:
     Recorder& m_recorder;
@@ -136,7 +140,13 @@ template <class Sink> ComPtr<Sink> MakeSink(Recorder& recorder)
 
 ComPtr<ITolviFileConverterEvents> MakeConverterSink(Recorder& r) { return MakeSink<CRecordingSink<ITolviFileConverterEvents>>(r); }
 
-ComPtr<ITolviFileTranslatorEvents> MakeTranslatorSink(Recorder& recorder) { return MakeSink<CTranslatorSink>(recorder); }
+ComPtr<ITolviFileTranslatorEvents> MakeTranslatorSink(Recorder& recorder, bool noteLetGo)
+{
+    ComPtr<ITolviFileTranslatorEvents> sink = MakeSink<CTranslatorSink>(recorder);
+    if (noteLetGo)
+        static_cast<CTranslatorSink*>(sink.Get())->m_nLetGoAt = static_cast<LONG>(RefCount(sink.Get()));
+    return sink;
+}
 
 DWORD Advise(IUnknown* component, const IID& iid, IUnknown* sink)
 {

@@ -31,9 +31,10 @@ private:
     vembro::unique_handle m_changed{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
 };
 
-// A sink object for either kind of component; holds no module lock.
+// A sink object for either kind of component; holds no module lock. `noteLetGo`: records "let go" each time
+// its count falls back to what its maker holds: whoever it was lent to let go.
 Microsoft::WRL::ComPtr<ITolviFileConverterEvents> MakeConverterSink(Recorder& recorder);
-Microsoft::WRL::ComPtr<ITolviFileTranslatorEvents> MakeTranslatorSink(Recorder& recorder);
+Microsoft::WRL::ComPtr<ITolviFileTranslatorEvents> MakeTranslatorSink(Recorder& recorder, bool noteLetGo = false);
 
 DWORD Advise(IUnknown* component, const IID& iid, IUnknown* sink);
 
