@@ -412,6 +412,30 @@ TEST_F(ChainTranslatorObject, KeepsItsTypeLibraryLoaded)
     EXPECT_EQ(alone + 1, refs());
 }
 
+// Every failure leaves its out-pointer defined: a translator without a chain, text runs, a memory stream's unknown flag.
+TEST_F(ChainTranslatorObject, FailuresClearTheirOutPointers)
+{
+    using Object = vembro::CComObject<vembro::CTolviChainFileTranslator>;
+    Object* object = nullptr;
+    ASSERT_EQ(S_OK, Object::CreateInstance(&object));
+    m_translator = static_cast<ITolviFileTranslator*>(object);
+    for (auto get : {&ITolviFileTranslator::get_State, &ITolviFileTranslator::get_Error}) {
+        LONG value = 0x5EED;
+        EXPECT_EQ(E_UNEXPECTED, (T()->*get)(&value));
+        EXPECT_EQ(0, value);
+    }
+    auto text = Bstr("poison");
+    BSTR result = text.get();
+    EXPECT_EQ(E_NOTIMPL, T()->TranslateText(m_direction.Get(), text.get(), &result));
+    EXPECT_EQ(nullptr, result);
+    ComPtr<IStream> stream;
+    ASSERT_EQ(S_OK, vembro::CChunkStream::Create_nothrow(&stream));
+    STATSTG stat;
+    std::memset(&stat, 0x5E, sizeof stat);
+    EXPECT_EQ(STG_E_INVALIDFLAG, stream->Stat(&stat, 7));
+    EXPECT_EQ(nullptr, stat.pwcsName); // nothing for the caller to free
+}
+
 using ChainTranslatorEnds = ChainRunTest;
 
 // The steps before `step` finish on worker threads, where the step change
@@ -450,15 +474,17 @@ TEST_F(ChainTranslatorEnds, StopFromAnotherThreadAtAStepChangeStartsNoFurtherSte
 // Stop inside a client event ends the run without a deadlock or a later step; a second run is refused meanwhile.
 TEST_F(ChainTranslatorEnds, StopFromInsideAClientEventEndsTheRun)
 {
-    const struct { Mode mode; const char* trigger; bool worker; HRESULT result; const char* events; } rows[] = {
-        {Mode::AsyncFile, "state 2", false, S_OK, "state 2, state 4"},
-        {Mode::SyncFile_nothrow, "state 2", false, E_ABORT, "state 2, state 4"},
-        {Mode::AsyncFile, "progress 150/300", false, S_OK, "state 2, progress 150/300, state 4"},
-        {Mode::AsyncStream, "progress 150/300", true, S_OK, "state 2, progress 150/300, state 4"},
-        {Mode::SyncFile_nothrow, "progress 150/300", false, E_ABORT, "state 2, progress 150/300, state 4"}};
+    // A synchronous run whose component stops itself is still in progress until the call returns.
+    const struct { Mode mode; const char* trigger; bool worker; HRESULT result; const char* events; Finish finish; } rows[] = {
+        {Mode::AsyncFile, "state 2", false, S_OK, "state 2, state 4", Finish::Complete},
+        {Mode::SyncFile_nothrow, "state 2", false, E_ABORT, "state 2, state 4", Finish::Complete},
+        {Mode::AsyncFile, "progress 150/300", false, S_OK, "state 2, progress 150/300, state 4", Finish::Complete},
+        {Mode::AsyncStream, "progress 150/300", true, S_OK, "state 2, progress 150/300, state 4", Finish::Complete},
+        {Mode::SyncFile_nothrow, "progress 150/300", false, E_ABORT, "state 2, progress 150/300, state 4", Finish::Complete},
+        {Mode::SyncFile_nothrow, "state 4", false, E_ABORT, "state 2, progress 150/300, state 4", Finish::Stopped}};
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << row.trigger << ", mode " << static_cast<int>(row.mode));
-        Install({}, Reports({{1, 2}}, row.worker));
+        Install({}, Reports({{1, 2}}, row.worker, false, row.finish));
         Make(Steps());
         HRESULT stopped = E_FAIL, second = S_OK;
         m_rec.OnEvent([&](const std::string& e) {

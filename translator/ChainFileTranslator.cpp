@@ -261,7 +261,10 @@ bool CTolviChainFileTranslator::EndRun(ULONG runId, HRESULT hr, LONG first, LONG
             return false;
         if (m_nCurItem >= 0 && m_bSyncRun && !fromLoop) {
             // The synchronous loop owns its end: a failure is left for it to
-            // raise, anything else marks the run as ended by this report.
+            // raise, anything else marks the run as ended by this report,
+            // which is told once, however often the component repeats it.
+            if (m_bSyncEnded)
+                return false;
             if (SUCCEEDED(hr))
                 m_bSyncEnded = true;
             else
