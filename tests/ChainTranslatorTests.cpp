@@ -458,10 +458,12 @@ TEST_F(ChainTranslatorEnds, StopFromAnotherThreadAtAStepChangeStartsNoFurtherSte
                 ::CoUninitialize();
             });
             EXPECT_TRUE(WaitForCall(std::string(kNames[step]) + ".Create"));
+            EXPECT_EQ(S_OK, T()->put_Property(Var::Str("Mode"), Var::I4(1))); // neither waits for the step
             EXPECT_EQ(S_OK, T()->Stop(Var::Missing()));
             ::SetEvent(m_gate.get());
             client.join();
             WaitIdle();
+            EXPECT_EQ(Lines{}, m_inst->Journal("Gate(timeout)"));
             EXPECT_EQ(S_OK, started);
             EXPECT_EQ("state 2, state 4", Events());
             EXPECT_EQ(static_cast<size_t>(step), m_inst->Journal(mode == Mode::AsyncFile ? "File(" : "Stream(").size());
