@@ -133,6 +133,13 @@ protected:
         Install(b[0], b[1], b[2]);
         Make(Steps());
     }
+    vembro::CComObject<vembro::CTolviChainFileTranslator>* MakeWithoutChain()
+    {
+        vembro::CComObject<vembro::CTolviChainFileTranslator>* object = nullptr;
+        vembro::ThrowIfFailed(vembro::CComObject<vembro::CTolviChainFileTranslator>::CreateInstance(&object));
+        m_translator = static_cast<ITolviFileTranslator*>(object);
+        return object;
+    }
     ITolviFileTranslator* T() const { return m_translator.Get(); }
     // A run from in.a (or "doc\n" at 2 in m_source) to out.d (or m_target).
     HRESULT Run(Mode mode)
@@ -367,10 +374,7 @@ using ChainTranslatorObject = ChainRunTest;
 TEST_F(ChainTranslatorObject, ReportsOfTheOtherKindOfStepOrOfNoStepAreDropped)
 {
     Install({}, Reports({}, false, false, Finish::Nothing));
-    using Object = vembro::CComObject<vembro::CTolviChainFileTranslator>;
-    Object* object = nullptr;
-    ASSERT_EQ(S_OK, Object::CreateInstance(&object));
-    m_translator = static_cast<ITolviFileTranslator*>(object);
+    auto* object = MakeWithoutChain();
     ASSERT_EQ(S_OK, object->SetChainOf(Steps()));
     kittest::Advise(T(), IID_ITolviFileTranslatorEvents, kittest::MakeTranslatorSink(m_rec).Get());
     ASSERT_EQ(S_OK, Run(Mode::AsyncFile)); // the translator of step 2 waits
@@ -415,10 +419,7 @@ TEST_F(ChainTranslatorObject, KeepsItsTypeLibraryLoaded)
 // Every failure leaves its out-pointer defined: a translator without a chain, text runs, a memory stream's unknown flag.
 TEST_F(ChainTranslatorObject, FailuresClearTheirOutPointers)
 {
-    using Object = vembro::CComObject<vembro::CTolviChainFileTranslator>;
-    Object* object = nullptr;
-    ASSERT_EQ(S_OK, Object::CreateInstance(&object));
-    m_translator = static_cast<ITolviFileTranslator*>(object);
+    MakeWithoutChain();
     for (auto get : {&ITolviFileTranslator::get_State, &ITolviFileTranslator::get_Error}) {
         LONG value = 0x5EED;
         EXPECT_EQ(E_UNEXPECTED, (T()->*get)(&value));
