@@ -37,6 +37,8 @@ public:
     STDMETHODIMP TranslateText(IDispatch* Direction, BSTR Text, BSTR* Result) noexcept override
 
     try {
+        if (!ClearOut(Result)) // before the run is made, which may fail
+            return E_POINTER;
         return m_core.Memory_nothrow(Text, Result, Work(Direction), &Derived::TextToSource, &Derived::TargetToText);
     }
     VEMBRO_CATCH_RETURN()
@@ -67,9 +69,11 @@ public:
     VEMBRO_CATCH_RETURN()
     STDMETHODIMP SyncTranslateStream(IDispatch* Direction, IUnknown* Source, IUnknown* Target,
                                      VARIANT) noexcept override
-    {
+
+    try {
         return m_core.SyncStream_nothrow(Source, Target, Work(Direction));
     }
+    VEMBRO_CATCH_RETURN()
 
 private:
     ConvertFn Work(IDispatch* direction)
