@@ -3,7 +3,7 @@
 // the system makes to a component. Every run must end exactly once as its
 // client sees it, within a bound (a watchdog names the stuck run), with no
 // temporary file left and the module able to unload; it prints the growth of
-// handles and private bytes per 1,000 runs.
+// handles, private bytes and heap in use per 1,000 runs.
 //
 //     soak.exe short | full | hostile [--dead-sinks]
 //
@@ -467,10 +467,27 @@ fakes::Format FormatOf(size_t family, int n)
 struct Usage {
     DWORD handles = 0;
     double privateMiB = 0;
+    double heapKiB = 0, tablesKiB = 0; // in use in the process's heaps: the stub tables below, and the rest
 };
 
+constexpr size_t kStubTable = 8 + 256 * sizeof(void*);
+
+// Wine 8's rpcrt4 gives its stubs of interfaces derived from IDispatch, as the
+// events interfaces are, a shared table: two counts, then a 256-entry vtable
+// that starts with three functions of its own. A stub's release lowers the
+// wrong count, so the next stub gets a new table and the old one is never
+// freed (stub_tables.exe shows it). Counted apart: the rest is everything else.
+bool IsStubTable(const PROCESS_HEAP_ENTRY& e, const MODULEINFO& rpc)
+{
+    auto vtbl = reinterpret_cast<char* const*>(static_cast<const char*>(e.lpData) + 8);
+    auto base = static_cast<char*>(rpc.lpBaseOfDll);
+    return e.cbData == kStubTable &&
+           std::all_of(vtbl, vtbl + 3, [&](char* p) { return p >= base && p < base + rpc.SizeOfImage; });
+}
+
 // Handles counted by probing, since the platform's own count is not
-// available everywhere; private bytes from the process's memory counters.
+// available everywhere; private bytes from the process's memory counters; the
+// heap in use from a walk of every heap of the process.
 Usage Measure()
 {
     Usage u;
@@ -480,6 +497,18 @@ Usage Measure()
     PROCESS_MEMORY_COUNTERS pmc{};
     if (::GetProcessMemoryInfo(::GetCurrentProcess(), &pmc, sizeof pmc))
         u.privateMiB = pmc.PagefileUsage / 1048576.0;
+    MODULEINFO rpc{};
+    ::GetModuleInformation(::GetCurrentProcess(), ::GetModuleHandleW(L"rpcrt4.dll"), &rpc, sizeof rpc);
+    HANDLE heaps[64];
+    const DWORD count = std::min<DWORD>(::GetProcessHeaps(64, heaps), 64);
+    for (DWORD i = 0; i < count; ++i) {
+        ::HeapLock(heaps[i]);
+        for (PROCESS_HEAP_ENTRY e{}; ::HeapWalk(heaps[i], &e);) {
+            if (e.wFlags & PROCESS_HEAP_ENTRY_BUSY)
+                (IsStubTable(e, rpc) ? u.tablesKiB : u.heapKiB) += e.cbData / 1024.0;
+        }
+        ::HeapUnlock(heaps[i]);
+    }
     return u;
 }
 
@@ -536,6 +565,7 @@ int RunSoak(int clients, int runsPerClient, bool deadSinks)
                         // since a worker may be calling into it.
                         for (int n = 0; n < 3000 && !inst.WaitIdle(0); ++n)
                             Wait(barrier.get(), sta, 10);
+                        inst.ClearJournal(); // what the components did so far: not kept
                         atWarmUp = Measure();
                         ::SetEvent(barrier.get());
                     }
@@ -591,6 +621,7 @@ int RunSoak(int clients, int runsPerClient, bool deadSinks)
     // the components' workers are done: a call into an apartment that has
     // gone while the call was on its way would never return.
     const bool idle = inst.WaitIdle(30000);
+    inst.ClearJournal();
     const Usage atEnd = Measure(); // as at warm-up: every client idle, its manager held
     ::SetEvent(leave.get());
     threads.clear();
@@ -612,10 +643,15 @@ int RunSoak(int clients, int runsPerClient, bool deadSinks)
                 tally[Dead].load(), Sink::alive.load());
     std::printf("  temporary files left: %ld\n  fake workers idle: %s, fake objects alive: %ld\n"
                 "  DllCanUnloadNow: 0x%08lX\n  handles: %lu after warm-up, %lu at the end: %+.2f per 1,000 runs\n"
-                "  private bytes: %.1f MiB after warm-up, %.1f MiB at the end: %+.1f KiB per 1,000 runs\n",
+                "  private bytes: %.1f MiB after warm-up, %.1f MiB at the end: %+.1f KiB per 1,000 runs\n"
+                "  heap in use: %.1f KiB after warm-up, %.1f KiB at the end: %+.1f KiB per 1,000 runs; besides,\n"
+                "  rpcrt4's stub tables: %.0f after warm-up, %.0f at the end: %+.1f KiB per 1,000 runs\n",
                 tempLeft, idle ? "yes" : "NO", inst.LiveObjects(), static_cast<unsigned long>(unload),
                 atWarmUp.handles, atEnd.handles, (static_cast<double>(atEnd.handles) - atWarmUp.handles) * per1000,
-                atWarmUp.privateMiB, atEnd.privateMiB, (atEnd.privateMiB - atWarmUp.privateMiB) * 1024 * per1000);
+                atWarmUp.privateMiB, atEnd.privateMiB, (atEnd.privateMiB - atWarmUp.privateMiB) * 1024 * per1000,
+                atWarmUp.heapKiB, atEnd.heapKiB, (atEnd.heapKiB - atWarmUp.heapKiB) * per1000,
+                atWarmUp.tablesKiB * 1024 / kStubTable, atEnd.tablesKiB * 1024 / kStubTable,
+                (atEnd.tablesKiB - atWarmUp.tablesKiB) * per1000);
     const bool ok = tally[EndedTwice] == 0 && tally[NotEnded] == 0 && tally[StartRefused] == 0 &&
                     Sink::alive == 0 && tempLeft <= 0 && idle && inst.LiveObjects() == 0 && unload == S_OK;
     std::printf("soak: %s\n", ok ? "clean" : "FAILED");
