@@ -6,6 +6,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ModuleDll.h"
@@ -71,6 +72,31 @@ public:
     DWORD m_strong = 0, m_cookie = 0;
     HRESULT m_hr = S_OK, m_hrUnadvise = E_FAIL;
     IConnectionPoint* m_cp = nullptr; // unadvise m_cookie from inside the event
+};
+
+// Reaching a sink calls into it, or into its apartment, whose thread may be unadvising at that moment: no lock may be
+// held meanwhile. Asked for an interface, this sink has another thread unadvise m_cookie, and waits for it.
+struct Probe final : Sink {
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override
+    {
+        if (IConnectionPoint* target = std::exchange(m_target, nullptr)) { // once
+            m_other = std::thread([this, target] {
+                ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+                m_hrUnadvise = target->Unadvise(m_cookie);
+                ::SetEvent(m_done.get());
+                ::CoUninitialize();
+            });
+            m_gotThrough = ::WaitForSingleObject(m_done.get(), 2000) == WAIT_OBJECT_0;
+        }
+        return QueryInterfaceFromTable(this, QITable(), riid, ppv);
+    }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override { return 2; } // on the stack
+    STDMETHODIMP_(ULONG) Release() noexcept override { return 1; }
+
+    IConnectionPoint* m_target = nullptr;
+    bool m_gotThrough = false;
+    std::thread m_other;
+    unique_handle m_done{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
 
 struct NewSink : ComPtr<CComObject<Sink>> {
@@ -229,6 +255,23 @@ TEST_F(ConnectionPointTest, EveryLiveSinkHearsEveryEventInOrderWhateverTheOthers
         EXPECT_EQ(S_OK, m_cp->Unadvise(cookie)) << cookie; // a dropped sink's slot is free, and in range
     for (IUnknown* sink : {throwing.Unk(), gone.Unk(), leaving.Unk()}) // nothing stayed referenced
         EXPECT_EQ(1u, RefCount(sink));
+}
+
+TEST_F(ConnectionPointTest, NoLockIsHeldWhileASinkIsReached)
+{
+    NewSink victim;
+    Probe probe;
+    probe.m_cookie = Advise(victim);
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, m_cp->Advise(static_cast<ITolviFileTranslatorEvents*>(&probe), &cookie));
+    probe.m_target = m_cp;
+    m_cp->Fire_StateChange(2);
+    if (probe.m_other.joinable())
+        probe.m_other.join();
+    EXPECT_TRUE(probe.m_gotThrough);
+    EXPECT_EQ(S_OK, probe.m_hrUnadvise);
+    EXPECT_EQ(S_OK, m_cp->Unadvise(cookie));
+    EXPECT_EQ(1u, RefCount(victim.Unk()));
 }
 
 } // namespace
