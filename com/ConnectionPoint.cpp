@@ -16,6 +16,25 @@ constexpr bool IsMarshalled(SinkHolding holding) { return holding == SinkHolding
 } // namespace
 
 template <SinkHolding Holding>
+BasicConnectionPoint<Holding>::~BasicConnectionPoint()
+{
+    for (DWORD anchor : m_anchors.TakeAll())
+        CSinkAnchors::Revoke(anchor);
+}
+
+// The mutex is what a single-threaded apartment can wait for while serving
+// calls; the critical section under it guards the slots should the mutex be
+// missing or its wait fail.
+template <SinkHolding Holding>
+auto BasicConnectionPoint<Holding>::Lock() noexcept -> Locked
+{
+    HANDLE mutex = m_turn.get();
+    DWORD index = 0;
+    const bool mine = mutex && SUCCEEDED(::CoWaitForMultipleHandles(0, INFINITE, 1, &mutex, &index));
+    return Locked{{mine ? mutex : nullptr, &::ReleaseMutex}, m_vec.m_cs.Lock()};
+}
+
+template <SinkHolding Holding>
 STDMETHODIMP BasicConnectionPoint<Holding>::QueryInterface(REFIID riid, void** ppv) noexcept
 {
     if (!ppv)
@@ -61,21 +80,29 @@ try {
     ThrowIfFailed(hr);
 
     Slot* slot = nullptr;
+    DWORD anchor = 0;
     if constexpr (IsMarshalled(Holding)) {
-        hr = MarshalSink_nothrow(m_iid, events.Get(), &slot);
+        hr = ::CoMarshalInterThreadInterfaceInStream(m_iid, events.Get(), &slot);
         if (hr == E_NOINTERFACE)
             return CONNECT_E_CANNOTCONNECT;
         ThrowIfFailed(hr);
+        anchor = CSinkAnchors::Register_nothrow(events.Get());
         events.Reset(); // from here on the stream holds the connection
     } else {
         slot = events.Detach();
     }
 
     DWORD cookie = 0;
+    DWORD stale = 0; // never left behind by a connection, but never overwritten either
     {
-        auto lock = m_vec.m_cs.Lock();
+        auto lock = Lock();
         cookie = m_vec.Add(slot);
+        stale = m_anchors.Take(cookie);
+        if (cookie != 0 && anchor != 0 && m_anchors.Set(cookie, anchor))
+            anchor = 0; // recorded; revoked when the connection ends
     }
+    CSinkAnchors::Revoke(stale);
+    CSinkAnchors::Revoke(anchor);
     if (cookie == 0) {
         SinkSlots<Slot>::ReleaseSlot(slot);
         return CONNECT_E_ADVISELIMIT;
@@ -90,76 +117,61 @@ STDMETHODIMP BasicConnectionPoint<Holding>::Unadvise(DWORD dwCookie) noexcept
 {
     Slot* slot = nullptr;
     BOOL inRange = FALSE;
+    DWORD anchor = 0;
     {
-        auto lock = m_vec.m_cs.Lock();
+        auto lock = Lock();
         inRange = m_vec.Remove(dwCookie, &slot);
+        anchor = m_anchors.Take(dwCookie);
     }
     if (!inRange || (!IsMarshalled(Holding) && !slot))
         return CONNECT_E_NOCONNECTION;
     // Releasing may call into the sink's apartment: never under the lock.
+    // The anchor goes first, so that the slot's stream makes the last
+    // release of the sink's stub, in the sink's own apartment.
+    CSinkAnchors::Revoke(anchor);
     if (slot)
         SinkSlots<Slot>::ReleaseSlot(slot);
     return S_OK;
 }
 
-// The platform's proxies do not survive two threads of one apartment
-// unmarshalling the same object at once (under Wine a thread then calls
-// through a freed proxy). The thread whose turn it is may be calling into a
-// single-threaded apartment that waits here, so that one keeps serving calls.
-template <SinkHolding Holding>
-auto BasicConnectionPoint<Holding>::TakeTurn() noexcept -> Turn
-{
-    HANDLE mutex = m_turn.get();
-    DWORD index = 0;
-    const bool mine = mutex && SUCCEEDED(::CoWaitForMultipleHandles(0, INFINITE, 1, &mutex, &index));
-    return Turn(mine ? mutex : nullptr, &::ReleaseMutex);
-}
-
 template <SinkHolding Holding>
 HRESULT BasicConnectionPoint<Holding>::Live_nothrow(std::vector<ConnectionEntry>& entries) noexcept
 try {
-    // The slot as found (held, so that its address cannot come back as
-    // another connection's), and the copy that reaches its sink.
-    struct Found {
-        ComPtr<Slot> slot, copy;
-        DWORD cookie;
-    };
-    std::vector<Found> found;
+    std::vector<DWORD> dropped; // anchors of sinks that are gone
     {
-        auto lock = m_vec.m_cs.Lock();
-        found.reserve(static_cast<size_t>(m_vec.GetSize()));
+        auto lock = Lock();
+        entries.reserve(static_cast<size_t>(m_vec.GetSize()));
+        dropped.reserve(static_cast<size_t>(m_vec.GetSize()));
         DWORD cookie = 0;
-        for (Slot* slot : m_vec) {
+        for (Slot*& slot : m_vec) {
             ++cookie;
-            ComPtr<Slot> copy;
+            if (!slot)
+                continue;
             if constexpr (IsMarshalled(Holding)) {
-                if (slot && FAILED(slot->Clone(&copy)))
-                    continue; // no memory: this sink misses this event only
+                // The stream is consumed by the unmarshal; a sink that cannot
+                // be unmarshalled any more leaves its slot empty for good.
+                ComPtr<IUnknown> sink;
+                HRESULT hr = ::CoGetInterfaceAndReleaseStream(std::exchange(slot, nullptr), m_iid,
+                                                              reinterpret_cast<void**>(sink.GetAddressOf()));
+                if (FAILED(hr) || !sink) {
+                    dropped.push_back(m_anchors.Take(cookie));
+                    continue;
+                }
+                // A failed re-marshal still lets this enumeration reach the
+                // sink; only the following ones lose it, and its anchor.
+                IStream* fresh = nullptr;
+                if (SUCCEEDED(::CoMarshalInterThreadInterfaceInStream(m_iid, sink.Get(), &fresh)))
+                    slot = fresh;
+                else
+                    dropped.push_back(m_anchors.Take(cookie));
+                entries.push_back(ConnectionEntry{std::move(sink), cookie});
+            } else {
+                entries.push_back(ConnectionEntry{ComPtr<IUnknown>(slot), cookie});
             }
-            if (slot)
-                found.push_back(Found{slot, std::move(copy), cookie});
         }
     }
-    entries.reserve(found.size());
-    const Turn turn = IsMarshalled(Holding) && !found.empty() ? TakeTurn() : Turn(nullptr, &::ReleaseMutex);
-    for (Found& f : found) {
-        if constexpr (!IsMarshalled(Holding)) {
-            entries.push_back(ConnectionEntry{std::move(f.slot), f.cookie});
-        } else if (ComPtr<IUnknown> sink; SUCCEEDED(UnmarshalSink_nothrow(f.copy.Get(), m_iid, &sink))) {
-            entries.push_back(ConnectionEntry{std::move(sink), f.cookie});
-        } else {
-            // It cannot be reached any more (its apartment has gone): its
-            // slot is freed, unless it was unadvised meanwhile.
-            Slot* gone = nullptr;
-            {
-                auto lock = m_vec.m_cs.Lock();
-                if (f.cookie <= static_cast<DWORD>(m_vec.GetSize()) && m_vec.begin()[f.cookie - 1] == f.slot.Get())
-                    m_vec.Remove(f.cookie, &gone);
-            }
-            if (gone)
-                SinkSlots<Slot>::ReleaseSlot(gone);
-        }
-    }
+    for (DWORD anchor : dropped)
+        CSinkAnchors::Revoke(anchor);
     return S_OK;
 }
 VEMBRO_CATCH_RETURN_OR(E_OUTOFMEMORY)

@@ -35,17 +35,17 @@
 //
 // How sinks are held (the SinkHolding parameter)
 // -----------------------------------------------
-// - Marshalled: every sink is marshalled once, for good, into its slot's
-//   stream (see SinkList.h), and each firing or enumeration unmarshals a
-//   copy of it in the calling thread, so that events reach a sink in its own
-//   apartment from whatever thread fires. Copies are taken under the lock
-//   and unmarshalled outside it: reaching a sink of another apartment waits
-//   for that apartment's thread, which may itself be waiting to advise,
-//   unadvise or fire on this point. Firings unmarshal one at a time, and a
-//   single-threaded apartment keeps serving calls while it waits for its
-//   turn. A sink that can no longer be unmarshalled (its apartment has gone)
-//   is dropped for good at once. Unadvise of a free slot within range
-//   succeeds.
+// - Marshalled: every sink is kept marshalled into a stream, and each firing
+//   or enumeration unmarshals it in the calling thread and marshals it back,
+//   so that events reach a sink in its own apartment from whatever thread
+//   fires. A sink that can no longer be unmarshalled (its apartment has gone)
+//   is dropped for good. Each connection also holds its sink in the global
+//   interface table (see SinkAnchors.h) purely to keep the sink's stub alive
+//   between firings. Unadvise of a free slot within range succeeds.
+//   Taking a sink out and marshalling it back may wait, under the point's
+//   lock, for the sink's apartment, whose thread may itself be waiting for
+//   that lock: a single-threaded apartment keeps serving calls while it
+//   waits for the lock.
 // - Direct: the point holds one reference to each sink and calls it on the
 //   firing thread; for sinks that are free-threaded or live in the
 //   multithreaded apartment, where a firing per progress step must cost no
@@ -76,6 +76,7 @@
 #include <vector>
 
 #include "vembro/com/Enumerators.h"
+#include "vembro/com/SinkAnchors.h"
 #include "vembro/com/SinkList.h"
 
 namespace vembro {
@@ -90,6 +91,9 @@ public:
     }
     BasicConnectionPoint(const BasicConnectionPoint&) = delete;
     BasicConnectionPoint& operator=(const BasicConnectionPoint&) = delete;
+    // Anchors go before the slots, so that the last release of each sink's
+    // stub happens through its slot's stream in the sink's own apartment.
+    ~BasicConnectionPoint();
 
     // IUnknown: identity of its own, reference count of the owner.
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override;
@@ -122,15 +126,19 @@ public:
 
 private:
     using Slot = std::conditional_t<Holding == SinkHolding::Marshalled, IStream, IUnknown>;
-    using Turn = std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)>;
+    struct Locked {
+        std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> turn; // m_turn, when it could be had
+        CriticalSection::Guard guard;
+    };
+    // The point's lock (see "How sinks are held").
+    Locked Lock() noexcept;
     // The live sinks in cookie order, each reachable from the calling thread.
     HRESULT Live_nothrow(std::vector<ConnectionEntry>& entries) noexcept;
-    // Waits for the turn to unmarshal (none if the wait fails).
-    Turn TakeTurn() noexcept;
 
     const IID& m_iid;
     IConnectionPointContainer* const m_pContainer;
     SinkSlots<Slot> m_vec;
+    CSinkAnchors m_anchors; // guarded by m_vec.m_cs, like the slots
     unique_handle m_turn{::CreateMutexW(nullptr, FALSE, nullptr)};
 };
 

@@ -1,8 +1,7 @@
 #pragma once
 // The list of connected sinks of a connection point: one slot per
 // connection, holding either the stream into which the sink was marshalled
-// for good (SinkSlots<IStream>, see MarshalSink_nothrow) or a reference to
-// the sink itself (SinkSlots<IUnknown>).
+// (SinkSlots<IStream>) or a reference to the sink itself (SinkSlots<IUnknown>).
 //
 // A cookie is the 1-based index of its slot. Slots never move and are never
 // compacted, so a cookie stays valid until it is unadvised. Storage: one
@@ -22,36 +21,6 @@
 #include "vembro/com/Resource.h"
 
 namespace vembro {
-
-// Marshals a sink once, table-strong, into a new stream: every apartment can
-// then reach it from a copy of the stream (UnmarshalSink_nothrow) as often
-// as it likes, with nothing to put back, and the marshalled data keeps the
-// sink's stub in place until SinkSlots::ReleaseSlot releases it.
-inline HRESULT MarshalSink_nothrow(REFIID iid, IUnknown* sink, IStream** out) noexcept
-{
-    *out = nullptr;
-    IStream* stream = nullptr;
-    HRESULT hr = ::CreateStreamOnHGlobal(nullptr, TRUE, &stream);
-    if (SUCCEEDED(hr))
-        hr = ::CoMarshalInterface(stream, iid, sink, MSHCTX_INPROC, nullptr, MSHLFLAGS_TABLESTRONG);
-    if (FAILED(hr)) {
-        if (stream)
-            stream->Release();
-        return hr;
-    }
-    *out = stream;
-    return S_OK;
-}
-
-// The sink in the calling apartment, from a copy (IStream::Clone) of its
-// slot's stream. May call into the sink's apartment and wait for it.
-inline HRESULT UnmarshalSink_nothrow(IStream* copy, REFIID iid, IUnknown** out) noexcept
-{
-    *out = nullptr;
-    const LARGE_INTEGER start{};
-    HRESULT hr = copy->Seek(start, STREAM_SEEK_SET, nullptr);
-    return SUCCEEDED(hr) ? ::CoUnmarshalInterface(copy, iid, reinterpret_cast<void**>(out)) : hr;
-}
 
 template <class Slot>
 class SinkSlots {
@@ -132,26 +101,18 @@ public:
     Slot** begin() noexcept { return m_nSize <= 1 ? &m_pInline : m_ppSlots; }
     Slot** end() noexcept { return begin() + m_nSize; }
 
-    // Lets go of a slot taken out of the list. A stream's marshalled data is
-    // released, but the sink is reached once more first: the last release
-    // of its stub then comes through that reference, in the sink's own
-    // apartment, rather than from the calling thread.
+    // Lets go of a slot taken out of the list. A stream is unmarshalled as
+    // IUnknown in the calling thread and what that gives released; the
+    // stream is consumed either way.
     static void ReleaseSlot(Slot* slot) noexcept
     {
         if constexpr (std::is_same_v<Slot, IStream>) {
-            IStream* copy = nullptr;
-            IUnknown* sink = nullptr;
-            if (SUCCEEDED(slot->Clone(&copy))) {
-                UnmarshalSink_nothrow(copy, IID_IUnknown, &sink);
-                copy->Release();
-            }
-            const LARGE_INTEGER start{};
-            if (SUCCEEDED(slot->Seek(start, STREAM_SEEK_SET, nullptr)))
-                ::CoReleaseMarshalData(slot);
-            if (sink)
-                sink->Release();
+            IUnknown* unk = nullptr;
+            if (SUCCEEDED(::CoGetInterfaceAndReleaseStream(slot, IID_IUnknown, reinterpret_cast<void**>(&unk))) && unk)
+                unk->Release();
+        } else {
+            slot->Release();
         }
-        slot->Release();
     }
 
     CriticalSection m_cs;
