@@ -22,6 +22,18 @@ BasicConnectionPoint<Holding>::~BasicConnectionPoint()
         CSinkAnchors::Revoke(anchor);
 }
 
+// The mutex is what a single-threaded apartment can wait for while serving
+// calls; the critical section under it guards the slots should the mutex be
+// missing or its wait fail.
+template <SinkHolding Holding>
+auto BasicConnectionPoint<Holding>::Lock() noexcept -> Locked
+{
+    HANDLE mutex = m_turn.get();
+    DWORD index = 0;
+    const bool mine = mutex && SUCCEEDED(::CoWaitForMultipleHandles(0, INFINITE, 1, &mutex, &index));
+    return Locked{{mine ? mutex : nullptr, &::ReleaseMutex}, m_vec.m_cs.Lock()};
+}
+
 template <SinkHolding Holding>
 STDMETHODIMP BasicConnectionPoint<Holding>::QueryInterface(REFIID riid, void** ppv) noexcept
 {
@@ -83,7 +95,7 @@ try {
     DWORD cookie = 0;
     DWORD stale = 0; // never left behind by a connection, but never overwritten either
     {
-        auto lock = m_vec.m_cs.Lock();
+        auto lock = Lock();
         cookie = m_vec.Add(slot);
         stale = m_anchors.Take(cookie);
         if (cookie != 0 && anchor != 0 && m_anchors.Set(cookie, anchor))
@@ -107,7 +119,7 @@ STDMETHODIMP BasicConnectionPoint<Holding>::Unadvise(DWORD dwCookie) noexcept
     BOOL inRange = FALSE;
     DWORD anchor = 0;
     {
-        auto lock = m_vec.m_cs.Lock();
+        auto lock = Lock();
         inRange = m_vec.Remove(dwCookie, &slot);
         anchor = m_anchors.Take(dwCookie);
     }
@@ -127,7 +139,7 @@ HRESULT BasicConnectionPoint<Holding>::Live_nothrow(std::vector<ConnectionEntry>
 try {
     std::vector<DWORD> dropped; // anchors of sinks that are gone
     {
-        auto lock = m_vec.m_cs.Lock();
+        auto lock = Lock();
         entries.reserve(static_cast<size_t>(m_vec.GetSize()));
         dropped.reserve(static_cast<size_t>(m_vec.GetSize()));
         DWORD cookie = 0;

@@ -1,6 +1,8 @@
 // Under Wine 8 a single-threaded apartment that has handed out an object keeps
-// its endpoint after it ends; past about 60 of them, marshalling hangs. Here
-// short-lived apartments each hand out one object, unmarshalled and called.
+// its endpoint after it ends, and the platform's listener waits on one handle
+// per endpoint and one more, 64 at most: with the 64th endpoint it stops, and
+// marshalling hangs. Here short-lived apartments each hand out one object,
+// unmarshalled and called.
 #include <windows.h>
 #include <objbase.h>
 #include <cstdio>

@@ -5,9 +5,7 @@
 // temporary file left and the module able to unload; it prints the growth of
 // handles, private bytes and heap in use per 1,000 runs.
 //
-//     soak.exe short | full | hostile [--dead-sinks]
-//
-// --dead-sinks: a few sinks of ended apartments (off: under Wine 8 one full run in seven then hangs).
+//     soak.exe short | full | hostile
 #include <ocidl.h>
 #include <psapi.h>
 
@@ -267,7 +265,7 @@ struct Client {
     mutable vembro::CriticalSection cs;
     std::string current;
 
-    void RunOnce(ITolviFTManager* manager, unsigned seed, bool deadSink);
+    void RunOnce(ITolviFTManager* manager, unsigned seed, int deadSinks);
     // The current run when it has been going for longer than boundMs, else empty.
     std::string StuckRun(DWORD boundMs) const
     {
@@ -281,7 +279,7 @@ struct Client {
 
 short FormatId(size_t family, int n) { return static_cast<short>(100 * (family + 1) + n); }
 
-void Client::RunOnce(ITolviFTManager* manager, unsigned seed, bool deadSink)
+void Client::RunOnce(ITolviFTManager* manager, unsigned seed, int deadSinks)
 {
     std::mt19937 rng(seed);
     const size_t family = rng() % families.size();
@@ -302,7 +300,7 @@ void Client::RunOnce(ITolviFTManager* manager, unsigned seed, bool deadSink)
         auto lock = cs.Lock();
         current = std::string(plan.name) + ", " + kShapes[shape] + (onStreams ? ", streams" : ", files") +
                     (sync ? ", synchronous" : "") + (stop ? ", stopped" : "") + (abandon ? ", released mid-run" : "") +
-                    (deadSink ? ", a sink of an ended apartment" : "");
+                    (deadSinks ? ", sinks of ended apartments" : "");
     }
     runStart = ::GetTickCount64();
     ++tally[Runs];
@@ -318,7 +316,7 @@ void Client::RunOnce(ITolviFTManager* manager, unsigned seed, bool deadSink)
     CheckHr("Advise", point->Advise(sink.Get(), &cookie));
     if (unadviseInside)
         sink->UnadviseOnEnd(point.Get(), cookie);
-    if (deadSink) { // advised from an apartment that then ends: its events fail, the run goes on
+    for (int i = 0; i < deadSinks; ++i) { // advised from an apartment that then ends: the chain drops it
         ComPtr<IStream> s;
         CheckHr("marshalling the point", ::CoMarshalInterThreadInterfaceInStream(IID_IConnectionPoint, point.Get(), &s));
         Thread dead(true, [&] {
@@ -512,7 +510,13 @@ Usage Measure()
     return u;
 }
 
-int RunSoak(int clients, int runsPerClient, bool deadSinks)
+// Apartments per client that advise a sink and end. Under Wine 8 each keeps its
+// endpoint for the life of the process, and the platform serves at most 63
+// endpoints (soak/EndedApartments.cpp): 8 x 6 = 48, beside the multithreaded
+// apartment and the 4 single-threaded clients.
+constexpr int kDeadPerClient = 6;
+
+int RunSoak(int clients, int runsPerClient)
 {
     const std::vector<Family> families = Families();
     fakes::Installation inst;
@@ -554,10 +558,11 @@ int RunSoak(int clients, int runsPerClient, bool deadSinks)
             ::WriteFile(file, "soak\n", 5, &written, nullptr);
             ::CloseHandle(file);
             ComPtr<ITolviFTManager> manager = CreateManager();
+            int deadLeft = kDeadPerClient;
             for (int run = 0; run < runsPerClient; ++run) {
-                // A few sinks of ended apartments, within warm-up: under Wine
-                // each ended apartment keeps its endpoint (see the README).
-                const bool dead = deadSinks && run < warmUp && run % (warmUp / 4 + 1) == 1;
+                // Within warm-up: what Wine keeps of an ended apartment stays.
+                const int dead = run > 0 && run < warmUp ? std::min(deadLeft, (kDeadPerClient + warmUp - 2) / (warmUp - 1)) : 0;
+                deadLeft -= dead;
                 c->RunOnce(manager.Get(), static_cast<unsigned>(c->id * 100003 + run), dead);
                 if (run + 1 == warmUp) {
                     if (++warmed == clients) {
@@ -664,7 +669,6 @@ int RunSoak(int clients, int runsPerClient, bool deadSinks)
 int wmain(int argc, wchar_t** argv)
 {
     const std::wstring mode = argc > 1 ? argv[1] : L"short";
-    const bool deadSinks = argc > 2 && std::wstring(argv[2]) == L"--dead-sinks";
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     soak::ComInit com(false);
     // Vembro.DLL's own self-registration, undone at the end.
@@ -672,7 +676,7 @@ int wmain(int argc, wchar_t** argv)
     int result = 2;
     try {
         soak::CheckHr("registering Vembro.DLL", registered);
-        result = mode == L"hostile" ? soak::RunHostile() : soak::RunSoak(8, mode == L"full" ? 1000 : 40, deadSinks);
+        result = mode == L"hostile" ? soak::RunHostile() : soak::RunSoak(8, mode == L"full" ? 1000 : 40);
     } catch (const std::exception& e) {
         std::printf("soak: %s\n", e.what());
     }

@@ -4,8 +4,10 @@
 #include <olectl.h>
 #include <wrl/client.h>
 
+#include <atomic>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ModuleDll.h"
@@ -80,6 +82,32 @@ struct NewSink : ComPtr<CComObject<Sink>> {
         Get()->AddRef();
     }
     IUnknown* Unk() const { return static_cast<ITolviFileTranslatorEvents*>(Get()); }
+};
+
+// A worker firing under the point's lock may wait for a single-threaded apartment whose thread waits for the lock: that
+// thread must keep serving calls. Asked for an interface under the lock, this sink has such a thread unadvise m_cookie.
+struct Probe final : Sink {
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override
+    {
+        if (IConnectionPoint* target = std::exchange(m_cp, nullptr)) { // once, before the event
+            m_sta = std::thread([this, target] {
+                ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+                m_window = ::CreateWindowW(L"STATIC", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+                m_hrUnadvise = target->Unadvise(m_cookie);
+                ::CoUninitialize();
+            });
+            while (!m_window)
+                ::Sleep(1);
+            m_gotThrough = ::SendMessageTimeoutW(m_window, WM_NULL, 0, 0, SMTO_NORMAL, 2000, nullptr) != 0;
+        }
+        return QueryInterfaceFromTable(this, QITable(), riid, ppv);
+    }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override { return 2; } // on the stack
+    STDMETHODIMP_(ULONG) Release() noexcept override { return 1; }
+
+    std::atomic<HWND> m_window{nullptr};
+    bool m_gotThrough = false;
+    std::thread m_sta;
 };
 
 class ConnectionPointTest : public comtest::ComTest {
@@ -229,6 +257,21 @@ TEST_F(ConnectionPointTest, EveryLiveSinkHearsEveryEventInOrderWhateverTheOthers
         EXPECT_EQ(S_OK, m_cp->Unadvise(cookie)) << cookie; // a dropped sink's slot is free, and in range
     for (IUnknown* sink : {throwing.Unk(), gone.Unk(), leaving.Unk()}) // nothing stayed referenced
         EXPECT_EQ(1u, RefCount(sink));
+}
+
+TEST_F(ConnectionPointTest, AnApartmentWaitingForThePointServesCalls)
+{
+    NewSink victim;
+    Probe probe;
+    probe.m_cookie = Advise(victim);
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, m_cp->Advise(static_cast<ITolviFileTranslatorEvents*>(&probe), &cookie));
+    probe.m_cp = m_cp;
+    m_cp->Fire_StateChange(2);
+    probe.m_sta.join();
+    EXPECT_TRUE(probe.m_gotThrough);
+    EXPECT_EQ(S_OK, probe.m_hrUnadvise);
+    EXPECT_EQ(S_OK, m_cp->Unadvise(cookie));
 }
 
 } // namespace

@@ -42,6 +42,10 @@
 //   is dropped for good. Each connection also holds its sink in the global
 //   interface table (see SinkAnchors.h) purely to keep the sink's stub alive
 //   between firings. Unadvise of a free slot within range succeeds.
+//   Taking a sink out and marshalling it back may wait, under the point's
+//   lock, for the sink's apartment, whose thread may itself be waiting for
+//   that lock: a single-threaded apartment keeps serving calls while it
+//   waits for the lock.
 // - Direct: the point holds one reference to each sink and calls it on the
 //   firing thread; for sinks that are free-threaded or live in the
 //   multithreaded apartment, where a firing per progress step must cost no
@@ -68,6 +72,7 @@
 #include <windows.h>
 #include <ocidl.h>
 #include <olectl.h>
+#include <memory>
 #include <vector>
 
 #include "vembro/com/Enumerators.h"
@@ -121,6 +126,12 @@ public:
 
 private:
     using Slot = std::conditional_t<Holding == SinkHolding::Marshalled, IStream, IUnknown>;
+    struct Locked {
+        std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> turn; // m_turn, when it could be had
+        CriticalSection::Guard guard;
+    };
+    // The point's lock (see "How sinks are held").
+    Locked Lock() noexcept;
     // The live sinks in cookie order, each reachable from the calling thread.
     HRESULT Live_nothrow(std::vector<ConnectionEntry>& entries) noexcept;
 
@@ -128,6 +139,7 @@ private:
     IConnectionPointContainer* const m_pContainer;
     SinkSlots<Slot> m_vec;
     CSinkAnchors m_anchors; // guarded by m_vec.m_cs, like the slots
+    unique_handle m_turn{::CreateMutexW(nullptr, FALSE, nullptr)};
 };
 
 extern template class BasicConnectionPoint<SinkHolding::Marshalled>;
