@@ -139,7 +139,9 @@ private:
     IConnectionPointContainer* const m_pContainer;
     SinkSlots<Slot> m_vec;
     CSinkAnchors m_anchors; // guarded by m_vec.m_cs, like the slots
-    unique_handle m_turn{::CreateMutexW(nullptr, FALSE, nullptr)};
+    // Only a point that marshals calls out under its lock; a direct one never
+    // waits for an apartment, and its firings cost no kernel object.
+    unique_handle m_turn{Holding == SinkHolding::Marshalled ? ::CreateMutexW(nullptr, FALSE, nullptr) : nullptr};
 };
 
 extern template class BasicConnectionPoint<SinkHolding::Marshalled>;
