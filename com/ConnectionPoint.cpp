@@ -22,16 +22,29 @@ BasicConnectionPoint<Holding>::~BasicConnectionPoint()
         CSinkAnchors::Revoke(anchor);
 }
 
-// The mutex is what a single-threaded apartment can wait for while serving
-// calls; the critical section under it guards the slots should the mutex be
-// missing or its wait fail.
+// The holder of a marshalling point's lock may be waiting for a sink's
+// apartment (marshalling a proxy can ask it for references), so a
+// single-threaded apartment that must wait for the lock serves calls
+// meanwhile. The lock itself stays a critical section: taken at once, as it
+// nearly always is, it costs no kernel call.
 template <SinkHolding Holding>
-auto BasicConnectionPoint<Holding>::Lock() noexcept -> Locked
+CriticalSection::Guard BasicConnectionPoint<Holding>::Lock() noexcept
 {
-    HANDLE mutex = m_turn.get();
+    CriticalSection& cs = m_vec.m_cs;
+    if (!IsMarshalled(Holding) || !m_hNever)
+        return cs.Lock();
+    if (cs.TryEnter())
+        return CriticalSection::Guard(cs, std::adopt_lock);
+    APTTYPE type = APTTYPE_MTA;
+    APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+    if (FAILED(::CoGetApartmentType(&type, &qualifier)) || (type != APTTYPE_STA && type != APTTYPE_MAINSTA))
+        return cs.Lock();
+    HANDLE never = m_hNever.get();
     DWORD index = 0;
-    const bool mine = mutex && SUCCEEDED(::CoWaitForMultipleHandles(0, INFINITE, 1, &mutex, &index));
-    return Locked{{mine ? mutex : nullptr, &::ReleaseMutex}, m_vec.m_cs.Lock()};
+    do
+        ::CoWaitForMultipleHandles(0, 1, 1, &never, &index); // serves calls for a moment
+    while (!cs.TryEnter());
+    return CriticalSection::Guard(cs, std::adopt_lock);
 }
 
 template <SinkHolding Holding>

@@ -72,7 +72,6 @@
 #include <windows.h>
 #include <ocidl.h>
 #include <olectl.h>
-#include <memory>
 #include <vector>
 
 #include "vembro/com/Enumerators.h"
@@ -126,12 +125,8 @@ public:
 
 private:
     using Slot = std::conditional_t<Holding == SinkHolding::Marshalled, IStream, IUnknown>;
-    struct Locked {
-        std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> turn; // m_turn, when it could be had
-        CriticalSection::Guard guard;
-    };
     // The point's lock (see "How sinks are held").
-    Locked Lock() noexcept;
+    CriticalSection::Guard Lock() noexcept;
     // The live sinks in cookie order, each reachable from the calling thread.
     HRESULT Live_nothrow(std::vector<ConnectionEntry>& entries) noexcept;
 
@@ -139,9 +134,9 @@ private:
     IConnectionPointContainer* const m_pContainer;
     SinkSlots<Slot> m_vec;
     CSinkAnchors m_anchors; // guarded by m_vec.m_cs, like the slots
-    // Only a point that marshals calls out under its lock; a direct one never
-    // waits for an apartment, and its firings cost no kernel object.
-    unique_handle m_turn{Holding == SinkHolding::Marshalled ? ::CreateMutexW(nullptr, FALSE, nullptr) : nullptr};
+    // Never signalled: what a single-threaded apartment waits on while it
+    // serves calls for the lock. Only a point that marshals calls out under it.
+    unique_handle m_hNever{Holding == SinkHolding::Marshalled ? ::CreateEventW(nullptr, TRUE, FALSE, nullptr) : nullptr};
 };
 
 extern template class BasicConnectionPoint<SinkHolding::Marshalled>;

@@ -5,6 +5,7 @@
 #include <oleauto.h>
 #include <objbase.h>
 #include <wrl/client.h>
+#include <mutex>
 #include <utility>
 
 #include "vembro/com/Error.h"
@@ -140,6 +141,7 @@ public:
     class [[nodiscard]] Guard {
     public:
         explicit Guard(CriticalSection& cs) noexcept : m_cs(&cs) { m_cs->Enter(); }
+        Guard(CriticalSection& cs, std::adopt_lock_t) noexcept : m_cs(&cs) {} // already entered
         Guard(const Guard&) = delete;
         Guard& operator=(const Guard&) = delete;
         Guard(Guard&& other) noexcept : m_cs(std::exchange(other.m_cs, nullptr)) {}
@@ -164,6 +166,7 @@ public:
     ~CriticalSection() { ::DeleteCriticalSection(&m_cs); }
 
     void Enter() noexcept { ::EnterCriticalSection(&m_cs); }
+    [[nodiscard]] bool TryEnter() noexcept { return ::TryEnterCriticalSection(&m_cs) != FALSE; }
     void Leave() noexcept { ::LeaveCriticalSection(&m_cs); }
     [[nodiscard]] Guard Lock() noexcept { return Guard(*this); }
 
