@@ -50,8 +50,8 @@ Lines PlannedChains()
 struct ShapeRow { const char* name; Pairs converters, translators; Lines chains; short source; Ids targets; };
 
 const ShapeRow kShapes[] = {
-    {"ConverterTranslator", {{1, 2}}, {{2, 3}}, {"1->3: C(1,2) T(2,3)"}, 1, {3}},
-    {"TranslatorConverter", {{2, 4}}, {{1, 2}}, {"1->4: T(1,2) C(2,4)"}, 1, {2, 4}},
+    {"ConverterTranslator", {{-5, 2}}, {{2, 3}}, {"-5->3: C(-5,2) T(2,3)"}, -5, {3}}, // identifiers may be negative
+    {"TranslatorConverter", {{2, 4}}, {{-5, 2}}, {"-5->4: T(-5,2) C(2,4)"}, -5, {2, 4}},
     {"ConverterTranslatorConverter", {{1, 2}, {3, 4}}, {{2, 3}},
      {"1->3: C(1,2) T(2,3)", "1->4: C(1,2) T(2,3) C(3,4)", "2->4: T(2,3) C(3,4)"}, 1, {4, 3}},
     {"DirectTranslatorWins", {{1, 2}}, {{2, 3}, {1, 3}}, {}, 1, {3}},
@@ -73,6 +73,8 @@ const ShapeRow kShapes[] = {
     {"RoundTrips", {{1, 2}, {3, 4}}, {{2, 1}, {3, 3}, {4, 3}, {3, 5}},
      {"1->1: C(1,2) T(2,1)", "1->2: C(1,2) T(2,1) C(1,2)", "2->2: T(2,1) C(1,2)", "3->4: T(3,3) C(3,4)",
       "4->4: T(4,3) C(3,4)"}, 3, {3, 5, 4}},
+    // 1's routes to 1 and to 2 are both chains, planned in that order: its route to itself still comes first.
+    {"ARouteToItselfComesFirst", {{1, 2}}, {{2, 1}}, {"1->1: C(1,2) T(2,1)", "1->2: C(1,2) T(2,1) C(1,2)", "2->2: T(2,1) C(1,2)"}, 1, {1, 2}},
     {"WithoutConverters", {}, {{1, 2}, {1, 3}, {17, 1}}, {}, 1, {3, 2}}};
 
 void PrintTo(const ShapeRow& row, std::ostream* os) { *os << row.name; } // names the case
