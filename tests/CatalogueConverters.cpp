@@ -1,11 +1,5 @@
 // The converter and translator registries against the fake components: each class read once, the order in which
 // components are asked about data, streams put back where they were, and all of it from many threads at once.
-#include <gtest/gtest.h>
-
-#include <wrl/client.h>
-
-#include <thread>
-
 #include "RegistryTestSupport.h"
 #include "catalogue/Converters.h"
 #include "catalogue/FormatsInfo.h"
@@ -213,24 +207,11 @@ TEST_F(CatalogueDetection, RegistriesAnswerManyThreadsAtOnceAsTheyAnswerOne)
         }
         return a;
     };
-    constexpr size_t kThreads = 8;
-    std::vector<Answers> answers(kThreads);
-    HANDLE start = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::vector<std::thread> threads;
-    for (size_t i = 0; i < kThreads; ++i)
-        threads.emplace_back([&, i] {
-            ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-            ::WaitForSingleObject(start, INFINITE);
-            answers[i] = ask(static_cast<int>(i));
-            ::CoUninitialize();
-        });
-    ::SetEvent(start);
-    for (auto& t : threads)
-        t.join();
-    ::CloseHandle(start);
+    std::vector<Answers> answers(8);
+    comtest::RunTogether(8, [&](int i) { answers[static_cast<size_t>(i)] = ask(i); });
     const Answers alone = ask(0);
     EXPECT_EQ((Answers{{1}, {2}, {1, 2}, {1}, {2}, {1}}), alone);
-    for (size_t i = 0; i < kThreads; ++i)
+    for (size_t i = 0; i < answers.size(); ++i)
         EXPECT_EQ(alone, answers[i]) << "thread " << i;
     EXPECT_EQ(4u, inst.Journal(".SourceFormat").size());
 }

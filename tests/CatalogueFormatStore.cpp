@@ -1,6 +1,4 @@
 // The format table's fixed order, the format store and NormalizeVariant: no registry, no fake components.
-#include <gtest/gtest.h>
-
 #include "RegistryTestSupport.h"
 #include "catalogue/FormatMap.h"
 #include "catalogue/FormatsInfo.h"

@@ -1,14 +1,9 @@
 // The manager and its format collections over the fake components: format
 // arguments given every way a client can give them, and what is handed out.
-#include <gtest/gtest.h>
-
-#include <wrl/client.h>
-
 #include "RegistryTestSupport.h"
 #include "catalogue/Converters.h"
 #include "manager/FileFormats.h"
 #include "manager/Manager.h"
-#include "vembro/com/Strings.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace vembro;
@@ -52,7 +47,7 @@ protected:
 
 } // namespace
 
-TEST_F(Manager, AFormatIsGivenByIdentifierOrByName)
+TEST_F(Manager, AFormatIsGivenByIdentifierOrByNameTheSourceFirstAndFailuresLeaveNull)
 {
     LONG one = 1;
     const struct { Var format; HRESULT hr; Ids targets; } rows[] = {
@@ -74,10 +69,7 @@ TEST_F(Manager, AFormatIsGivenByIdentifierOrByName)
         EXPECT_EQ(row.targets, IdsOf(formats)) << comtest::VariantText(row.format);
         formats->Release();
     }
-}
-
-TEST_F(Manager, TheSourceIsLookedAtBeforeTheTargetAndFailuresLeaveNull)
-{
+    // The source is looked at before the target; failures leave null.
     ITolviFileConverter* converter = Poisoned<ITolviFileConverter>();
     EXPECT_EQ(DISP_E_OVERFLOW, manager->get_Converter(Var::Of(VT_R8, 1e12), Var::Str("nope"), &converter));
     EXPECT_EQ(nullptr, converter);

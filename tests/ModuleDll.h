@@ -26,10 +26,7 @@ struct VembroDll {
     HRESULT CanUnloadNow() const { return Call("DllCanUnloadNow"); }
     HRESULT Register() const { return Call("DllRegisterServer"); }
     HRESULT Unregister() const { return Call("DllUnregisterServer"); }
-    HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** ppv) const
-    {
-        return Call<REFCLSID, REFIID, void**>("DllGetClassObject", clsid, iid, ppv);
-    }
+    HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** ppv) const { return Call<REFCLSID, REFIID, void**>("DllGetClassObject", clsid, iid, ppv); }
 };
 
 } // namespace moduletest

@@ -1,17 +1,11 @@
 // The module: through the exports of the built Vembro.DLL (the unload rule, the class factory, registration and its
 // roll-back), its start and stop on the copy that this program links, and the registrar's script language on a
 // private key of the current user.
-#include <gtest/gtest.h>
-#include <wrl/client.h>
-
-#include <thread>
-
 #include "ModuleDll.h"
 #include "module/ComModule.h"
 #include "module/VembroApp.h"
 #include "support/ComChecks.h"
 #include "vembro/com/Registrar.h"
-#include "vembro/com/Resource.h"
 #include "vembro/com/Strings.h"
 #include "vembro/Vembro.h"
 
@@ -46,11 +40,6 @@ protected:
         EXPECT_EQ(S_OK, m_dll.GetClassObject(CLSID_TolviFTManager, IID_PPV_ARGS(&factory)));
         return factory;
     }
-    void ExpectNoKeysLeft()
-    {
-        for (const std::wstring& key : {kClassKey, kProgId, kProgId3, kLibKey})
-            EXPECT_EQ(kMissing, Subkeys(HKEY_CLASSES_ROOT, key)) << key;
-    }
     moduletest::VembroDll m_dll;
 };
 
@@ -59,14 +48,7 @@ protected:
 TEST_F(Module, OneFactoryAManagerAndEveryServerLockKeepTheModule)
 {
     ComPtr<IClassFactory> got[2];
-    vembro::unique_handle go(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    auto racer = [&](int i) {
-        ::WaitForSingleObject(go.get(), INFINITE);
-        EXPECT_EQ(S_OK, m_dll.GetClassObject(CLSID_TolviFTManager, IID_PPV_ARGS(&got[i])));
-    };
-    std::thread a(racer, 0), b(racer, 1);
-    ::SetEvent(go.get());
-    a.join(), b.join();
+    comtest::RunTogether(2, [&](int i) { EXPECT_EQ(S_OK, m_dll.GetClassObject(CLSID_TolviFTManager, IID_PPV_ARGS(&got[i]))); });
     IClassFactory* const factory = got[0].Get();
     EXPECT_EQ(factory, got[1].Get());
     ComPtr<IUnknown> manager;
@@ -90,8 +72,12 @@ TEST_F(Module, OneFactoryAManagerAndEveryServerLockKeepTheModule)
 
 using Registration = Module;
 
-TEST_F(Registration, WritesTheScriptAndTheLibraryAndRewritesThemOnTheSecondRun)
+TEST_F(Registration, WritesTheScriptAndLibraryRewritesThemAndTakesBackAFailureHalfWay)
 {
+    auto expectNoKeysLeft = [] {
+        for (const std::wstring& key : {kClassKey, kProgId, kProgId3, kLibKey})
+            EXPECT_EQ(kMissing, Subkeys(HKEY_CLASSES_ROOT, key)) << key;
+    };
     ASSERT_EQ(S_OK, m_dll.Register());
     MakeKey(HKEY_CLASSES_ROOT, kClassKey + L"\\Stale"); // a leftover that only a delete-and-rewrite removes
     ASSERT_EQ(S_OK, m_dll.Register());
@@ -112,12 +98,8 @@ TEST_F(Registration, WritesTheScriptAndTheLibraryAndRewritesThemOnTheSecondRun)
     EXPECT_EQ(S_OK, ::LoadRegTypeLib(LIBID_VEMBROLib, 1, 0, LANG_NEUTRAL, &lib));
     lib.Reset();
     EXPECT_EQ(S_OK, m_dll.Unregister());
-    ExpectNoKeysLeft();
-}
-
-// A registration that fails half-way leaves none of its keys and reports the failure as it came.
-TEST_F(Registration, AFailureHalfWayTakesBackWhatWasWritten)
-{
+    expectNoKeysLeft();
+    // A registration that fails half-way leaves none of its keys and reports the failure as it came.
     const struct { std::wstring blocked; HRESULT expected; } rows[] = {
         {kProgId, HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE)}, // the script's second key
         {kLibKey, E_FAIL},                                            // the type library, after the script
@@ -127,7 +109,7 @@ TEST_F(Registration, AFailureHalfWayTakesBackWhatWasWritten)
         MakeKey(HKEY_CLASSES_ROOT, row.blocked, REG_OPTION_VOLATILE);
         EXPECT_EQ(row.expected, m_dll.Register());
         ::RegDeleteTreeW(HKEY_CLASSES_ROOT, row.blocked.c_str());
-        ExpectNoKeysLeft();
+        expectNoKeysLeft();
     }
 }
 
@@ -163,23 +145,24 @@ const wchar_t kScript[] = LR"(HKCU { NoRemove Software { VembroRegistrarTest = s
     'Quoted Name'
 } } })";
 
-class Registrar : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ::RegDeleteTreeW(HKEY_CURRENT_USER, kTestKey.c_str());
-        m_registrar.AddReplacement(L"NAME", L"child value");
-    }
-    void TearDown() override { ::RegDeleteTreeW(HKEY_CURRENT_USER, kTestKey.c_str()); }
-    vembro::CRegistrar m_registrar;
-};
-
-TEST_F(Registrar, WritesAndRemovesExactlyTheScriptsKeysAndValues)
+// Bad scripts write nothing; a good one writes exactly its keys and values, and takes back only those.
+TEST(Registrar, BadScriptsWriteNothingAndAGoodOneWritesAndRemovesExactlyItsKeysAndValues)
 {
-    EXPECT_EQ(S_OK, m_registrar.Unregister_nothrow(kScript)); // nothing there yet is no failure
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kTestKey.c_str());
+    vembro::CRegistrar registrar;
+    registrar.AddReplacement(L"NAME", L"child value");
+    for (const wchar_t* bad : {L"HKCU { NoRemove Software { VembroRegistrarTest = s '%NOPE%' } }",
+                               L"HKCU { NoRemove Software { VembroRegistrarTest = s 'open } }",
+                               L"HKCU { NoRemove Software { VembroRegistrarTest { A = s 'x' }",
+                               L"HKXX { VembroRegistrarTest }", L"HKCU { NoRemove Software { VembroRegistrarTest = q 'x' } }",
+                               L"HKCU { NoRemove Software { VembroRegistrarTest { val N = d 'ten' } } }"}) {
+        EXPECT_EQ(vembro::kBadRegistrationScript, registrar.Register_nothrow(bad)) << bad;
+        EXPECT_EQ(kMissing, Subkeys(HKEY_CURRENT_USER, kTestKey)) << bad;
+    }
+    EXPECT_EQ(S_OK, registrar.Unregister_nothrow(kScript)); // nothing there yet is no failure
     MakeKey(HKEY_CURRENT_USER, kTestKey + L"\\Forced\\Stale");
     MakeKey(HKEY_CURRENT_USER, kTestKey + L"\\Child\\Kept");
-    ASSERT_EQ(S_OK, m_registrar.Register_nothrow(kScript));
+    ASSERT_EQ(S_OK, registrar.Register_nothrow(kScript));
     EXPECT_EQ(L"it's 100%", RegValue(HKEY_CURRENT_USER, kTestKey));
     EXPECT_EQ(L"#16", RegValue(HKEY_CURRENT_USER, kTestKey, L"Count"));
     EXPECT_EQ(L"expand:%TEMP%", RegValue(HKEY_CURRENT_USER, kTestKey, L"Path"));
@@ -187,28 +170,17 @@ TEST_F(Registrar, WritesAndRemovesExactlyTheScriptsKeysAndValues)
     EXPECT_EQ(L"x", RegValue(HKEY_CURRENT_USER, kTestKey + L"\\Forced\\Inner"));
     EXPECT_EQ((Names{L"Child", L"Forced", L"Quoted Name"}), Subkeys(HKEY_CURRENT_USER, kTestKey));
     EXPECT_EQ(Names{L"Inner"}, Subkeys(HKEY_CURRENT_USER, kTestKey + L"\\Forced")); // ForceRemove
-    EXPECT_EQ(S_OK, m_registrar.Unregister_nothrow(kScript));
+    EXPECT_EQ(S_OK, registrar.Unregister_nothrow(kScript));
     EXPECT_EQ(Names{L"Child"}, Subkeys(HKEY_CURRENT_USER, kTestKey));   // kept for its foreign subkey
     EXPECT_EQ(L"-", RegValue(HKEY_CURRENT_USER, kTestKey, L"Count")); // but its values went
     ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteTreeW(HKEY_CURRENT_USER, (kTestKey + L"\\Child").c_str()));
-    EXPECT_EQ(S_OK, m_registrar.Unregister_nothrow(kScript));
+    EXPECT_EQ(S_OK, registrar.Unregister_nothrow(kScript));
     EXPECT_EQ(kMissing, Subkeys(HKEY_CURRENT_USER, kTestKey));
     EXPECT_NE(kMissing, Subkeys(HKEY_CURRENT_USER, L"Software")); // NoRemove
     MakeKey(HKEY_CURRENT_USER, kTestKey + L"\\Old\\Deep");
-    ASSERT_EQ(S_OK, m_registrar.Register_nothrow(L"HKCU { NoRemove Software { NoRemove VembroRegistrarTest { Delete Old } } }"));
+    ASSERT_EQ(S_OK, registrar.Register_nothrow(L"HKCU { NoRemove Software { NoRemove VembroRegistrarTest { Delete Old } } }"));
     EXPECT_TRUE(Subkeys(HKEY_CURRENT_USER, kTestKey).empty());
-}
-
-TEST_F(Registrar, BadScriptsWriteNothing)
-{
-    for (const wchar_t* bad : {L"HKCU { NoRemove Software { VembroRegistrarTest = s '%NOPE%' } }",
-                               L"HKCU { NoRemove Software { VembroRegistrarTest = s 'open } }",
-                               L"HKCU { NoRemove Software { VembroRegistrarTest { A = s 'x' }",
-                               L"HKXX { VembroRegistrarTest }", L"HKCU { NoRemove Software { VembroRegistrarTest = q 'x' } }",
-                               L"HKCU { NoRemove Software { VembroRegistrarTest { val N = d 'ten' } } }"}) {
-        EXPECT_EQ(vembro::kBadRegistrationScript, m_registrar.Register_nothrow(bad)) << bad;
-        EXPECT_EQ(kMissing, Subkeys(HKEY_CURRENT_USER, kTestKey)) << bad;
-    }
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kTestKey.c_str());
 }
 
 } // namespace

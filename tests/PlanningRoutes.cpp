@@ -1,13 +1,7 @@
 // Route planning end to end: an installation of fakes, the routes planned from it, and what is handed out for a pair.
-#include <gtest/gtest.h>
-
-#include <wrl/client.h>
-
 #include <algorithm>
 
 #include "RegistryTestSupport.h"
-#include "catalogue/Converters.h"
-#include "chains/RealTranslators.h"
 #include "chains/Translators.h"
 #include "translator/ChainFileTranslator.h"
 
@@ -41,7 +35,11 @@ Lines PlannedChains()
         for (short t : targets.Items()) {
             CChain chain;
             EXPECT_TRUE(g_Translators.m_PairChains.GetChain(s, t, chain));
-            routes.push_back(std::to_string(s) + "->" + std::to_string(t) + ": " + Describe(chain));
+            std::string text = std::to_string(s) + "->" + std::to_string(t) + ":";
+            for (const CChainItem& item : chain.Items())
+                text += (item.m_nType == CHAINITEM_CONVERTER ? " C(" : " T(") + std::to_string(item.m_nSource) + "," +
+                        std::to_string(item.m_nTarget) + ")";
+            routes.push_back(text);
         }
     }
     std::sort(routes.begin(), routes.end());
@@ -52,11 +50,14 @@ Lines PlannedChains()
 struct ShapeRow { const char* name; Pairs converters, translators; Lines chains; short source; Ids targets; };
 
 const ShapeRow kShapes[] = {
-    {"ConverterTranslator", {{1, 2}}, {{2, 3}}, {"1->3: C(1,2) T(2,3)"}, 1, {3}},
-    {"TranslatorConverter", {{2, 4}}, {{1, 2}}, {"1->4: T(1,2) C(2,4)"}, 1, {2, 4}},
+    {"ConverterTranslator", {{-5, 2}}, {{2, 3}}, {"-5->3: C(-5,2) T(2,3)"}, -5, {3}}, // identifiers may be negative
+    {"TranslatorConverter", {{2, 4}}, {{-5, 2}}, {"-5->4: T(-5,2) C(2,4)"}, -5, {2, 4}},
     {"ConverterTranslatorConverter", {{1, 2}, {3, 4}}, {{2, 3}},
      {"1->3: C(1,2) T(2,3)", "1->4: C(1,2) T(2,3) C(3,4)", "2->4: T(2,3) C(3,4)"}, 1, {4, 3}},
     {"DirectTranslatorWins", {{1, 2}}, {{2, 3}, {1, 3}}, {}, 1, {3}},
+    {"DirectTranslatorWinsOverAConverterAfter", {{2, 3}}, {{1, 2}, {1, 3}}, {}, 1, {3, 2}},
+    // 1's chains are made in the order of 2's targets, itself first, so they enumerate 5, 2.
+    {"ChainsFollowTheMiddlesTargetsItselfFirst", {{1, 2}}, {{2, 2}, {2, 5}}, {"1->2: C(1,2) T(2,2)", "1->5: C(1,2) T(2,5)"}, 1, {5, 2}},
     // 1: converters to 2 then 3 arrive so, and enumerate 3, 2; 4: to 3 then
     // 16, enumerate 3, 16; 7: translators to 8 then 9, enumerate 9, 8.
     {"TiesGoToTheFirstInEnumerationOrder",
@@ -72,6 +73,8 @@ const ShapeRow kShapes[] = {
     {"RoundTrips", {{1, 2}, {3, 4}}, {{2, 1}, {3, 3}, {4, 3}, {3, 5}},
      {"1->1: C(1,2) T(2,1)", "1->2: C(1,2) T(2,1) C(1,2)", "2->2: T(2,1) C(1,2)", "3->4: T(3,3) C(3,4)",
       "4->4: T(4,3) C(3,4)"}, 3, {3, 5, 4}},
+    // 1's routes to 1 and to 2 are both chains, planned in that order: its route to itself still comes first.
+    {"ARouteToItselfComesFirst", {{1, 2}}, {{2, 1}}, {"1->1: C(1,2) T(2,1)", "1->2: C(1,2) T(2,1) C(1,2)", "2->2: T(2,1) C(1,2)"}, 1, {1, 2}},
     {"WithoutConverters", {}, {{1, 2}, {1, 3}, {17, 1}}, {}, 1, {3, 2}}};
 
 void PrintTo(const ShapeRow& row, std::ostream* os) { *os << row.name; } // names the case

@@ -3,7 +3,6 @@
 // object alive and no module lock taken. Each test case runs in a process of its own, so the registries load from
 // exactly the installation that the case declares.
 #include "catalogue/FormatIDs.h"
-#include "chains/Chain.h"
 #include "vembro/Vembro.h"
 #include "support/ComChecks.h"
 #include "support/Fakes.h"
@@ -27,16 +26,6 @@ inline vembro::CFormatIDs List(const Ids& ids)
     for (short id : ids)
         list.Add(id);
     return list;
-}
-
-// "C(1,2) T(2,3)"
-inline std::string Describe(const vembro::CChain& chain)
-{
-    std::string text;
-    for (const vembro::CChainItem& item : chain.Items())
-        text += std::string(text.empty() ? "" : " ") + (item.m_nType == vembro::CHAINITEM_CONVERTER ? "C(" : "T(") +
-                std::to_string(item.m_nSource) + "," + std::to_string(item.m_nTarget) + ")";
-    return text;
 }
 
 // A VARIANT of type vt whose string, object or reference is null.
@@ -81,12 +70,7 @@ protected:
         inst.ClearJournal();
         return names;
     }
-    static fakes::Behaviour Detects(HRESULT answer)
-    {
-        fakes::Behaviour b;
-        b.detect = answer;
-        return b;
-    }
+    static fakes::Behaviour Detects(HRESULT answer) { return fakes::Behaviour{answer}; }
 
     fakes::Installation inst;
     Ids found;

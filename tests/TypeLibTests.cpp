@@ -1,21 +1,12 @@
 // The published type library, row by row, in both of its forms (the 64-bit file that the tests load and the 32-bit
 // one that Vembro.DLL carries), written out as text and compared with typelib.txt next to this file.
-#include <windows.h>
-#include <oleauto.h>
-#include <wrl/client.h>
-
-#include <gtest/gtest.h>
-
 #include <fstream>
 #include <sstream>
-#include <string>
-#include <vector>
 
+#include "support/ComChecks.h"
 #include "tools/TypeInfoDesc.h"
-#include "vembro/com/Resource.h"
 #include "vembro/com/Strings.h"
 #include "vembro/Vembro.h"
-#include "support/ComChecks.h"
 
 using Microsoft::WRL::ComPtr;
 using vembro::AnsiFromBstr;

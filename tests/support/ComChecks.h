@@ -1,10 +1,11 @@
 #pragma once
 // What COM tests check again and again: an object's reference count, a poisoned output that a failing call must
-// clear, registry contents, and a test body that runs in an apartment and must end with every module lock given back.
+// clear, registry contents, threads racing, and a test body that runs in an apartment and must end with every module lock given back.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <unknwn.h>
+#include <wrl/client.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "vembro/com/Module.h"
@@ -16,11 +17,7 @@ namespace comtest {
 inline void* const kPoison = reinterpret_cast<void*>(static_cast<UINT_PTR>(0xBAADF00D));
 template <class T> T* Poisoned() { return static_cast<T*>(kPoison); }
 
-inline ULONG RefCount(IUnknown* p)
-{
-    p->AddRef();
-    return p->Release();
-}
+inline ULONG RefCount(IUnknown* p) { return p->AddRef(), p->Release(); }
 
 // A value (null name: the default one) as text: "#16" for a number,
 // "expand:%TEMP%" for a string kept unexpanded, "-" when it is missing.
@@ -46,6 +43,22 @@ inline Names Subkeys(HKEY root, const std::wstring& path)
     for (DWORD i = 0; ::RegEnumKeyW(key.get(), i, name, 256) == ERROR_SUCCESS; ++i)
         names.push_back(name);
     return names;
+}
+// Runs body(0) to body(n - 1) on threads of their own, all released at once, each in the multithreaded apartment.
+template <class Body> void RunTogether(int n, Body body)
+{
+    vembro::unique_handle go(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::vector<std::thread> threads;
+    for (int i = 0; i < n; ++i)
+        threads.emplace_back([&, i] {
+            ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            ::WaitForSingleObject(go.get(), INFINITE);
+            body(i);
+            ::CoUninitialize();
+        });
+    ::SetEvent(go.get());
+    for (auto& t : threads)
+        t.join();
 }
 // The base of every test that touches COM objects: the test thread joins an apartment, and whatever the test created
 // must have let go of the module by the time its own clean-up ran (a derived TearDown runs first).

@@ -3,6 +3,7 @@
 #include <oleauto.h>
 #include <wrl/client.h>
 #include <algorithm>
+#include <set>
 #include <stdexcept>
 #include <tuple>
 
@@ -68,7 +69,7 @@ struct Installation::Impl {
     std::vector<RawCurVer> curVers;
 
     // What Install wrote, so that the destructor removes exactly that.
-    std::vector<std::wstring> classesKeys; // under HKCR, removed as trees
+    std::set<std::wstring> classesKeys; // under HKCR, removed as trees
     bool wroteCatalogue = false;
     bool createdVendorKey = false;
     bool registeredTypeLib = false;
@@ -90,19 +91,11 @@ struct Installation::Impl {
         fakes.push_back({{kind, name, source, target, b}, FakeClsid(fakes.size() + 1)});
     }
 
-    void Remember(const std::wstring& classesKey)
-    {
-        if (std::find(classesKeys.begin(), classesKeys.end(), classesKey) == classesKeys.end())
-            classesKeys.push_back(classesKey);
-    }
-
     std::wstring FakeModulePath() const
     {
         std::wstring exe = vembro::ModulePath(nullptr);
         return exe.substr(0, exe.find_last_of(L"\\/") + 1) + L"fakecomponents.dll";
     }
-
-    long Fire(const std::string& name, long kind, long a, long b) const { return api ? api->Fire(name, kind, a, b) : 0; }
 
     void Install();
     void RegisterTypeLibrary();
@@ -148,12 +141,12 @@ void Installation::Impl::Install()
         const std::wstring id = vembro::GuidString(clsid), classKey = L"CLSID\\" + id;
         const std::wstring title = L"Vembro test fake " + Wide(config.name), progId = Wide(config.behaviour.progId);
         Check("writing the configuration of " + config.name, WriteConfig(id, config));
-        Remember(classKey);
+        classesKeys.insert(classKey);
         SetString(classKey, title);
         SetString(classKey + L"\\InprocServer32", modulePath);
         SetString(classKey + L"\\InprocServer32", L"Both", L"ThreadingModel");
         if (!progId.empty()) {
-            Remember(progId);
+            classesKeys.insert(progId);
             SetString(classKey + L"\\ProgID", progId);
             SetString(progId, title);
             SetString(progId + L"\\CLSID", id);
@@ -161,17 +154,17 @@ void Installation::Impl::Install()
         if (config.kind == Kind::Translator && !config.behaviour.unlisted) {
             CreateKey(HKEY_CLASSES_ROOT, classKey + L"\\Implemented Categories\\" + category);
             if (!KeyExists(HKEY_CLASSES_ROOT, L"Component Categories\\" + category)) {
-                Remember(L"Component Categories\\" + category);
+                classesKeys.insert(L"Component Categories\\" + category);
                 SetString(L"Component Categories\\" + category, L"Vembro test translators", L"409");
             }
         }
     }
     for (const auto& [progId, fake] : progIds) {
-        Remember(Wide(progId));
+        classesKeys.insert(Wide(progId));
         SetString(Wide(progId) + L"\\CLSID", vembro::GuidString(Find(fake).second));
     }
     for (const auto& [progId, type, data] : curVers) {
-        Remember(Wide(progId));
+        classesKeys.insert(Wide(progId));
         Check("writing CurVer of " + progId, ::RegSetValueExW(CreateKey(HKEY_CLASSES_ROOT, Wide(progId) + L"\\CurVer").get(), nullptr, 0,
                                                               type, data.data(), static_cast<DWORD>(data.size())));
     }
@@ -279,11 +272,11 @@ bool Installation::WaitIdle(DWORD timeoutMs) const { return !m_impl->api || m_im
 
 long Installation::LiveObjects() const { return m_impl->api ? m_impl->api->LiveObjects() : 0; }
 
-long Installation::Report(const std::string& name, long state) const { return m_impl->Fire(name, 0, state, 0); }
+long Installation::Report(const std::string& name, long state) const { return m_impl->api ? m_impl->api->Fire(name, 0, state, 0) : 0; }
 
 long Installation::ReportProgress(const std::string& name, long progress, long maxProgress) const
 {
-    return m_impl->Fire(name, 1, progress, maxProgress);
+    return m_impl->api ? m_impl->api->Fire(name, 1, progress, maxProgress) : 0;
 }
 
 } // namespace fakes

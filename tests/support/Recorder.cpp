@@ -1,6 +1,5 @@
 #include "Recorder.h"
 
-#include <objbase.h>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +7,7 @@
 
 #include "vembro/com/Error.h"
 #include "vembro/com/Module.h"
+#include "vembro/com/Strings.h"
 #include "vembro/kit/Data.h"
 
 namespace kittest {
@@ -161,11 +161,9 @@ DWORD Advise(IUnknown* component, const IID& iid, IUnknown* sink)
 
 TempDir::TempDir()
 {
-    wchar_t id[40] = {};
     GUID guid{};
     vembro::ThrowIfFailed(::CoCreateGuid(&guid));
-    ::StringFromGUID2(guid, id, 40);
-    m_dir = (std::filesystem::temp_directory_path() / (std::wstring(L"kittest") + id)).wstring();
+    m_dir = (std::filesystem::temp_directory_path() / (L"kittest" + vembro::GuidString(guid))).wstring();
     if (!::CreateDirectoryW(m_dir.c_str(), nullptr))
         vembro::ThrowHr(HRESULT_FROM_WIN32(::GetLastError()));
 }
