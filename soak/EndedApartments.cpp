@@ -7,27 +7,23 @@
 #include <objbase.h>
 #include <cstdio>
 
+// Never freed: one static object serves every apartment.
 struct Object final : IUnknown {
-    LONG refs = 1;
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override
     {
         *out = iid == IID_IUnknown ? this : nullptr;
-        return *out ? (AddRef(), S_OK) : E_NOINTERFACE;
+        return *out ? S_OK : E_NOINTERFACE;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ::InterlockedIncrement(&refs); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const LONG n = ::InterlockedDecrement(&refs);
-        return n == 0 ? (delete this, 0) : n;
-    }
-};
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+} g_object;
 
 static IStream* g_stream = nullptr;
 
 static DWORD WINAPI Apartment(void*)
 {
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    ::CoMarshalInterThreadInterfaceInStream(IID_IUnknown, new Object, &g_stream); // the stream's reference only
+    ::CoMarshalInterThreadInterfaceInStream(IID_IUnknown, &g_object, &g_stream);
     ::CoUninitialize();
     return 0;
 }

@@ -95,16 +95,6 @@ long TempFiles()
 
 namespace {
 
-struct ComInit {
-    explicit ComInit(bool sta) : hr(::CoInitializeEx(nullptr, sta ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED)) {}
-    ~ComInit()
-    {
-        if (SUCCEEDED(hr))
-            ::CoUninitialize();
-    }
-    HRESULT hr;
-};
-
 // A thread with COM of its own for its whole life.
 class Thread {
 public:
@@ -120,12 +110,14 @@ private:
     static DWORD WINAPI Main(void* self)
     {
         auto* t = static_cast<Thread*>(self);
-        ComInit com(t->m_sta);
+        const HRESULT com = ::CoInitializeEx(nullptr, t->m_sta ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED);
         try {
             t->m_work();
         } catch (const std::exception& e) {
             std::printf("soak: thread: %s\n", e.what());
         }
+        if (SUCCEEDED(com))
+            ::CoUninitialize();
         return 0;
     }
     bool m_sta;
@@ -674,7 +666,7 @@ int wmain(int argc, wchar_t** argv)
 {
     const std::wstring mode = argc > 1 ? argv[1] : L"short";
     std::setvbuf(stdout, nullptr, _IONBF, 0);
-    soak::ComInit com(false);
+    ::CoInitializeEx(nullptr, COINIT_MULTITHREADED); // for the life of the process
     // Vembro.DLL's own self-registration, undone at the end.
     const HRESULT registered = soak::CallDll("DllRegisterServer");
     int result = 2;
