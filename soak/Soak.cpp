@@ -95,6 +95,16 @@ long TempFiles()
 
 namespace {
 
+struct ComInit {
+    explicit ComInit(bool sta) : hr(::CoInitializeEx(nullptr, sta ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED)) {}
+    ~ComInit()
+    {
+        if (SUCCEEDED(hr))
+            ::CoUninitialize();
+    }
+    HRESULT hr;
+};
+
 // A thread with COM of its own for its whole life.
 class Thread {
 public:
@@ -110,14 +120,12 @@ private:
     static DWORD WINAPI Main(void* self)
     {
         auto* t = static_cast<Thread*>(self);
-        const HRESULT com = ::CoInitializeEx(nullptr, t->m_sta ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED);
+        ComInit com(t->m_sta);
         try {
             t->m_work();
         } catch (const std::exception& e) {
             std::printf("soak: thread: %s\n", e.what());
         }
-        if (SUCCEEDED(com))
-            ::CoUninitialize();
         return 0;
     }
     bool m_sta;
@@ -630,6 +638,8 @@ int RunSoak(int clients, int runsPerClient)
     const HRESULT unload = CanUnloadNow();
 
     const double per1000 = 1000.0 / std::max(1.0, tally[Runs] - static_cast<double>(clients) * warmUp);
+    const double handlesGrowth = (static_cast<double>(atEnd.handles) - atWarmUp.handles) * per1000;
+    const double heapGrowthKiB = (atEnd.heapKiB - atWarmUp.heapKiB) * per1000;
     std::printf("soak: %d client threads (%d MTA, %d STA), %ld runs in %.1f s\n", clients, (clients + 1) / 2,
                 clients / 2, tally[Runs].load(), seconds);
     std::printf("  ended: %ld complete, %ld stopped, %ld failed, %ld by the call's return alone, %ld let go\n"
@@ -644,15 +654,14 @@ int RunSoak(int clients, int runsPerClient)
                 "  heap in use: %.1f KiB after warm-up, %.1f KiB at the end: %+.1f KiB per 1,000 runs; besides,\n"
                 "  rpcrt4's stub tables: %.0f after warm-up, %.0f at the end: %+.1f KiB per 1,000 runs\n",
                 tempLeft, idle ? "yes" : "NO", inst.LiveObjects(), static_cast<unsigned long>(unload),
-                atWarmUp.handles, atEnd.handles, (static_cast<double>(atEnd.handles) - atWarmUp.handles) * per1000,
+                atWarmUp.handles, atEnd.handles, handlesGrowth,
                 atWarmUp.privateMiB, atEnd.privateMiB, (atEnd.privateMiB - atWarmUp.privateMiB) * 1024 * per1000,
-                atWarmUp.heapKiB, atEnd.heapKiB, (atEnd.heapKiB - atWarmUp.heapKiB) * per1000,
+                atWarmUp.heapKiB, atEnd.heapKiB, heapGrowthKiB,
                 atWarmUp.tablesKiB * 1024 / kStubTable, atEnd.tablesKiB * 1024 / kStubTable,
                 (atEnd.tablesKiB - atWarmUp.tablesKiB) * per1000);
     // Flat after warm-up: a handle or a hundred bytes lost a run would be far above these. Judged in the full run
     // only: the short one's warm-up is too short for the platform's own thread pools to have settled.
-    const bool flat = runsPerClient < 1000 || ((static_cast<double>(atEnd.handles) - atWarmUp.handles) * per1000 < 10 &&
-                                               (atEnd.heapKiB - atWarmUp.heapKiB) * per1000 < 64);
+    const bool flat = runsPerClient < 1000 || (handlesGrowth < 10 && heapGrowthKiB < 64);
     const bool ok = tally[EndedTwice] == 0 && tally[NotEnded] == 0 && tally[StartRefused] == 0 && flat &&
                     Sink::alive == 0 && tempLeft <= 0 && idle && inst.LiveObjects() == 0 && unload == S_OK;
     std::printf("soak: %s\n", ok ? "clean" : "FAILED");
@@ -666,7 +675,7 @@ int wmain(int argc, wchar_t** argv)
 {
     const std::wstring mode = argc > 1 ? argv[1] : L"short";
     std::setvbuf(stdout, nullptr, _IONBF, 0);
-    ::CoInitializeEx(nullptr, COINIT_MULTITHREADED); // for the life of the process
+    soak::ComInit com(false);
     // Vembro.DLL's own self-registration, undone at the end.
     const HRESULT registered = soak::CallDll("DllRegisterServer");
     int result = 2;
